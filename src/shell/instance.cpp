@@ -1,0 +1,174 @@
+#include "shell/instance.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "fml/exception.h"
+#include "shell/errors.h"
+
+namespace hrd {
+namespace {
+
+std::string socket_path(const std::string& folder) { return folder + "/" + instance_probe_name; }
+
+// Fills a Unix socket address; false when the path does not fit.
+bool make_address(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// Waits for `fd` to become readable; false on time-out or error.
+bool wait_readable(int fd, int milliseconds) {
+    pollfd entry{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, milliseconds);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0;
+    }
+}
+
+void ensure_private_folder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw instance_error("Cannot create runtime folder \"" + folder + "\": " + fml::last_error_text());
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        throw instance_error("Cannot read runtime folder \"" + folder + "\": " + fml::last_error_text());
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+        throw instance_error("Runtime folder \"" + folder +
+                             "\" is not a private folder of this user (a symlink, someone "
+                             "else's, or open to others)");
+    }
+}
+
+}  // namespace
+
+std::string runtime_folder() {
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg != nullptr && xdg[0] == '/') {
+        struct stat info {};
+        if (::stat(xdg, &info) == 0 && S_ISDIR(info.st_mode)) {
+            return xdg;
+        }
+    }
+    const std::string fallback = "/tmp/hoardly-runtime-" + std::to_string(::getuid());
+    ensure_private_folder(fallback);
+    return fallback;
+}
+
+instance_lock::instance_lock(const std::string& folder) {
+    const std::string path = folder + "/" + instance_mutex_name;
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0) {
+        throw instance_error("Cannot open instance lock \"" + path + "\": " + fml::last_error_text());
+    }
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EWOULDBLOCK) {
+            return;  // another instance holds it
+        }
+        const std::string error = fml::last_error_text();
+        ::close(m_fd);
+        m_fd = -1;
+        throw instance_error("Cannot lock \"" + path + "\": " + error);
+    }
+    m_acquired = true;
+}
+
+instance_lock::~instance_lock() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // closing releases the lock
+    }
+}
+
+bool send_probe(const std::string& folder, std::chrono::milliseconds timeout) {
+    sockaddr_un address{};
+    if (!make_address(socket_path(folder), address)) {
+        return false;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    bool answered = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        const std::string probe = std::string(instance_probe_name) + "\n";
+        if (::send(fd, probe.data(), probe.size(), MSG_NOSIGNAL) == ssize_t(probe.size()) &&
+            wait_readable(fd, static_cast<int>(timeout.count()))) {
+            char answer[128];
+            const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+            answered = got == ssize_t(probe.size()) && std::memcmp(answer, probe.data(), probe.size()) == 0;
+        }
+    }
+    ::close(fd);
+    return answered;
+}
+
+probe_server::probe_server(const std::string& folder) : m_path(socket_path(folder)) {
+    sockaddr_un address{};
+    if (!make_address(m_path, address)) {
+        throw instance_error("Runtime folder path too long for a socket: \"" + m_path + "\"");
+    }
+    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_fd < 0) {
+        throw instance_error("Cannot create socket: " + fml::last_error_text());
+    }
+    // We hold the instance lock, so a socket file here was left by a killed instance.
+    ::unlink(m_path.c_str());
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_fd, 8) != 0) {
+        const std::string error = fml::last_error_text();
+        ::close(m_fd);
+        throw instance_error("Cannot listen on \"" + m_path + "\": " + error);
+    }
+}
+
+probe_server::~probe_server() {
+    ::close(m_fd);
+    ::unlink(m_path.c_str());
+}
+
+bool probe_server::accept_probe() {
+    const int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+        return false;
+    }
+    const std::string probe = std::string(instance_probe_name) + "\n";
+    bool valid = false;
+    std::string received;
+    while (received.size() < probe.size() && wait_readable(client, 100)) {
+        char buffer[128];
+        const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            break;
+        }
+        received.append(buffer, static_cast<size_t>(got));
+    }
+    if (received == probe) {
+        valid = true;
+        ::send(client, probe.data(), probe.size(), MSG_NOSIGNAL);  // the caller does not wait for it
+    }
+    ::close(client);
+    return valid;
+}
+
+}  // namespace hrd

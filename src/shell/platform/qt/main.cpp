@@ -1,0 +1,29 @@
+// The desktop program: Hoardly's start-up sequence on Qt.
+
+#include "shell/platform/qt/qt_event_loop.h"
+#include "shell/startup.h"
+
+namespace {
+
+class qt_platform final : public hrd::shell_platform {
+public:
+    qt_platform(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
+
+    std::unique_ptr<hrd::event_loop> create_event_loop() override {
+        return std::make_unique<hrd::qt::qt_event_loop>(m_argc, m_argv);
+    }
+    void on_second_start() override {
+        // The window joins with the view; until then the request is only logged.
+    }
+
+private:
+    int& m_argc;
+    char** m_argv;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qt_platform platform(argc, argv);
+    return hrd::run_application(platform);
+}

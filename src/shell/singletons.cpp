@@ -1,0 +1,26 @@
+#include "shell/singletons.h"
+
+#include <exception>
+#include <iostream>
+
+#include "shell/resource_mgr.h"
+
+namespace hrd {
+
+void create_singletons() { ResourceMgr::instance(); }
+
+void delete_singletons() noexcept {
+    // A failing destructor must not stop the rest of the teardown.
+    auto destroy = [](auto&& destroy_one) {
+        try {
+            destroy_one();
+        } catch (const std::exception& e) {
+            std::cerr << "Error: " << e.what() << std::endl;
+        } catch (...) {
+            std::cerr << "Unknown error." << std::endl;
+        }
+    };
+    destroy([] { ResourceMgr::destroy(); });
+}
+
+}  // namespace hrd

@@ -1,0 +1,161 @@
+#include "shell/startup.h"
+
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+#include "fml/app_dirs.h"
+#include "fml/log.h"
+#include "fml/text.h"
+#include "shell/app_data.h"
+#include "shell/errors.h"
+#include "shell/instance.h"
+#include "shell/signals.h"
+#include "shell/singletons.h"
+#include "tinyfilesystem/filesystem.h"
+
+namespace hrd {
+namespace {
+
+struct log_entry {
+    const char* id;
+    const char16_t* file;
+};
+
+constexpr log_entry program_logs[] = {
+    {"app", u"logs/application.log"}, {"profile", u"logs/profile.log"},
+    {"debug", u"logs/debug.log"},     {"events", u"logs/events.log"},
+    {"cntrl", u"logs/controller.log"}, {"model", u"logs/model.log"},
+    {"logic", u"logs/logicevents.log"},
+};
+
+// Writes one line to the "app" log when it is up, and to stderr in any case, so an
+// error is seen both by a user in a terminal and in the log. Never throws.
+void report(const std::string& line) noexcept {
+    try {
+        if (fml::haslog("app")) {
+            fml::getlog("app") << line << std::endl;
+        }
+    } catch (...) {
+    }
+    std::cerr << line << std::endl;
+}
+
+void app_line(const std::string& line) { fml::getlog("app") << line << std::endl; }
+
+void prepare_logs(const std::u16string& data_dir) {
+    const std::u16string logs = tinyfilesystem::join_path(data_dir, u"logs");
+    try {
+        tinyfilesystem::create_directory(logs);
+    } catch (const std::exception& e) {
+        throw data_error(std::string("Cannot create log dir: ") + e.what());
+    }
+    for (const log_entry& log : program_logs) {
+        fml::reglog(log.id, log.file);
+    }
+}
+
+const char* signal_name(int number) {
+    switch (number) {
+        case SIGTERM: return "SIGTERM";
+        case SIGINT: return "SIGINT";
+        case SIGHUP: return "SIGHUP";
+        default: return "signal";
+    }
+}
+
+// What a run holds, in the order it is taken; torn down in reverse, after the
+// singletons, on every path. The instance lock is held to the very end.
+struct session {
+    std::optional<instance_lock> lock;
+    std::optional<termination_signals> signals;
+    std::optional<probe_server> probes;
+    std::unique_ptr<event_loop> loop;
+};
+
+// Everything from the instance check to the end of shutdown. Returns the exit code;
+// errors propagate to run_application's handler.
+int run(shell_platform& platform, session& s) {
+    const std::string runtime = runtime_folder();
+    s.lock.emplace(runtime);
+    if (!s.lock->acquired()) {
+        send_probe(runtime, std::chrono::milliseconds(200));
+        return exit_already_running;
+    }
+    termination_signals& signals = s.signals.emplace();
+
+    if (!tinyfilesystem::appdata_folder_known()) {
+        std::cerr << "Error: cannot find the data folder: neither $XDG_DATA_HOME nor $HOME is set"
+                  << std::endl;
+        return exit_no_data_folder;
+    }
+    const std::u16string data_dir = init_app_data();
+    app_dirs::set(app_dirs::DataDir, data_dir);
+    app_dirs::set(app_dirs::HoardlyDir, tinyfilesystem::executable_folder());
+    prepare_logs(data_dir);
+
+    app_line("Application started");
+    app_line("SetDataDir: " + fml::wchar2utf8(app_dirs::get(app_dirs::HoardlyDir)));
+
+    s.loop = platform.create_event_loop();
+    event_loop& the_loop = *s.loop;
+    // The callbacks outlive this function's frame (the loop is torn down later), so
+    // they hold pointers to the session's objects, never to locals.
+    the_loop.watch(signals.fd(), [signals = &signals, loop = &the_loop] {
+        app_line(std::string("Received ") + signal_name(signals->take()) + ", exiting");
+        loop->quit();
+    });
+    probe_server& probes = s.probes.emplace(runtime);
+    the_loop.watch(probes.fd(), [probes = &probes, platform = &platform] {
+        if (probes->accept_probe()) {
+            app_line("A second start asked for the window");
+            platform->on_second_start();
+        }
+    });
+
+    create_singletons();
+    app_line("Init complete");
+
+    the_loop.run();
+
+    delete_singletons();
+    return exit_normal;
+}
+
+}  // namespace
+
+int run_application(shell_platform& platform) noexcept {
+    int code = exit_normal;
+    session s;
+    try {
+        code = run(platform, s);
+        if (code != exit_normal) {
+            return code;  // a second start or no data folder: no logs were opened
+        }
+    } catch (const std::exception& e) {
+        report(std::string("Error: ") + e.what());
+        code = exit_normal;
+    } catch (...) {
+        report("Unknown error.");
+        code = exit_normal;
+    }
+    delete_singletons();
+    try {
+        s.loop.reset();
+        s.probes.reset();
+        s.signals.reset();
+    } catch (...) {
+        report("Unknown error.");
+    }
+    if (fml::haslog("app")) {
+        try {
+            app_line("Application finished.");
+        } catch (...) {
+        }
+    }
+    fml::closelogs();
+    return code;
+}
+
+}  // namespace hrd
