@@ -17,6 +17,5 @@ function(hoardly_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "HOARDLY_SOURCE_DIR=${PROJECT_SOURCE_DIR};HOARDLY_BINARY_DIR=${PROJECT_BINARY_DIR}" ${T_PROPERTIES})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST ${T_PROPERTIES})
 endfunction()

@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "shell/instance.h"
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+TEST(instance, one_lock_holder_answers_probes) {
+    hrd::test::temp_dir dir;
+    {
+        hrd::instance_lock first(dir.path());
+        ASSERT_TRUE(first.acquired());
+        hrd::instance_lock second(dir.path());
+        EXPECT_FALSE(second.acquired());
+
+        // No server yet: the probe fails quickly and says so.
+        EXPECT_FALSE(hrd::send_probe(dir.path(), 200ms));
+
+        hrd::probe_server server(dir.path());
+        std::thread client([&] { EXPECT_TRUE(hrd::send_probe(dir.path(), 2000ms)); });
+        bool accepted = false;
+        for (int i = 0; i < 200 && !accepted; ++i) {
+            accepted = server.accept_probe();
+            if (!accepted) std::this_thread::sleep_for(10ms);
+        }
+        client.join();
+        EXPECT_TRUE(accepted);
+    }
+    // Released with its holder; a stale socket file does not stop the next server.
+    hrd::test::write_file(dir.file(hrd::instance_probe_name), "stale");
+    hrd::instance_lock again(dir.path());
+    EXPECT_TRUE(again.acquired());
+    EXPECT_NO_THROW(hrd::probe_server server(dir.path()));
+}
