@@ -29,5 +29,9 @@ BUILD_PACKAGES=(
 # What the test suite needs on top.
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool xclip trayer nodejs npm
+    xvfb xauth xdotool xclip trayer
 )
+# Node.js may come from elsewhere than Debian (its npm then conflicts with Debian's):
+# ask for Debian's packages only when the commands are missing.
+if ! command -v node >/dev/null 2>&1; then TEST_PACKAGES+=(nodejs); fi
+if ! command -v npm >/dev/null 2>&1; then TEST_PACKAGES+=(npm); fi
