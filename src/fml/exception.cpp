@@ -11,8 +11,9 @@ std::string error_text(int error_number) {
     const char* message = strerror_r(error_number, buffer, sizeof buffer);
     std::string text = "Error code: " + std::to_string(error_number);
     if (message == nullptr || *message == '\0' || std::strncmp(message, "Unknown error", 13) == 0) {
-        text += ". For more information visit "
-                "https://man7.org/linux/man-pages/man3/errno.3.html";
+        text +=
+            ". For more information visit "
+            "https://man7.org/linux/man-pages/man3/errno.3.html";
     } else {
         text += ", ";
         text += message;

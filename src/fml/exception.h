@@ -17,12 +17,12 @@ private:
 };
 
 // Declares an exception type that only carries its message text.
-#define FML_DECLARE_EXCEPTION(name, base)             \
-    class name : public base {                        \
-        using inherited = base;                       \
-                                                      \
-    public:                                           \
-        using inherited::inherited;                   \
+#define FML_DECLARE_EXCEPTION(name, base) \
+    class name : public base {            \
+        using inherited = base;           \
+                                          \
+    public:                               \
+        using inherited::inherited;       \
     }
 
 FML_DECLARE_EXCEPTION(reglog_error, exception);

@@ -101,7 +101,8 @@ void reglog(const std::string& id, std::u16string_view relative_path) {
     const std::string path =
         wchar2utf8(hrd::app_dirs::get(hrd::app_dirs::DataDir)) + "/" + wchar2utf8(relative_path);
     // Truncate: each run starts a clean log. 0600 because logs quote clip text.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         throw cannot_open_log_error("cannot_open_log " + path + ": " + last_error_text());
     }
@@ -121,8 +122,12 @@ std::ostream& getlog(std::string_view id) {
     throw getlog_error("log with id=" + std::string(id) + ", is not register");
 }
 
-bool haslog(std::string_view id) noexcept { return the_registry().find(id) != nullptr; }
+bool haslog(std::string_view id) noexcept {
+    return the_registry().find(id) != nullptr;
+}
 
-void closelogs() noexcept { the_registry().logs.clear(); }
+void closelogs() noexcept {
+    the_registry().logs.clear();
+}
 
 }  // namespace fml

@@ -5,8 +5,12 @@ namespace {
 
 constexpr char32_t replacement_character = 0xFFFD;
 
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool is_high_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // Reads one code point at `i` and advances past it; a lone surrogate reads as U+FFFD.
 char32_t next_code_point(std::u16string_view text, size_t& i) {
@@ -62,13 +66,20 @@ struct lead_info {
 };
 
 lead_info classify_lead(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80, 0xBF};
-    if (lead == 0xE0) return {3, 0xA0, 0xBF};
-    if (lead == 0xED) return {3, 0x80, 0x9F};
-    if (lead >= 0xE1 && lead <= 0xEF) return {3, 0x80, 0xBF};
-    if (lead == 0xF0) return {4, 0x90, 0xBF};
-    if (lead >= 0xF1 && lead <= 0xF3) return {4, 0x80, 0xBF};
-    if (lead == 0xF4) return {4, 0x80, 0x8F};
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return {2, 0x80, 0xBF};
+    if (lead == 0xE0)
+        return {3, 0xA0, 0xBF};
+    if (lead == 0xED)
+        return {3, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF)
+        return {3, 0x80, 0xBF};
+    if (lead == 0xF0)
+        return {4, 0x90, 0xBF};
+    if (lead >= 0xF1 && lead <= 0xF3)
+        return {4, 0x80, 0xBF};
+    if (lead == 0xF4)
+        return {4, 0x80, 0x8F};
     return {0, 0, 0};
 }
 

@@ -18,7 +18,9 @@
 namespace hrd {
 namespace {
 
-std::string socket_path(const std::string& folder) { return folder + "/" + instance_probe_name; }
+std::string socket_path(const std::string& folder) {
+    return folder + "/" + instance_probe_name;
+}
 
 // Fills a Unix socket address; false when the path does not fit.
 bool make_address(const std::string& path, sockaddr_un& address) {
@@ -43,13 +45,17 @@ bool wait_readable(int fd, int milliseconds) {
     }
 }
 
+}  // namespace
+
 void ensure_private_folder(const std::string& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw instance_error("Cannot create runtime folder \"" + folder + "\": " + fml::last_error_text());
+        throw instance_error("Cannot create runtime folder \"" + folder +
+                             "\": " + fml::last_error_text());
     }
     struct stat info {};
     if (::lstat(folder.c_str(), &info) != 0) {
-        throw instance_error("Cannot read runtime folder \"" + folder + "\": " + fml::last_error_text());
+        throw instance_error("Cannot read runtime folder \"" + folder +
+                             "\": " + fml::last_error_text());
     }
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
         throw instance_error("Runtime folder \"" + folder +
@@ -57,8 +63,6 @@ void ensure_private_folder(const std::string& folder) {
                              "else's, or open to others)");
     }
 }
-
-}  // namespace
 
 std::string runtime_folder() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
@@ -77,7 +81,8 @@ instance_lock::instance_lock(const std::string& folder) {
     const std::string path = folder + "/" + instance_mutex_name;
     m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0) {
-        throw instance_error("Cannot open instance lock \"" + path + "\": " + fml::last_error_text());
+        throw instance_error("Cannot open instance lock \"" + path +
+                             "\": " + fml::last_error_text());
     }
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) {
@@ -116,7 +121,8 @@ bool send_probe(const std::string& folder, std::chrono::milliseconds timeout) {
             wait_readable(fd, static_cast<int>(timeout.count()))) {
             char answer[128];
             const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
-            answered = got == ssize_t(probe.size()) && std::memcmp(answer, probe.data(), probe.size()) == 0;
+            answered = got == ssize_t(probe.size()) &&
+                       std::memcmp(answer, probe.data(), probe.size()) == 0;
         }
     }
     ::close(fd);
@@ -165,7 +171,8 @@ bool probe_server::accept_probe() {
     }
     if (received == probe) {
         valid = true;
-        ::send(client, probe.data(), probe.size(), MSG_NOSIGNAL);  // the caller does not wait for it
+        ::send(client, probe.data(), probe.size(),
+               MSG_NOSIGNAL);  // the caller does not wait for it
     }
     ::close(client);
     return valid;

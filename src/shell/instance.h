@@ -20,6 +20,10 @@ inline constexpr const char* instance_probe_name =
 // to others). Raises instance_error with the reason.
 std::string runtime_folder();
 
+// Creates `folder` 0700 if missing and checks that it is a real folder of this user's
+// that nobody else can enter; raises instance_error otherwise.
+void ensure_private_folder(const std::string& folder);
+
 class instance_lock {
 public:
     // Takes the lock in `folder`. `acquired()` is false when another instance holds it;

@@ -18,7 +18,8 @@ namespace {
 std::vector<char> read_whole_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        throw load_hrd_resource_error("Cannot read resource \"" + path + "\": " + fml::last_error_text());
+        throw load_hrd_resource_error("Cannot read resource \"" + path +
+                                      "\": " + fml::last_error_text());
     }
     std::vector<char> content;
     char block[65536];
@@ -62,7 +63,8 @@ ResourceMgr::ResourceMgr(const std::u16string& folder) {
             struct stat info {};
             const bool is_file = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
             // The folder is flat; anything that is not a file is listed with no content.
-            m_files.emplace(fml::utf82wchar(name), is_file ? read_whole_file(path) : std::vector<char>());
+            m_files.emplace(fml::utf82wchar(name),
+                            is_file ? read_whole_file(path) : std::vector<char>());
         }
     } catch (...) {
         ::closedir(listing);
@@ -71,7 +73,9 @@ ResourceMgr::ResourceMgr(const std::u16string& folder) {
     ::closedir(listing);
 }
 
-bool ResourceMgr::has(std::u16string_view name) const { return m_files.find(name) != m_files.end(); }
+bool ResourceMgr::has(std::u16string_view name) const {
+    return m_files.find(name) != m_files.end();
+}
 
 const std::vector<char>& ResourceMgr::get(std::u16string_view name) const {
     auto it = m_files.find(name);

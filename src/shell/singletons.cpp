@@ -7,7 +7,9 @@
 
 namespace hrd {
 
-void create_singletons() { ResourceMgr::instance(); }
+void create_singletons() {
+    ResourceMgr::instance();
+}
 
 void delete_singletons() noexcept {
     // A failing destructor must not stop the rest of the teardown.

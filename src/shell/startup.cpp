@@ -24,9 +24,9 @@ struct log_entry {
 };
 
 constexpr log_entry program_logs[] = {
-    {"app", u"logs/application.log"}, {"profile", u"logs/profile.log"},
-    {"debug", u"logs/debug.log"},     {"events", u"logs/events.log"},
-    {"cntrl", u"logs/controller.log"}, {"model", u"logs/model.log"},
+    {"app", u"logs/application.log"},   {"profile", u"logs/profile.log"},
+    {"debug", u"logs/debug.log"},       {"events", u"logs/events.log"},
+    {"cntrl", u"logs/controller.log"},  {"model", u"logs/model.log"},
     {"logic", u"logs/logicevents.log"},
 };
 
@@ -42,7 +42,9 @@ void report(const std::string& line) noexcept {
     std::cerr << line << std::endl;
 }
 
-void app_line(const std::string& line) { fml::getlog("app") << line << std::endl; }
+void app_line(const std::string& line) {
+    fml::getlog("app") << line << std::endl;
+}
 
 void prepare_logs(const std::u16string& data_dir) {
     const std::u16string logs = tinyfilesystem::join_path(data_dir, u"logs");
@@ -58,10 +60,14 @@ void prepare_logs(const std::u16string& data_dir) {
 
 const char* signal_name(int number) {
     switch (number) {
-        case SIGTERM: return "SIGTERM";
-        case SIGINT: return "SIGINT";
-        case SIGHUP: return "SIGHUP";
-        default: return "signal";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGINT:
+            return "SIGINT";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal";
     }
 }
 

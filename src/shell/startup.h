@@ -9,7 +9,7 @@
 namespace hrd {
 
 // Exit codes of the program.
-inline constexpr int exit_normal = 1;          // the loop ended, or an error was reported
+inline constexpr int exit_normal = 1;  // the loop ended, or an error was reported
 inline constexpr int exit_already_running = 3;
 inline constexpr int exit_no_data_folder = 123;  // neither $XDG_DATA_HOME nor $HOME
 

@@ -15,14 +15,18 @@
 namespace tinyfilesystem {
 namespace {
 
-std::string narrow(std::u16string_view path) { return fml::wchar2utf8(path); }
+std::string narrow(std::u16string_view path) {
+    return fml::wchar2utf8(path);
+}
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr ? std::string() : std::string(value);
 }
 
-bool is_absolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
+bool is_absolute(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
 
 // The environment's answer for the per-user data folder, or "" when there is none.
 std::string appdata_from_env() {
@@ -112,7 +116,9 @@ void copy_contents(int from_fd, int to_fd, const std::string& from, const std::s
 
 void sync_parent_folder(const std::string& path) {
     const size_t slash = path.find_last_of('/');
-    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string parent = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
     const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
@@ -122,7 +128,9 @@ void sync_parent_folder(const std::string& path) {
 
 }  // namespace
 
-bool appdata_folder_known() noexcept { return !appdata_from_env().empty(); }
+bool appdata_folder_known() noexcept {
+    return !appdata_from_env().empty();
+}
 
 std::u16string appdata_folder() {
     const std::string folder = strip_trailing_slashes(appdata_from_env());
@@ -216,8 +224,8 @@ void copy_file_if_missing(std::u16string_view from, std::u16string_view to) {
         throw_with_errno("Cannot open", source);
     }
     std::random_device random;
-    const std::string temporary = target + ".part-" + std::to_string(::getpid()) + "-" +
-                                  std::to_string(random());
+    const std::string temporary =
+        target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(random());
     fd_guard out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         throw_with_errno("Cannot create", temporary);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "shell/errors.h"
 #include "shell/instance.h"
 #include "support/temp_dir.h"
 
@@ -25,7 +26,8 @@ TEST(instance, one_lock_holder_answers_probes) {
         bool accepted = false;
         for (int i = 0; i < 200 && !accepted; ++i) {
             accepted = server.accept_probe();
-            if (!accepted) std::this_thread::sleep_for(10ms);
+            if (!accepted)
+                std::this_thread::sleep_for(10ms);
         }
         client.join();
         EXPECT_TRUE(accepted);
@@ -35,4 +37,22 @@ TEST(instance, one_lock_holder_answers_probes) {
     hrd::instance_lock again(dir.path());
     EXPECT_TRUE(again.acquired());
     EXPECT_NO_THROW(hrd::probe_server server(dir.path()));
+}
+
+TEST(instance, runtime_fallback_folder_must_be_private) {
+    hrd::test::temp_dir dir;
+    EXPECT_NO_THROW(hrd::ensure_private_folder(dir.file("fresh")));
+    struct stat info {};
+    ASSERT_EQ(::lstat(dir.file("fresh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_NO_THROW(hrd::ensure_private_folder(dir.file("fresh")));  // again: fine
+
+    // Someone could plant a symlink or an open folder under /tmp before us.
+    std::filesystem::create_symlink(dir.file("fresh"), dir.file("link"));
+    EXPECT_THROW(hrd::ensure_private_folder(dir.file("link")), hrd::instance_error);
+    std::filesystem::create_directory(dir.file("open"));
+    ::chmod(dir.file("open").c_str(), 0777);
+    EXPECT_THROW(hrd::ensure_private_folder(dir.file("open")), hrd::instance_error);
+    hrd::test::write_file(dir.file("file"), "");
+    EXPECT_THROW(hrd::ensure_private_folder(dir.file("file")), hrd::instance_error);
 }

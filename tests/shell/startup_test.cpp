@@ -41,14 +41,16 @@ protected:
     }
 
     std::unique_ptr<child_process> start(const std::string& output = "output.txt") {
-        return std::make_unique<child_process>(hrd::test::program_path(), std::vector<std::string>{},
-                                               m_env, m_dir.file(output));
+        return std::make_unique<child_process>(
+            hrd::test::program_path(), std::vector<std::string>{}, m_env, m_dir.file(output));
     }
     std::string data(const std::string& name = "") const {
         return m_dir.file("data/Hoardly") + (name.empty() ? "" : "/" + name);
     }
     std::string app_log() const { return read_file(data("logs/application.log")); }
-    bool wait_started() const { return wait_for_text(data("logs/application.log"), "Init complete\n", 20s); }
+    bool wait_started() const {
+        return wait_for_text(data("logs/application.log"), "Init complete\n", 20s);
+    }
 
     hrd::test::temp_dir m_dir;
     std::map<std::string, std::string> m_env;
@@ -62,8 +64,8 @@ TEST_F(program, first_start_seeds_a_private_data_folder_and_a_second_start_ends_
 
     EXPECT_EQ(mode_of(data()), 0700u);
     EXPECT_EQ(mode_of(data("logs")), 0700u);
-    for (const char* log : {"application", "profile", "debug", "events", "controller", "model",
-                            "logicevents"}) {
+    for (const char* log :
+         {"application", "profile", "debug", "events", "controller", "model", "logicevents"}) {
         EXPECT_EQ(mode_of(data("logs/") + log + ".log"), 0600u) << log;
     }
     EXPECT_EQ(read_file(data("defaulttags.xml")), "<tags/>\n");
@@ -74,7 +76,8 @@ TEST_F(program, first_start_seeds_a_private_data_folder_and_a_second_start_ends_
     // A second start while the first runs: code 3 at once, the first one is told.
     auto second = start("second.txt");
     EXPECT_EQ(second->wait(1000ms), 3);
-    EXPECT_TRUE(wait_for_text(data("logs/application.log"), "A second start asked for the window\n", 5s));
+    EXPECT_TRUE(
+        wait_for_text(data("logs/application.log"), "A second start asked for the window\n", 5s));
 
     // A logout's SIGTERM ends the program like Exit: code 1, objects deleted in
     // reverse order of creation, the last line written.
@@ -85,7 +88,8 @@ TEST_F(program, first_start_seeds_a_private_data_folder_and_a_second_start_ends_
     std::istringstream lines(final_log);
     for (std::string line; std::getline(lines, line);) {
         const std::string prefix = "Singleton: ";
-        if (line.rfind(prefix, 0) != 0) continue;
+        if (line.rfind(prefix, 0) != 0)
+            continue;
         const std::string rest = line.substr(prefix.size());
         const size_t dash = rest.rfind(" - ");
         (rest.substr(dash) == " - created." ? created : deleted).push_back(rest.substr(0, dash));
@@ -149,7 +153,8 @@ TEST_F(program, bad_environments_end_with_a_clear_error_and_delete_nothing) {
     write_file(data("hoardly.fdb"), "");
     write_file(data("logs"), "x");
     EXPECT_EQ(start("logs.txt")->wait(10s), 1);
-    EXPECT_NE(read_file(m_dir.file("logs.txt")).find("Error: Cannot create log dir"), std::string::npos)
+    EXPECT_NE(read_file(m_dir.file("logs.txt")).find("Error: Cannot create log dir"),
+              std::string::npos)
         << read_file(m_dir.file("logs.txt"));
     EXPECT_EQ(read_file(data("logs")), "x");
 }

@@ -22,19 +22,23 @@ child_process::child_process(const std::string& program, const std::vector<std::
         env_strings.push_back(name + "=" + value);
     }
     std::vector<char*> envp;
-    for (auto& s : env_strings) envp.push_back(s.data());
+    for (auto& s : env_strings)
+        envp.push_back(s.data());
     envp.push_back(nullptr);
     std::vector<std::string> arg_strings{program};
     arg_strings.insert(arg_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& s : arg_strings) argv.push_back(s.data());
+    for (auto& s : arg_strings)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int result = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int result =
+        posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0) {
         throw std::runtime_error("cannot start " + program);
@@ -49,7 +53,9 @@ child_process::~child_process() {
     }
 }
 
-void child_process::signal(int number) const { ::kill(m_pid, number); }
+void child_process::signal(int number) const {
+    ::kill(m_pid, number);
+}
 
 std::optional<int> child_process::wait(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -70,7 +76,8 @@ std::optional<int> child_process::wait(std::chrono::milliseconds timeout) {
     }
 }
 
-bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {
+bool wait_for_text(const std::string& path, const std::string& text,
+                   std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (read_file(path).find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -33,7 +33,9 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::u16string temp_dir::wpath() const { return fml::utf82wchar(m_path); }
+std::u16string temp_dir::wpath() const {
+    return fml::utf82wchar(m_path);
+}
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

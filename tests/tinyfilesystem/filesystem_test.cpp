@@ -121,6 +121,7 @@ TEST(directories_and_copies, never_replace_or_half_write_a_user_file) {
     }
     ::chmod(dir.file("new").c_str(), 0700);
     size_t entries = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.file("new"))) ++entries;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.file("new")))
+        ++entries;
     EXPECT_EQ(entries, 2u);  // copy and mine
 }

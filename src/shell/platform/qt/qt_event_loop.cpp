@@ -30,7 +30,9 @@ void qt_event_loop::run() {
     }
 }
 
-void qt_event_loop::quit() { QApplication::quit(); }
+void qt_event_loop::quit() {
+    QApplication::quit();
+}
 
 void qt_event_loop::guarded(const std::function<void()>& action) noexcept {
     try {
