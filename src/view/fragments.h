@@ -1,0 +1,46 @@
+#pragma once
+// The markup of everything the collection puts into the document: quote blocks,
+// the tags on them, tag list entries, search bar tags and manage-tags menu items.
+// Classes, ids and nesting are what the style sheet, the behaviors and the drag
+// manager select on, so they are produced exactly as written here.
+//
+// Every text that comes from the user (quote text, tag names) is escaped, so no clip
+// and no tag name can add markup to the document; names stay stored as typed.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "model/records.h"
+
+namespace hrd::fragments {
+
+// Finds a tag by id for the tags shown on a quote; nullptr skips that tag.
+using tag_lookup = std::function<const tag*(record_id)>;
+
+// Escapes UTF-8 text for element content: "&" "<" ">" '"' "'" become character
+// references, a tab two no-break spaces, a line feed "<br>"; CR and blanks stay.
+void append_escaped(std::string& out, std::string_view utf8);
+std::string escape(std::string_view utf8);
+
+// <div class="quote" id="q-Q"><table class="qtable" ...>title row, text row,
+// links row (quote tags, Manage... button, time stamp)</table></div>
+void append_quote_block(std::string& out, const quote& q, const tag_lookup& tags);
+std::string quote_block(const quote& q, const tag_lookup& tags);
+// <div class="qtag" id="qt-Q-T">name</div>
+std::string quote_tag(const tag& t, record_id quote_id);
+// <div class="vtag" id="vt-T">name</div>
+std::string tag_entry(const tag& t);
+// <div class="stag" id="st-T">name</div>
+std::string search_tag(const tag& t);
+// <li type="check" name="mtmchecks" id="mtmcheck-T">name</li>
+std::string menu_item(const tag& t);
+// <tr><td>fragment</td></tr>
+std::string table_row(std::string_view fragment);
+
+inline constexpr std::string_view search_caption =
+    "<div class=\"caption\">Drop tags here to search</div>";
+// The row the tag list adds for the user to type a new tag's name into.
+inline constexpr std::string_view fresh_tag_row = "<tr><td><div class=\"vtag\"></div></td></tr>";
+
+}  // namespace hrd::fragments
