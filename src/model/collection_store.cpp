@@ -1,0 +1,783 @@
+#include "model/collection_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ostream>
+
+#include "fml/app_dirs.h"
+#include "fml/exception.h"
+#include "fml/log.h"
+#include "fml/text.h"
+#include "model/default_collection.h"
+#include "model/errors.h"
+#include "model/sqlite.h"
+#include "tinyfilesystem/filesystem.h"
+
+namespace hrd {
+namespace {
+
+// The layout of the collection. Table order is row-key (seq) order: SQLite gives a new
+// row the largest key plus one, so it is insertion order, and ids stay free to be
+// anything the default files say.
+//
+// The mark relation holds both sides of the quote-tag relation; its cascades keep
+// m_tags and m_quotes in step when either record goes. A mark carries the quote's seq
+// so a search can read quotes in table order straight from the tag side, and each tag
+// counts its marks so an AND search can start from its rarest tag.
+constexpr const char* schema_sql = R"sql(
+CREATE TABLE tag(
+    seq INTEGER PRIMARY KEY,
+    m_id INTEGER NOT NULL UNIQUE,
+    m_utfname TEXT NOT NULL UNIQUE,
+    n_marks INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE quote(
+    seq INTEGER PRIMARY KEY,
+    m_id INTEGER NOT NULL UNIQUE,
+    m_utftext TEXT NOT NULL,
+    m_stamp INTEGER NOT NULL);
+CREATE INDEX quote_by_stamp ON quote(m_stamp);
+CREATE TABLE mark(
+    quote_id INTEGER NOT NULL REFERENCES quote(m_id) ON DELETE CASCADE,
+    tag_id INTEGER NOT NULL REFERENCES tag(m_id) ON DELETE CASCADE,
+    quote_seq INTEGER NOT NULL,
+    position INTEGER NOT NULL,
+    PRIMARY KEY(quote_id, tag_id)) WITHOUT ROWID;
+CREATE INDEX mark_by_tag ON mark(tag_id, quote_seq, quote_id);
+CREATE TRIGGER mark_added AFTER INSERT ON mark BEGIN
+    UPDATE tag SET n_marks = n_marks + 1 WHERE m_id = NEW.tag_id;
+END;
+CREATE TRIGGER mark_removed AFTER DELETE ON mark BEGIN
+    UPDATE tag SET n_marks = n_marks - 1 WHERE m_id = OLD.tag_id;
+END;
+)sql";
+
+std::string decimal(std::int64_t value) {
+    return std::to_string(value);
+}
+
+std::ostream& logic_log() {
+    return fml::getlog("logic");
+}
+std::ostream& debug_log() {
+    return fml::getlog("debug");
+}
+
+std::u16string default_data_folder() {
+    std::u16string folder = hrd::app_dirs::get(hrd::app_dirs::DataDir);
+    if (folder.empty()) {
+        throw read_appdata_folder_error("the data folder (DataDir) is not known");
+    }
+    return folder;
+}
+
+// Reads the SQLite header of an existing file and rejects what SQLite would take for
+// an empty or shortened database and then write to: an empty file, a file without the
+// SQLite signature, and a file shorter than its header says. Reads only.
+void check_database_file(const std::string& file, const std::string& name) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw open_db_error(name + ": cannot open " + file + ": " + fml::last_error_text());
+    }
+    unsigned char header[100];
+    struct stat info {};
+    const ssize_t got = ::pread(fd, header, sizeof header, 0);
+    const bool stat_ok = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (got < static_cast<ssize_t>(sizeof header) || !stat_ok ||
+        std::memcmp(header, "SQLite format 3", 16) != 0) {
+        throw open_db_error(name + ": " + file + " is not an SQLite database");
+    }
+    auto be32 = [&](int at) {
+        return (std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
+               (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]);
+    };
+    std::uint64_t page_size = (std::uint32_t(header[16]) << 8) | header[17];
+    if (page_size == 1) {
+        page_size = 65536;
+    }
+    const std::uint64_t pages = be32(28);
+    // The size in the header counts only when the two counters agree. While the
+    // write-ahead log holds frames, a checkpoint may have stopped half-way, which
+    // leaves the file legitimately shorter; SQLite completes it from the log.
+    const bool size_valid = pages != 0 && be32(24) == be32(92);
+    struct stat wal {};
+    const bool wal_has_frames = ::stat((file + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (size_valid && !wal_has_frames &&
+        static_cast<std::uint64_t>(info.st_size) < pages * page_size) {
+        throw open_db_error(name + ": " + file + " is truncated (" +
+                            decimal(static_cast<std::int64_t>(info.st_size)) + " bytes of " +
+                            decimal(static_cast<std::int64_t>(pages * page_size)) + ")");
+    }
+}
+
+void sync_folder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Builds a new, empty collection under a temporary name and renames it into place, so
+// "hoardly.fdb" is never a half-made file, whatever stops the program.
+void create_database_file(const std::string& folder, const std::string& file,
+                          const std::string& name) {
+    const std::string building = file + ".new";
+    ::unlink(building.c_str());
+    ::unlink((building + "-wal").c_str());
+    ::unlink((building + "-shm").c_str());
+    // Private from the start: clip text is the user's business. SQLite gives its
+    // companion files the same mode.
+    const int fd = ::open(building.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw open_db_error(name + ": cannot create " + building + ": " + fml::last_error_text());
+    }
+    ::close(fd);
+    try {
+        sqlite3* handle = nullptr;
+        const int opened =
+            sqlite3_open_v2(building.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite::connection db(handle);
+        if (opened != SQLITE_OK) {
+            sqlite::fail(handle, "creating " + building);
+        }
+        db.execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+        db.execute("BEGIN");
+        db.execute(schema_sql);
+        db.execute(("PRAGMA user_version=" + decimal(collection_schema_version)).c_str());
+        db.execute("COMMIT");
+        // Closing checkpoints the log into the file and syncs it.
+    } catch (const fml::exception& error) {
+        ::unlink(building.c_str());
+        throw open_db_error(name + ": " + error.what());
+    }
+    if (::rename(building.c_str(), file.c_str()) != 0) {
+        const std::string error = fml::last_error_text();
+        ::unlink(building.c_str());
+        throw open_db_error(name + ": cannot rename " + building + ": " + error);
+    }
+    sync_folder(folder);
+}
+
+}  // namespace
+
+// The open connection, its cached statements, and record reading for result sets.
+struct CollectionStore::database : record_source<tag>, record_source<quote> {
+    explicit database(sqlite::connection opened)
+        : connection(std::move(opened)),
+          begin(db(), "BEGIN IMMEDIATE"),
+          commit(db(), "COMMIT"),
+          tag_by_id(db(), "SELECT seq, m_utfname FROM tag WHERE m_id = ?1"),
+          tag_by_name(db(), "SELECT m_id, m_utfname FROM tag WHERE m_utfname = ?1"),
+          tag_by_seq(db(), "SELECT m_id, m_utfname FROM tag WHERE seq = ?1"),
+          tag_after(db(),
+                    "SELECT seq, m_id, m_utfname FROM tag WHERE seq > ?1 ORDER BY seq LIMIT 1"),
+          tag_mark_count(db(), "SELECT n_marks FROM tag WHERE m_id = ?1"),
+          insert_tag(db(), "INSERT INTO tag(m_id, m_utfname) VALUES(?1, ?2)"),
+          delete_tag(db(), "DELETE FROM tag WHERE m_id = ?1"),
+          update_tag_name(db(), "UPDATE tag SET m_utfname = ?2 WHERE m_id = ?1"),
+          quote_by_id(db(), "SELECT seq FROM quote WHERE m_id = ?1"),
+          quote_by_seq(db(), "SELECT m_id, m_utftext, m_stamp FROM quote WHERE seq = ?1"),
+          quote_after(db(),
+                      "SELECT seq, m_id, m_utftext, m_stamp FROM quote WHERE seq > ?1 "
+                      "ORDER BY seq LIMIT 1"),
+          insert_quote(db(), "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?3)"),
+          delete_quote(db(), "DELETE FROM quote WHERE m_id = ?1"),
+          tags_of_quote(db(), "SELECT tag_id FROM mark WHERE quote_id = ?1 ORDER BY position"),
+          quotes_of_tag(
+              db(), "SELECT quote_seq, quote_id FROM mark WHERE tag_id = ?1 ORDER BY quote_seq"),
+          mark_exists(db(), "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2"),
+          insert_mark(db(),
+                      "INSERT INTO mark(quote_id, tag_id, quote_seq, position) "
+                      "SELECT ?1, ?2, ?3, coalesce(max(position), 0) + 1 FROM mark "
+                      "WHERE quote_id = ?1"),
+          delete_mark(db(), "DELETE FROM mark WHERE quote_id = ?1 AND tag_id = ?2") {}
+
+    sqlite3* db() const { return connection.get(); }
+    int changes() const { return sqlite3_changes(db()); }
+
+    // Runs `work` as one transaction and commits it; on any exception the transaction
+    // is rolled back and the exception goes on.
+    template <class Work>
+    auto in_transaction(Work&& work) {
+        begin.run();
+        try {
+            if constexpr (std::is_void_v<decltype(work())>) {
+                work();
+                commit.run();
+            } else {
+                auto result = work();
+                commit.run();
+                return result;
+            }
+        } catch (...) {
+            // A failed COMMIT may leave the transaction open; ROLLBACK closes it either way.
+            sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    // The row key of a record by id, or 0 when there is none.
+    std::int64_t seq_of(sqlite::statement& by_id, record_id id) {
+        sqlite::reset_on_exit reset(by_id);
+        by_id.bind(1, id);
+        return by_id.step() ? by_id.column_int(0) : 0;
+    }
+    std::int64_t tag_seq(record_id id) { return seq_of(tag_by_id, id); }
+    std::int64_t quote_seq(record_id id) { return seq_of(quote_by_id, id); }
+
+    std::int64_t single_number(const char* sql, std::int64_t if_none) {
+        sqlite::statement query(db(), sql);
+        if (!query.step() || query.column_is_null(0)) {
+            return if_none;
+        }
+        return query.column_int(0);
+    }
+
+    void read_tags_of(quote& record) {
+        sqlite::reset_on_exit reset(tags_of_quote);
+        tags_of_quote.bind(1, record.m_id);
+        while (tags_of_quote.step()) {
+            record.m_tags.push_back(static_cast<record_id>(tags_of_quote.column_int(0)));
+        }
+    }
+
+    void read_quotes_of(tag& record) {
+        sqlite::reset_on_exit reset(quotes_of_tag);
+        quotes_of_tag.bind(1, record.m_id);
+        while (quotes_of_tag.step()) {
+            record.m_quotes.push_back(static_cast<record_id>(quotes_of_tag.column_int(1)));
+        }
+    }
+
+    bool load(std::int64_t key, tag& record) override {
+        {
+            sqlite::reset_on_exit reset(tag_by_seq);
+            tag_by_seq.bind(1, key);
+            if (!tag_by_seq.step()) {
+                return false;
+            }
+            record.m_id = static_cast<record_id>(tag_by_seq.column_int(0));
+            record.m_utfname = tag_by_seq.column_text(1);
+        }
+        read_quotes_of(record);
+        return true;
+    }
+
+    bool load_after(std::int64_t after, std::int64_t& key, tag& record) override {
+        {
+            sqlite::reset_on_exit reset(tag_after);
+            tag_after.bind(1, after);
+            if (!tag_after.step()) {
+                return false;
+            }
+            key = tag_after.column_int(0);
+            record.m_id = static_cast<record_id>(tag_after.column_int(1));
+            record.m_utfname = tag_after.column_text(2);
+        }
+        read_quotes_of(record);
+        return true;
+    }
+
+    bool load(std::int64_t key, quote& record) override {
+        {
+            sqlite::reset_on_exit reset(quote_by_seq);
+            quote_by_seq.bind(1, key);
+            if (!quote_by_seq.step()) {
+                return false;
+            }
+            record.m_id = static_cast<record_id>(quote_by_seq.column_int(0));
+            record.m_utftext = quote_by_seq.column_text(1);
+            record.m_stamp = static_cast<time_stamp>(quote_by_seq.column_int(2));
+        }
+        read_tags_of(record);
+        return true;
+    }
+
+    bool load_after(std::int64_t after, std::int64_t& key, quote& record) override {
+        {
+            sqlite::reset_on_exit reset(quote_after);
+            quote_after.bind(1, after);
+            if (!quote_after.step()) {
+                return false;
+            }
+            key = quote_after.column_int(0);
+            record.m_id = static_cast<record_id>(quote_after.column_int(1));
+            record.m_utftext = quote_after.column_text(2);
+            record.m_stamp = static_cast<time_stamp>(quote_after.column_int(3));
+        }
+        read_tags_of(record);
+        return true;
+    }
+
+    // The marks of one tag as (quote seq, quote id), in table order.
+    std::vector<std::pair<std::int64_t, record_id>> marks_of(record_id tag_id) {
+        std::vector<std::pair<std::int64_t, record_id>> marks;
+        sqlite::reset_on_exit reset(quotes_of_tag);
+        quotes_of_tag.bind(1, tag_id);
+        while (quotes_of_tag.step()) {
+            marks.emplace_back(quotes_of_tag.column_int(0),
+                               static_cast<record_id>(quotes_of_tag.column_int(1)));
+        }
+        return marks;
+    }
+
+    bool is_marked(record_id quote_id, record_id tag_id) {
+        sqlite::reset_on_exit reset(mark_exists);
+        mark_exists.bind(1, quote_id);
+        mark_exists.bind(2, tag_id);
+        return mark_exists.step();
+    }
+
+    void add_mark(record_id quote_id, record_id tag_id, std::int64_t quote_seq) {
+        insert_mark.bind(1, quote_id);
+        insert_mark.bind(2, tag_id);
+        insert_mark.bind(3, quote_seq);
+        insert_mark.run();
+    }
+
+    std::int64_t add_quote(record_id id, std::string_view utftext, time_stamp stamp) {
+        insert_quote.bind(1, id);
+        insert_quote.bind_text(2, utftext);
+        insert_quote.bind(3, stamp);
+        insert_quote.run();
+        return sqlite3_last_insert_rowid(db());
+    }
+
+    void add_tag(record_id id, std::string_view utfname) {
+        insert_tag.bind(1, id);
+        insert_tag.bind_text(2, utfname);
+        insert_tag.run();
+    }
+
+    sqlite::connection connection;
+    sqlite::statement begin;
+    sqlite::statement commit;
+    sqlite::statement tag_by_id;
+    sqlite::statement tag_by_name;
+    sqlite::statement tag_by_seq;
+    sqlite::statement tag_after;
+    sqlite::statement tag_mark_count;
+    sqlite::statement insert_tag;
+    sqlite::statement delete_tag;
+    sqlite::statement update_tag_name;
+    sqlite::statement quote_by_id;
+    sqlite::statement quote_by_seq;
+    sqlite::statement quote_after;
+    sqlite::statement insert_quote;
+    sqlite::statement delete_quote;
+    sqlite::statement tags_of_quote;
+    sqlite::statement quotes_of_tag;
+    sqlite::statement mark_exists;
+    sqlite::statement insert_mark;
+    sqlite::statement delete_mark;
+};
+
+namespace {
+
+// Opens an existing collection file after checking that it is one this program can use.
+// Nothing is written to the file before every check has passed.
+sqlite::connection open_database(const std::string& file, const std::string& name) {
+    check_database_file(file, name);
+    sqlite3* handle = nullptr;
+    const int opened = sqlite3_open_v2(file.c_str(), &handle,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    sqlite::connection db(handle);
+    auto refuse = [&](const std::string& reason) -> void {
+        throw open_db_error(name + ": " + reason);
+    };
+    if (opened != SQLITE_OK) {
+        refuse(handle != nullptr ? sqlite3_errmsg(handle) : "out of memory");
+    }
+    // Until the file has proved to be ours, closing must not checkpoint into it.
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(handle, 5000);
+    std::int64_t version = 0;
+    std::int64_t our_tables = 0;
+    try {
+        sqlite::statement user_version(handle, "PRAGMA user_version");
+        version = user_version.step() ? user_version.column_int(0) : 0;
+        sqlite::statement tables(handle,
+                                 "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                                 "name IN ('tag', 'quote', 'mark')");
+        our_tables = tables.step() ? tables.column_int(0) : 0;
+    } catch (const db_error& error) {
+        refuse(error.what());
+    }
+    if (version > collection_schema_version) {
+        refuse("made by a newer version of Hoardly (collection version " + decimal(version) +
+               ", this one reads " + decimal(collection_schema_version) + ")");
+    }
+    if (version != collection_schema_version || our_tables != 3) {
+        refuse(file + " is an SQLite database but not a Hoardly collection");
+    }
+    try {
+        sqlite::statement journal(handle, "PRAGMA journal_mode=WAL");
+        if (!journal.step() || journal.column_text(0) != "wal") {
+            refuse("cannot switch " + file + " to write-ahead logging");
+        }
+        db.execute("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    } catch (const db_error& error) {
+        refuse(error.what());
+    }
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    return db;
+}
+
+}  // namespace
+
+CollectionStore::CollectionStore() : CollectionStore(default_data_folder()) {}
+
+CollectionStore::CollectionStore(std::u16string data_folder)
+    : m_data_folder(std::move(data_folder)) {
+    const std::string folder = fml::wchar2utf8(m_data_folder);
+    const std::string file = fml::wchar2utf8(database_path());
+    const std::string name = fml::wchar2utf8(tinyfilesystem::join_path(m_data_folder, u"hoardly"));
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            throw open_db_error(name + ": cannot read " + file + ": " + fml::last_error_text());
+        }
+        create_database_file(folder, file, name);
+    }
+    m_db = std::make_unique<database>(open_database(file, name));
+    if (isDatabaseEmpty()) {
+        createDefaultCollection();
+    }
+    initMaxIds();
+    insertDates();
+}
+
+CollectionStore::~CollectionStore() = default;
+
+std::u16string CollectionStore::database_path() const {
+    return tinyfilesystem::join_path(m_data_folder, u"hoardly.fdb");
+}
+
+// ---- Start-up -------------------------------------------------------------------------
+
+bool CollectionStore::isDatabaseEmpty() {
+    return m_db->single_number("SELECT EXISTS(SELECT 1 FROM tag) OR EXISTS(SELECT 1 FROM quote)",
+                               0) == 0;
+}
+
+void CollectionStore::createDefaultCollection() {
+    const auto tags = read_default_tags(
+        fml::wchar2utf8(tinyfilesystem::join_path(m_data_folder, u"defaulttags.xml")));
+    const auto quotes = read_default_quotes(
+        fml::wchar2utf8(tinyfilesystem::join_path(m_data_folder, u"defaultquotes.xml")), tags);
+    m_db->in_transaction([&] {
+        for (const auto& tag : tags) {
+            m_db->add_tag(tag.id, fml::wchar2utf8(tag.name));
+        }
+        for (const auto& quote : quotes) {
+            const auto seq =
+                m_db->add_quote(quote.id, fml::wchar2utf8(quote.text), current_stamp());
+            for (const record_id tag_id : quote.tags) {
+                m_db->add_mark(quote.id, tag_id, seq);
+            }
+        }
+    });
+    for (const auto& quote : quotes) {
+        for (const record_id tag_id : quote.tags) {
+            logic_log() << "quote: " << quote.id << " marked with tag: " << tag_id << std::endl;
+        }
+    }
+    logic_log() << "creating DB" << std::endl;
+}
+
+void CollectionStore::initMaxIds() {
+    // Both through the unique id indexes: no pass over the records.
+    m_max_tid = std::max<record_id>(
+        m_max_tid, static_cast<record_id>(m_db->single_number("SELECT max(m_id) FROM tag", 0)));
+    m_max_qid = std::max<record_id>(
+        m_max_qid, static_cast<record_id>(m_db->single_number("SELECT max(m_id) FROM quote", 0)));
+    logic_log() << "m_max_tid: " << m_max_tid << "m_max_qid: " << m_max_qid << std::endl;
+}
+
+void CollectionStore::insertDates() {
+    // Only the first quote in table order decides whether old, undated quotes exist.
+    const std::int64_t first =
+        m_db->single_number("SELECT m_stamp FROM quote ORDER BY seq LIMIT 1", INT64_MIN);
+    if (first != no_stamp && first != 0) {
+        return;  // dated, or no quote at all
+    }
+    m_db->in_transaction([&] {
+        sqlite::statement date(m_db->db(),
+                               "UPDATE quote SET m_stamp = ?1 WHERE m_stamp IN (-1, 0)");
+        date.bind(1, current_stamp());
+        date.run();
+    });
+    logic_log() << "automatically insert dates for some quotes" << std::endl;
+}
+
+// ---- Reading ----------------------------------------------------------------------------
+
+std::unique_ptr<tag_cursor> CollectionStore::tags() {
+    logic_log() << "tags" << std::endl;
+    return tag_cursor::of_table(*m_db);
+}
+
+std::unique_ptr<tag_cursor> CollectionStore::getTag(record_id id) {
+    logic_log() << "getTag" << std::endl;
+    const std::int64_t seq = m_db->tag_seq(id);
+    return tag_cursor::of_keys(
+        *m_db, seq != 0 ? std::vector<std::int64_t>{seq} : std::vector<std::int64_t>{},
+        std::make_exception_ptr(wrong_tag_id(decimal(id))));
+}
+
+std::unique_ptr<quote_cursor> CollectionStore::quotes() {
+    logic_log() << "quotes" << std::endl;
+    return quote_cursor::of_table(*m_db);
+}
+
+std::unique_ptr<quote_cursor> CollectionStore::getQuote(record_id id) {
+    logic_log() << "getQuote" << std::endl;
+    const std::int64_t seq = m_db->quote_seq(id);
+    return quote_cursor::of_keys(
+        *m_db, seq != 0 ? std::vector<std::int64_t>{seq} : std::vector<std::int64_t>{},
+        std::make_exception_ptr(wrong_quote_id(decimal(id))));
+}
+
+std::string CollectionStore::tag_utfname(record_id id) {
+    sqlite::reset_on_exit reset(m_db->tag_by_id);
+    m_db->tag_by_id.bind(1, id);
+    if (!m_db->tag_by_id.step()) {
+        throw wrong_tag_id(decimal(id));
+    }
+    return m_db->tag_by_id.column_text(1);
+}
+
+// ---- Changing ---------------------------------------------------------------------------
+
+record_id CollectionStore::addQuote(std::u16string_view text) {
+    if (m_max_qid == INT32_MAX) {
+        throw db_error("cannot add a quote: every quote id up to " + decimal(INT32_MAX) +
+                       " is taken");
+    }
+    const record_id id = m_max_qid + 1;
+    const std::string utftext = fml::wchar2utf8(text);
+    m_db->in_transaction([&] { m_db->add_quote(id, utftext, current_stamp()); });
+    m_max_qid = id;
+    logic_log() << "added quote with id: " << id << std::endl;
+    return id;
+}
+
+record_id CollectionStore::addTag(std::u16string_view name) {
+    const std::string utfname = fml::wchar2utf8(name);
+    {
+        sqlite::reset_on_exit reset(m_db->tag_by_name);
+        m_db->tag_by_name.bind_text(1, utfname);
+        if (m_db->tag_by_name.step()) {
+            return -1;
+        }
+    }
+    if (m_max_tid == INT32_MAX) {
+        throw db_error("cannot add a tag: every tag id up to " + decimal(INT32_MAX) + " is taken");
+    }
+    const record_id id = m_max_tid + 1;
+    m_db->in_transaction([&] { m_db->add_tag(id, utfname); });
+    m_max_tid = id;
+    logic_log() << "added tag with id: " << id << std::endl;
+    return id;
+}
+
+void CollectionStore::removeTag(record_id id) {
+    const bool removed = m_db->in_transaction([&] {
+        m_db->delete_tag.bind(1, id);
+        m_db->delete_tag.run();
+        return m_db->changes() > 0;
+    });
+    if (removed) {
+        logic_log() << "removed tag with id: " << id << std::endl;
+    }
+}
+
+void CollectionStore::removeQuote(record_id id) {
+    if (m_db->quote_seq(id) == 0) {
+        throw wrong_quote_id(decimal(id));
+    }
+    m_db->in_transaction([&] {
+        m_db->delete_quote.bind(1, id);
+        m_db->delete_quote.run();
+    });
+    logic_log() << "removed quote with id: " << id << std::endl;
+}
+
+std::u16string CollectionStore::renameTag(record_id id, std::u16string_view name) {
+    checkTag(id);
+    // The name as it will be stored: a lone surrogate has become U+FFFD.
+    const std::string utfname = fml::wchar2utf8(name);
+    {
+        sqlite::reset_on_exit reset(m_db->tag_by_name);
+        m_db->tag_by_name.bind_text(1, utfname);
+        if (m_db->tag_by_name.step()) {
+            return fml::utf82wchar(tag_utfname(id));
+        }
+    }
+    m_db->in_transaction([&] {
+        m_db->update_tag_name.bind(1, id);
+        m_db->update_tag_name.bind_text(2, utfname);
+        m_db->update_tag_name.run();
+        if (m_db->changes() == 0) {
+            throw wrong_tag_id(decimal(id));
+        }
+    });
+    logic_log() << "renamed tag: " << id << std::endl;
+    return fml::utf82wchar(utfname);
+}
+
+bool CollectionStore::markQuote(record_id quoteId, record_id tagId) {
+    checkQuote(quoteId);
+    checkTag(tagId);
+    if (isQuoteMarked(quoteId, tagId)) {
+        return false;
+    }
+    const std::int64_t seq = m_db->quote_seq(quoteId);
+    if (seq == 0) {
+        throw wrong_quote_id(decimal(quoteId));
+    }
+    m_db->in_transaction([&] { m_db->add_mark(quoteId, tagId, seq); });
+    logic_log() << "quote: " << quoteId << " marked with tag: " << tagId << std::endl;
+    return true;
+}
+
+void CollectionStore::unmarkQuote(record_id quoteId, record_id tagId) {
+    checkQuote(quoteId);
+    checkTag(tagId);
+    m_db->in_transaction([&] {
+        m_db->delete_mark.bind(1, quoteId);
+        m_db->delete_mark.bind(2, tagId);
+        m_db->delete_mark.run();
+        if (m_db->changes() == 0) {
+            throw wrong_tag_id(decimal(tagId));
+        }
+    });
+    logic_log() << "quote: " << quoteId << " unmarked with tag: " << tagId << std::endl;
+}
+
+// ---- Checking ---------------------------------------------------------------------------
+
+bool CollectionStore::validateTag(record_id id) {
+    debug_log() << "validating tag with id: " << id << std::endl;
+    return m_db->tag_seq(id) != 0;
+}
+
+bool CollectionStore::validateQuote(record_id id) {
+    debug_log() << "validating quote with id: " << id << std::endl;
+    return m_db->quote_seq(id) != 0;
+}
+
+void CollectionStore::checkTag(record_id id) {
+    if (!validateTag(id)) {
+        throw wrong_tag_id(decimal(id));
+    }
+}
+
+void CollectionStore::checkQuote(record_id id) {
+    if (!validateQuote(id)) {
+        throw wrong_quote_id(decimal(id));
+    }
+}
+
+bool CollectionStore::isQuoteMarked(record_id quoteId, record_id tagId) {
+    checkQuote(quoteId);
+    checkTag(tagId);
+    return m_db->is_marked(quoteId, tagId);
+}
+
+// ---- Search -----------------------------------------------------------------------------
+
+bool CollectionStore::addSearchTag(record_id id) {
+    checkTag(id);
+    logic_log() << "addSearchTag: " << id << std::endl;
+    if (std::find(m_search_tags.begin(), m_search_tags.end(), id) != m_search_tags.end()) {
+        return false;
+    }
+    m_search_tags.push_back(id);
+    return true;
+}
+
+void CollectionStore::removeSearchTag(record_id id) {
+    const auto found = std::find(m_search_tags.begin(), m_search_tags.end(), id);
+    if (found == m_search_tags.end()) {
+        throw wrong_tag_id("wrong removeSearchTag:" + decimal(id));
+    }
+    m_search_tags.erase(found);
+    logic_log() << "remove search tag: " << id << std::endl;
+}
+
+bool CollectionStore::isTagUsedInSearch(record_id id) {
+    checkTag(id);
+    logic_log() << "isTagUsedInSearch: " << id << std::endl;
+    return std::find(m_search_tags.begin(), m_search_tags.end(), id) != m_search_tags.end();
+}
+
+void CollectionStore::clearSearchTags() {
+    m_search_tags.clear();
+}
+
+void CollectionStore::setSearchMode(int mode) {
+    m_search_mode = mode == search_mode_and ? search_mode_and : search_mode_or;
+}
+
+std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
+    if (m_search_tags.empty()) {
+        return quote_cursor::of_table(*m_db);
+    }
+    std::vector<std::int64_t> keys;
+    if (m_search_mode != search_mode_and) {
+        // OR: the union of the tags' marks. A tag that is gone has no marks.
+        for (const record_id id : m_search_tags) {
+            for (const auto& [seq, quote_id] : m_db->marks_of(id)) {
+                keys.push_back(seq);
+            }
+        }
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        return quote_cursor::of_keys(*m_db, std::move(keys));
+    }
+    // AND: every search tag must exist. Start from the tag with the fewest marks, then
+    // narrow the candidates tag by tag, rarest first: a tag with not many more marks than
+    // there are candidates is read and merged, a far more common one is probed per
+    // candidate, so the work follows the smallest list rather than the collection.
+    std::vector<std::pair<std::int64_t, record_id>> by_count;
+    for (const record_id id : m_search_tags) {
+        sqlite::reset_on_exit reset(m_db->tag_mark_count);
+        m_db->tag_mark_count.bind(1, id);
+        if (!m_db->tag_mark_count.step()) {
+            throw wrong_tag_id(decimal(id));
+        }
+        by_count.emplace_back(m_db->tag_mark_count.column_int(0), id);
+    }
+    std::sort(by_count.begin(), by_count.end());
+    auto candidates = m_db->marks_of(by_count.front().second);
+    for (std::size_t i = 1; i < by_count.size() && !candidates.empty(); ++i) {
+        const auto [count, tag_id] = by_count[i];
+        decltype(candidates) kept;
+        if (static_cast<std::uint64_t>(count) <= candidates.size() * 8) {
+            const auto marks = m_db->marks_of(tag_id);
+            std::set_intersection(candidates.begin(), candidates.end(), marks.begin(), marks.end(),
+                                  std::back_inserter(kept));
+        } else {
+            for (const auto& candidate : candidates) {
+                if (m_db->is_marked(candidate.second, tag_id)) {
+                    kept.push_back(candidate);
+                }
+            }
+        }
+        candidates = std::move(kept);
+    }
+    keys.reserve(candidates.size());
+    for (const auto& [seq, quote_id] : candidates) {
+        keys.push_back(seq);
+    }
+    return quote_cursor::of_keys(*m_db, std::move(keys));
+}
+
+}  // namespace hrd

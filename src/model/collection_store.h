@@ -1,0 +1,122 @@
+#pragma once
+// The collection: quotes and tags in one SQLite file, "hoardly.fdb" in the data folder,
+// with the search state of the running program.
+//
+// Every changing operation is one transaction, committed (durably: WAL with
+// synchronous=FULL) before it returns; if it raises, nothing of it is kept. Log lines go
+// to the "logic" log (record operations) and the "debug" log (id checks), both of which
+// must be registered. Single-threaded: the program's one UI thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/records.h"
+#include "model/result_set.h"
+
+namespace hrd {
+
+// How the search tags combine.
+inline constexpr int search_mode_and = 0;  // a quote must carry every search tag
+inline constexpr int search_mode_or = 1;   // one of them is enough
+
+// The layout version of the collection file, recorded in PRAGMA user_version.
+inline constexpr int collection_schema_version = 1;
+
+class CollectionStore {
+public:
+    // Opens DataDir's collection (read_appdata_folder_error when start-up has not set it).
+    CollectionStore();
+    // Opens `data_folder`/hoardly.fdb, creating it when absent. An empty collection is
+    // filled from the default files in the same folder. Then the id counters are set and
+    // undated quotes get the current time.
+    // Raises open_db_error for a file that is not a collection this program can use
+    // (not SQLite, damaged, or from a newer version); the file is left exactly as it was.
+    explicit CollectionStore(std::u16string data_folder);
+    ~CollectionStore();
+    CollectionStore(const CollectionStore&) = delete;
+    CollectionStore& operator=(const CollectionStore&) = delete;
+
+    // The collection file's path.
+    std::u16string database_path() const;
+    const std::u16string& data_folder() const { return m_data_folder; }
+
+    // --- Reading. Each logs its name to "logic". A lookup by an id that is not there
+    // gives an empty result; reading its record raises wrong_tag_id / wrong_quote_id.
+    std::unique_ptr<tag_cursor> tags();
+    std::unique_ptr<tag_cursor> getTag(record_id id);
+    std::unique_ptr<quote_cursor> quotes();
+    std::unique_ptr<quote_cursor> getQuote(record_id id);
+
+    // --- Changing.
+    // Stores `text` as a new quote stamped now; returns its id. Logs "added quote with id: ".
+    record_id addQuote(std::u16string_view text);
+    // A new tag; -1 (nothing written) when a tag of that exact name exists.
+    // Logs "added tag with id: ".
+    record_id addTag(std::u16string_view name);
+    // Removes the tag and its marks; the quotes stay. A missing id changes nothing and
+    // logs nothing. Logs "removed tag with id: ".
+    void removeTag(record_id id);
+    // Removes the quote and its marks; wrong_quote_id when it is not there.
+    // Logs "removed quote with id: ".
+    void removeQuote(record_id id);
+    // The name the tag bears afterwards: the new one, or the current one when the new
+    // name is taken (by this tag or another). Logs "renamed tag: " only on a change.
+    std::u16string renameTag(record_id id, std::u16string_view name);
+    // Puts the tag at the end of the quote's tags; false when the quote carries it
+    // already. Logs "quote: <q> marked with tag: <t>".
+    bool markQuote(record_id quoteId, record_id tagId);
+    // Takes the tag off the quote; wrong_tag_id when the quote does not carry it.
+    // Logs "quote: <q> unmarked with tag: <t>" after the commit.
+    void unmarkQuote(record_id quoteId, record_id tagId);
+
+    // --- Checking. Each check logs "validating tag with id: " (or quote) to "debug".
+    bool validateTag(record_id id);
+    bool validateQuote(record_id id);
+    void checkTag(record_id id);
+    void checkQuote(record_id id);
+    // Checks the quote, then the tag, then whether the quote carries the tag.
+    bool isQuoteMarked(record_id quoteId, record_id tagId);
+
+    // --- Search: an ordered list of tag ids and a mode, kept for this run only.
+    bool addSearchTag(record_id id);
+    void removeSearchTag(record_id id);
+    bool isTagUsedInSearch(record_id id);
+    void clearSearchTags();
+    bool isSearchEmpty() const { return m_search_tags.empty(); }
+    void setSearchMode(int mode);
+    int searchMode() const { return m_search_mode; }
+    const std::vector<record_id>& searchTags() const { return m_search_tags; }
+    // The quotes the search selects, in table order: every quote for an empty search;
+    // in AND mode the quotes carrying every search tag (wrong_tag_id for a search tag
+    // that is gone); in OR mode those carrying any (a gone tag matches nothing).
+    std::unique_ptr<quote_cursor> searchQuotes();
+
+    // --- Start-up steps, run by the constructor; public for the model and for tests.
+    bool isDatabaseEmpty();
+    // Imports "defaulttags.xml" and "defaultquotes.xml" from the data folder in one
+    // transaction after checking both; read_xml_error leaves the collection untouched.
+    void createDefaultCollection();
+    void initMaxIds();
+    void insertDates();
+
+    record_id max_quote_id() const { return m_max_qid; }
+    record_id max_tag_id() const { return m_max_tid; }
+
+    // A tag's name without logging, for building output text; wrong_tag_id when gone.
+    std::string tag_utfname(record_id id);
+
+private:
+    struct database;
+
+    record_id m_max_qid = 0;
+    record_id m_max_tid = 0;
+    int m_search_mode = search_mode_and;
+    std::u16string m_data_folder;
+    std::unique_ptr<database> m_db;
+    std::vector<record_id> m_search_tags;
+};
+
+}  // namespace hrd

@@ -1,0 +1,28 @@
+#pragma once
+// The errors the collection store raises. Each carries one message naming what failed
+// and with which value.
+
+#include "fml/exception.h"
+
+namespace hrd {
+
+// The data folder is not known (start-up has not recorded DataDir).
+FML_DECLARE_EXCEPTION(read_appdata_folder_error, fml::exception);
+// The collection file cannot be opened: "<path without .fdb>: <reason>".
+FML_DECLARE_EXCEPTION(open_db_error, fml::exception);
+// A default collection file cannot be read or is not usable: "<path>: <detail>".
+FML_DECLARE_EXCEPTION(read_xml_error, fml::exception);
+// An operation names a tag that is not there: the id in decimal.
+FML_DECLARE_EXCEPTION(wrong_tag_id, fml::exception);
+// An operation names a quote that is not there: the id in decimal.
+FML_DECLARE_EXCEPTION(wrong_quote_id, fml::exception);
+// The model is handed an event it does not know: the event id in decimal.
+FML_DECLARE_EXCEPTION(wrong_event_id, fml::exception);
+// SQLite failed: what was being done, then SQLite's message.
+FML_DECLARE_EXCEPTION(db_error, fml::exception);
+// The export document could not be written: the path, then the reason.
+FML_DECLARE_EXCEPTION(export_error, fml::exception);
+// A result set was read where it holds no record.
+FML_DECLARE_EXCEPTION(no_current_record, fml::exception);
+
+}  // namespace hrd
