@@ -1,0 +1,62 @@
+#pragma once
+// The double-copy gesture on X11. The copy keys with Control (Ctrl+C, Ctrl+Insert,
+// also with Shift and with Caps/Num Lock) are grabbed passively in synchronous mode:
+// the server holds the keyboard at each press until the capture rule has decided,
+// then the press is replayed to the focused window or swallowed. Copy-key presses
+// without Control are only observed, through XInput2 raw events, so that they
+// renew the rule's time without ever freezing the keyboard.
+//
+// Nothing slow happens while the keyboard is held: the decision is made, the press
+// released, and only then is `on_capture` called.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "behaviors/capture_rule.h"
+#include "fml/exception.h"
+
+namespace hrd::x11 {
+
+FML_DECLARE_EXCEPTION(x11_error, fml::exception);
+
+class copy_key_capture {
+public:
+    using log_function = std::function<void(const std::string&)>;
+
+    // Opens a connection of its own to the display named by $DISPLAY and grabs the
+    // keys. Raises x11_error when there is no display. A grab that another client
+    // holds already is logged, not fatal: capture then works where it can.
+    copy_key_capture(std::function<void()> on_capture, log_function log);
+    ~copy_key_capture();
+    copy_key_capture(const copy_key_capture&) = delete;
+    copy_key_capture& operator=(const copy_key_capture&) = delete;
+
+    // The connection's socket, to watch for readability.
+    int fd() const;
+    // Handles every event that has arrived. Call when fd() is readable.
+    void process_events();
+    // Releases the grabs; no press is held or decided afterwards.
+    void stop() noexcept;
+
+    // How long the longest press was held so far, and how many were decided.
+    std::chrono::microseconds longest_hold() const { return m_longest_hold; }
+    std::uint64_t decided_presses() const { return m_decided; }
+
+private:
+    struct connection;
+    void grab_keys();
+    void on_grabbed_press(const void* event);
+    void on_raw_event(int type, unsigned keycode, unsigned long time);
+
+    std::unique_ptr<connection> m_x;
+    std::function<void()> m_on_capture;
+    log_function m_log;
+    capture_rule m_rule;
+    std::chrono::microseconds m_longest_hold{0};
+    std::uint64_t m_decided = 0;
+};
+
+}  // namespace hrd::x11
