@@ -1,0 +1,89 @@
+// A store killed at any moment loses no quote it has acknowledged, and its file opens
+// cleanly afterwards.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "store_fixture.h"
+
+using namespace hrd;
+
+namespace {
+
+std::u16string text_for(record_id id) {
+    return u"quote " + fml::utf82wchar(std::to_string(id)) + u"\r\n" +
+           std::u16string(static_cast<std::size_t>(id % 700), u'\u00E9');
+}
+
+// Adds quotes until killed, reporting each id through `report` once addQuote returned.
+[[noreturn]] void add_quotes_until_killed(const std::u16string& folder, int report,
+                                          const std::string& log_folder) {
+    fml::closelogs();
+    app_dirs::set(app_dirs::DataDir, fml::utf82wchar(log_folder));
+    fml::reglog("logic", u"logic.log");
+    fml::reglog("debug", u"debug.log");
+    try {
+        CollectionStore store(folder);
+        for (;;) {
+            const record_id id = store.addQuote(text_for(store.max_quote_id() + 1));
+            if (::write(report, &id, sizeof id) != sizeof id) {
+                ::_exit(2);
+            }
+        }
+    } catch (...) {
+        ::_exit(3);
+    }
+}
+
+class crash : public hrd::test::store_fixture {};
+
+}  // namespace
+
+TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
+    const std::string child_logs = m_dir.file("child-logs");
+    std::filesystem::create_directory(child_logs);
+    std::mt19937 random(std::random_device{}());
+    std::size_t total = 0;
+    for (int round = 0; round < 20; ++round) {
+        int pipe_ends[2];
+        ASSERT_EQ(::pipe(pipe_ends), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipe_ends[0]);
+            add_quotes_until_killed(m_dir.wpath(), pipe_ends[1], child_logs);
+        }
+        ::close(pipe_ends[1]);
+        // The first round may die while the file is still being made.
+        const int delay_ms = std::uniform_int_distribution<int>(round == 0 ? 0 : 5, 120)(random);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
+
+        std::vector<record_id> acknowledged;
+        record_id id = 0;
+        while (::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
+            acknowledged.push_back(id);
+        }
+        ::close(pipe_ends[0]);
+        total += acknowledged.size();
+
+        auto& store = open();  // raises if the file does not open cleanly
+        for (const record_id acked : acknowledged) {
+            auto found = store.getQuote(acked);
+            ASSERT_FALSE(found->empty()) << "round " << round << " lost quote " << acked;
+            ASSERT_TRUE(fml::utf82wchar(found->current().m_utftext) == text_for(acked));
+        }
+        m_store.reset();
+    }
+    EXPECT_GT(total, 0u);
+    std::cout << total << " acknowledged quotes checked over 20 kills\n";
+}
