@@ -50,7 +50,7 @@ public:
 // callers treat a missing service as "not available here".
 struct platform_services {
     main_window* window = nullptr;
-    clipboard* clipboard = nullptr;
+    hrd::clipboard* clip = nullptr;
     save_dialog* dialog = nullptr;
     desktop_opener* opener = nullptr;
 };
