@@ -150,3 +150,11 @@ TEST_F(opening, any_clip_text_is_stored_and_read_back_exactly) {
     const record_id id = store.addQuote(std::u16string{u'a', 0xD800, u'b', 0xDC00});
     EXPECT_EQ(fml::utf82wchar(open().getQuote(id)->current().m_utftext), u"a\uFFFDb\uFFFD");
 }
+
+TEST_F(opening, the_shipped_default_collection_imports) {
+    const std::string shared = hrd::test::source_dir() + "/share/Hoardly/";
+    write_defaults(read_file(shared + "defaulttags.xml"), read_file(shared + "defaultquotes.xml"));
+    auto& store = open();
+    EXPECT_GE(store.max_quote_id(), 5);
+    EXPECT_NE(store.getQuote(2)->current().m_utftext.find("Ctrl+C twice"), std::string::npos);
+}
