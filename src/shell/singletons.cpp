@@ -7,11 +7,12 @@
 
 namespace hrd {
 
-void create_singletons() {
+void create_singletons(const std::function<void()>& before_view) {
     ResourceMgr::instance();
+    before_view();
 }
 
-void delete_singletons() noexcept {
+void delete_singletons(const std::function<void()>& after_view) noexcept {
     // A failing destructor must not stop the rest of the teardown.
     auto destroy = [](auto&& destroy_one) {
         try {
@@ -22,6 +23,7 @@ void delete_singletons() noexcept {
             std::cerr << "Unknown error." << std::endl;
         }
     };
+    destroy(after_view);
     destroy([] { ResourceMgr::destroy(); });
 }
 

@@ -120,12 +120,11 @@ int run(shell_platform& platform, session& s) {
         }
     });
 
-    create_singletons();
+    create_singletons([&platform] { platform.create_main_window(); });
+    platform.start_desktop([loop = &the_loop] { loop->quit(); });
     app_line("Init complete");
 
     the_loop.run();
-
-    delete_singletons();
     return exit_normal;
 }
 
@@ -146,7 +145,10 @@ int run_application(shell_platform& platform) noexcept {
         report("Unknown error.");
         code = exit_normal;
     }
-    delete_singletons();
+    // One fixed order on every path: the desktop lets go of the keyboard and drops
+    // first, the view goes before the window it shows, the loop last.
+    platform.stop_desktop();
+    delete_singletons([&platform] { platform.destroy_main_window(); });
     try {
         s.loop.reset();
         s.probes.reset();

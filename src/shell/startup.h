@@ -2,6 +2,7 @@
 // The program's entry sequence: single instance, data folder, logs, the long-lived
 // objects, the message loop, and an orderly shutdown on every path.
 
+#include <functional>
 #include <memory>
 
 #include "shell/event_loop.h"
@@ -19,6 +20,19 @@ public:
     virtual ~shell_platform() = default;
     // Called once, after the logs are up. The loop lives until shutdown is over.
     virtual std::unique_ptr<event_loop> create_event_loop() = 0;
+    // Called after the resources are read and before the view is made: creates the
+    // main window with its document loaded from the resources, and fills in
+    // services() (window, clipboard, dialog, opener). Raises when the document
+    // cannot be loaded.
+    virtual void create_main_window() = 0;
+    // Called once the lists are filled: shows the window, adds the tray icon, takes
+    // the copy keys and accepts drops. `exit` ends the program like the tray's Exit.
+    virtual void start_desktop(std::function<void()> exit) = 0;
+    // Called first on every way out: gives back the copy keys and the drop target
+    // and removes the tray icon. Safe to call when nothing was started.
+    virtual void stop_desktop() noexcept = 0;
+    // Called after the view is gone: destroys the window and its document.
+    virtual void destroy_main_window() noexcept = 0;
     // A second start asked for the window: show, restore and raise it.
     virtual void on_second_start() = 0;
 };

@@ -12,9 +12,11 @@ public:
     std::unique_ptr<hrd::event_loop> create_event_loop() override {
         return std::make_unique<hrd::qt::qt_event_loop>(m_argc, m_argv);
     }
-    void on_second_start() override {
-        // The window joins with the view; until then the request is only logged.
-    }
+    void create_main_window() override {}
+    void start_desktop(std::function<void()>) override {}
+    void stop_desktop() noexcept override {}
+    void destroy_main_window() noexcept override {}
+    void on_second_start() override {}
 
 private:
     int& m_argc;
