@@ -385,8 +385,7 @@ namespace {
 sqlite::connection open_database(const std::string& file, const std::string& name) {
     check_database_file(file, name);
     sqlite3* handle = nullptr;
-    const int opened = sqlite3_open_v2(file.c_str(), &handle,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    const int opened = sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
     sqlite::connection db(handle);
     auto refuse = [&](const std::string& reason) -> void {
         throw open_db_error(name + ": " + reason);

@@ -1,0 +1,355 @@
+// How the collection store performs on large collections.
+//
+// A generated collection has N quotes of 20 to 2000 characters, 1,000 tags with a Zipf
+// popularity (the tag of rank k is on about 1/k as many quotes as the first) and three
+// marks per quote, plus 20 tags on exactly 1% of the quotes each for BM_removeTag.
+// Each size is built once, in bulk, into a cache folder; each run works on a copy.
+//
+//   bench_store                              every benchmark (a few minutes)
+//   bench_store --benchmark_filter=search    one group
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "fml/app_dirs.h"
+#include "fml/log.h"
+#include "fml/text.h"
+#include "model/collection_store.h"
+
+namespace fs = std::filesystem;
+using namespace hrd;
+
+namespace {
+
+constexpr int tag_count = 1000;
+constexpr int marks_per_quote = 3;
+constexpr int removal_tags = 20;  // ids tag_count + 1 ... tag_count + removal_tags
+
+void check(int result, sqlite3* db, const char* what) {
+    if (result != SQLITE_OK && result != SQLITE_DONE && result != SQLITE_ROW) {
+        throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+    }
+}
+
+fs::path cache_root() {
+    if (const char* cache = std::getenv("HOARDLY_BENCH_CACHE")) {
+        return cache;
+    }
+    return fs::temp_directory_path() / "hoardly-bench-cache";
+}
+
+// Where this run's copies, logs and scratch files live; removed at exit.
+const fs::path& work_root() {
+    static const fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "hoardly-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        fs::create_directories(fs::path(pattern) / "logs");
+        std::atexit([] { fs::remove_all(work_root()); });
+        return fs::path(pattern);
+    }();
+    return root;
+}
+
+void register_logs() {
+    static const bool done = [] {
+        app_dirs::set(app_dirs::DataDir, fml::utf82wchar(work_root().string()));
+        fml::reglog("logic", u"logs/logic.log");
+        fml::reglog("debug", u"logs/debug.log");
+        return true;
+    }();
+    (void)done;
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Clip texts: random words from a fixed pool, 20 to 2000 characters.
+class text_maker {
+public:
+    explicit text_maker(unsigned seed) : m_random(seed) {
+        std::uniform_int_distribution<int> letter('a', 'z');
+        for (int i = 0; i < 8192; ++i) {
+            m_pool += (i % 7 == 6) ? ' ' : static_cast<char>(letter(m_random));
+        }
+    }
+    std::string next() {
+        const auto size = std::uniform_int_distribution<std::size_t>(20, 2000)(m_random);
+        const auto from =
+            std::uniform_int_distribution<std::size_t>(0, m_pool.size() - size)(m_random);
+        return m_pool.substr(from, size);
+    }
+
+private:
+    std::mt19937 m_random;
+    std::string m_pool;
+};
+
+// Builds a collection of `quotes` quotes into `folder`: the store makes the empty file,
+// then rows go in through SQLite in one bulk transaction (the store's own operations
+// commit durably one by one, which would take hours for a million quotes).
+void build_collection(const fs::path& folder, int quotes) {
+    fs::create_directories(folder);
+    write_text(folder / "defaulttags.xml", "<tags/>");
+    write_text(folder / "defaultquotes.xml", "<quotes/>");
+    { CollectionStore empty(fml::utf82wchar(folder.string())); }
+
+    sqlite3* db = nullptr;
+    check(sqlite3_open((folder / "hoardly.fdb").c_str(), &db), db, "open");
+    check(sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF; BEGIN", nullptr,
+                       nullptr, nullptr),
+          db, "begin");
+    sqlite3_stmt* tag = nullptr;
+    sqlite3_stmt* quote = nullptr;
+    sqlite3_stmt* mark = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO tag(m_id, m_utfname) VALUES(?1, ?2)", -1, &tag, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?3)", -1,
+                       &quote, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO mark(quote_id, tag_id, quote_seq, position) "
+                       "VALUES(?1, ?2, ?1, ?3)",
+                       -1, &mark, nullptr);
+    for (int t = 1; t <= tag_count + removal_tags; ++t) {
+        const std::string name = "tag " + std::to_string(t);
+        sqlite3_bind_int(tag, 1, t);
+        sqlite3_bind_text(tag, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+        check(sqlite3_step(tag), db, "tag");
+        sqlite3_reset(tag);
+    }
+    std::vector<double> cumulative;
+    double sum = 0;
+    for (int rank = 1; rank <= tag_count; ++rank) {
+        cumulative.push_back(sum += 1.0 / rank);
+    }
+    std::mt19937 random(1);
+    std::uniform_real_distribution<double> uniform(0, sum);
+    text_maker texts(2);
+    const int removal_every = 100;  // each removal tag on 1% of the quotes
+    for (int q = 1; q <= quotes; ++q) {
+        const std::string text = texts.next();
+        sqlite3_bind_int(quote, 1, q);
+        sqlite3_bind_text(quote, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+        sqlite3_bind_int(quote, 3, 1700000000 + q);
+        check(sqlite3_step(quote), db, "quote");
+        sqlite3_reset(quote);
+        std::vector<int> tags;
+        while (tags.size() < marks_per_quote) {
+            const int t = 1 + static_cast<int>(std::lower_bound(cumulative.begin(),
+                                                                cumulative.end(), uniform(random)) -
+                                               cumulative.begin());
+            if (std::find(tags.begin(), tags.end(), t) == tags.end()) {
+                tags.push_back(std::min(t, tag_count));
+            }
+        }
+        if (q % removal_every < removal_tags) {
+            tags.push_back(tag_count + 1 + q % removal_every);
+        }
+        for (std::size_t position = 0; position < tags.size(); ++position) {
+            sqlite3_bind_int(mark, 1, q);
+            sqlite3_bind_int(mark, 2, tags[position]);
+            sqlite3_bind_int(mark, 3, static_cast<int>(position) + 1);
+            check(sqlite3_step(mark), db, "mark");
+            sqlite3_reset(mark);
+        }
+    }
+    sqlite3_finalize(tag);
+    sqlite3_finalize(quote);
+    sqlite3_finalize(mark);
+    check(sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr), db,
+          "commit");
+    sqlite3_close(db);
+}
+
+// The cached collection of `quotes` quotes, built on first use.
+fs::path cached_collection(int quotes) {
+    const fs::path folder = cache_root() / ("collection-v2-" + std::to_string(quotes));
+    if (!fs::exists(folder / "complete")) {
+        fs::remove_all(folder);
+        build_collection(folder, quotes);
+        write_text(folder / "complete", "");
+    }
+    return folder;
+}
+
+// This run's working copy of a collection, opened once and shared by the benchmarks
+// that need it; those that change it work on quotes and tags nobody else relies on.
+struct working_collection {
+    fs::path folder;
+    std::unique_ptr<CollectionStore> store;
+};
+
+working_collection& collection(int quotes) {
+    static std::map<int, working_collection> copies;
+    register_logs();
+    auto& copy = copies[quotes];
+    if (copy.folder.empty()) {
+        copy.folder = work_root() / ("collection-" + std::to_string(quotes));
+        fs::copy(cached_collection(quotes), copy.folder, fs::copy_options::recursive);
+    }
+    if (!copy.store) {
+        copy.store = std::make_unique<CollectionStore>(fml::utf82wchar(copy.folder.string()));
+    }
+    return copy;
+}
+
+long rss_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return -1;
+}
+
+// The floor: one durable insert of a clip-sized text with the collection's settings.
+void BM_raw_sqlite_insert(benchmark::State& state) {
+    const fs::path file = work_root() / "raw.db";
+    fs::remove(file);
+    sqlite3* db = nullptr;
+    check(sqlite3_open(file.c_str(), &db), db, "open");
+    check(sqlite3_exec(db,
+                       "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                       "CREATE TABLE t(id INTEGER PRIMARY KEY, text TEXT NOT NULL)",
+                       nullptr, nullptr, nullptr),
+          db, "setup");
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO t(text) VALUES(?1)", -1, &insert, nullptr);
+    text_maker texts(3);
+    for (auto _ : state) {
+        const std::string text = texts.next();
+        check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
+        sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+        check(sqlite3_step(insert), db, "insert");
+        sqlite3_reset(insert);
+        check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+    }
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+}
+BENCHMARK(BM_raw_sqlite_insert)->Unit(benchmark::kMicrosecond);
+
+void BM_addQuote(benchmark::State& state) {
+    auto& store = *collection(static_cast<int>(state.range(0))).store;
+    text_maker texts(4);
+    for (auto _ : state) {
+        const std::u16string text = fml::utf82wchar(texts.next());
+        benchmark::DoNotOptimize(store.addQuote(text));
+    }
+}
+BENCHMARK(BM_addQuote)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+
+void BM_markQuote(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    // A tag of its own, so every mark is a new one.
+    const record_id tag =
+        store.addTag(u"bench mark " + fml::utf82wchar(std::to_string(::getpid())));
+    record_id quote = 1;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.markQuote(quote++, tag));
+    }
+}
+BENCHMARK(BM_markQuote)->Unit(benchmark::kMicrosecond);
+
+void BM_removeQuote(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    // From the top of the generated range down, away from what the searches read.
+    static record_id next = 1'000'000;
+    for (auto _ : state) {
+        store.removeQuote(next--);
+    }
+}
+BENCHMARK(BM_removeQuote)->Unit(benchmark::kMicrosecond);
+
+void BM_removeTag(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    static record_id next = tag_count + 1;
+    for (auto _ : state) {
+        if (next > tag_count + removal_tags) {
+            state.SkipWithError("out of removal tags");
+            break;
+        }
+        store.removeTag(next++);
+    }
+}
+BENCHMARK(BM_removeTag)->Iterations(removal_tags)->Unit(benchmark::kMillisecond);
+
+// Runs the search to its last result id, over tags given by popularity rank (1 = the
+// most popular, on about 40% of the quotes; rank 40 is on about 1%).
+void run_search(benchmark::State& state, int mode, const std::vector<record_id>& ranks) {
+    auto& store = *collection(1'000'000).store;
+    store.clearSearchTags();
+    store.setSearchMode(mode);
+    for (const record_id rank : ranks) {
+        store.addSearchTag(rank);
+    }
+    std::int64_t results = 0;
+    for (auto _ : state) {
+        results = 0;
+        for (auto cursor = store.searchQuotes(); !cursor->empty(); cursor->next()) {
+            benchmark::DoNotOptimize(cursor->current().m_id);
+            ++results;
+        }
+    }
+    state.counters["results"] = static_cast<double>(results);
+    store.clearSearchTags();
+}
+
+void BM_search_and(benchmark::State& state, std::vector<record_id> ranks) {
+    run_search(state, search_mode_and, ranks);
+}
+BENCHMARK_CAPTURE(BM_search_and, ranks_20_40, std::vector<record_id>{20, 40})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_search_and, ranks_1_2, std::vector<record_id>{1, 2})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_search_and, ranks_5_10_20_40_80, std::vector<record_id>{5, 10, 20, 40, 80})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_search_and, ranks_1_2_3_4_5, std::vector<record_id>{1, 2, 3, 4, 5})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_search_or(benchmark::State& state, std::vector<record_id> ranks) {
+    run_search(state, search_mode_or, ranks);
+}
+BENCHMARK_CAPTURE(BM_search_or, ranks_200_to_600, std::vector<record_id>{200, 300, 400, 500, 600})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_search_or, ranks_20_to_60, std::vector<record_id>{20, 30, 40, 50, 60})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_search_or, ranks_1_to_5, std::vector<record_id>{1, 2, 3, 4, 5})
+    ->Unit(benchmark::kMillisecond);
+
+// Opening: checks, emptiness, the id counters and the undated check.
+void BM_open(benchmark::State& state) {
+    auto& copy = collection(static_cast<int>(state.range(0)));
+    copy.store.reset();
+    const std::u16string folder = fml::utf82wchar(copy.folder.string());
+    for (auto _ : state) {
+        CollectionStore store(folder);
+        benchmark::DoNotOptimize(store.max_quote_id());
+    }
+    const long before = rss_kib();
+    copy.store = std::make_unique<CollectionStore>(folder);
+    state.counters["rss_MiB"] = static_cast<double>(rss_kib()) / 1024;
+    state.counters["rss_open_delta_KiB"] = static_cast<double>(rss_kib() - before);
+}
+BENCHMARK(BM_open)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
