@@ -1,0 +1,122 @@
+#pragma once
+// The document's private state and the internal steps shared by the tree
+// operations (dom.cpp), the event machinery (events.cpp) and the document
+// (document.cpp).
+
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "layout/document.h"
+#include "layout/node.h"
+#include "layout/patch.h"
+#include "layout/style_sheet.h"
+
+namespace layout {
+
+struct document_impl {
+    document_impl();
+    ~document_impl();
+
+    element_node* document_node;  // parent of the root element; owned
+    host* the_host = nullptr;
+    patch_observer* observer = nullptr;
+    const clock* the_clock = nullptr;
+    void* window = nullptr;
+    style_sheets sheets;
+
+    // Id index: the elements carrying each id. `first` is known only while
+    // exactly one element carries it; otherwise lookups walk the tree.
+    struct id_entry {
+        element_node* first = nullptr;
+        std::uint32_t count = 0;
+    };
+    std::unordered_map<std::string, id_entry> ids;
+
+    // Serial to node, kept only while someone mirrors the tree.
+    bool track_serials = false;
+    std::unordered_map<std::uint32_t, node*> by_serial;
+
+    // Elements held with a use reference while they play these parts.
+    element_node* focus = nullptr;
+    element_node* capture = nullptr;
+    struct open_popup {
+        element_node* popup;
+        element_node* owner;
+    };
+    std::vector<open_popup> popups;
+    struct posted_event {
+        element_node* target;
+        element_node* source;
+        std::uint32_t code;
+        std::uint32_t reason;
+    };
+    std::deque<posted_event> posted;
+    struct timer {
+        element_node* element;
+        std::uint32_t id;
+        std::uint32_t period;
+        std::int64_t due;
+    };
+    std::vector<timer> timers;
+
+    int input_depth = 0;  // inputs being handled; posted events run at 0
+};
+
+// Serial numbers for nodes, one sequence for the whole program.
+std::uint32_t& next_serial();
+
+// The document `n` is connected to, or nullptr when it is detached.
+document_impl* document_of(const node& n);
+bool is_inclusive_ancestor(const node& ancestor, const node& n);
+
+void emit(document_impl& doc, patch&& change);
+std::int64_t now_ms(const document_impl& doc);
+
+// Parses `markup` for `parent` and puts the nodes at node position `position`,
+// connecting and reporting them when `parent` is in a document.
+// `first_serial` (when not 0) numbers the nodes, as a mirror must.
+void insert_markup(element_node& parent, std::size_t position, std::string_view markup,
+                   std::uint32_t first_serial = 0);
+// Takes `n` out of its tree, reporting it, and frees it unless referenced.
+void remove_node(node& n);
+// Removes every child of `e` with one report.
+void remove_children(element_node& e);
+// Makes `text` the only content of `e`.
+void replace_text(element_node& e, std::string_view text, std::uint32_t first_serial = 0);
+// Puts the children `order` (a permutation of some of e's children) in the
+// positions they occupy, in that order.
+void reorder_children(element_node& e, std::span<node* const> order);
+void set_attribute_value(element_node& e, name_id name, std::optional<std::string_view> value);
+void change_state(element_node& e, std::uint32_t bits_to_set, std::uint32_t bits_to_clear);
+void set_style_value(element_node& e, name_id name, std::optional<std::string_view> value);
+element_node* find_by_id(document_impl& doc, std::string_view id, const element_node& scope);
+
+// events.cpp
+void move_focus(document_impl& doc, element_node* element, bool by_mouse);
+bool deliver_behavior_event(document_impl& doc, element_node& target, std::uint32_t code,
+                            element_node* source, std::uint32_t reason);
+void run_posted(document_impl& doc);
+void forget_subtree(document_impl& doc, const node& root);  // drops focus, pop-ups... inside it
+void notify_detached(element_node& e);
+bool open_popup(document_impl& doc, element_node& popup, element_node* owner, element_node* anchor,
+                point pos, std::uint32_t placement);
+bool close_popup(document_impl& doc, element_node& popup);
+void bind_behaviors(document_impl& doc, std::span<element_node* const> elements);
+
+// RAII for one input: posted events run when the outermost one ends.
+class input_scope {
+public:
+    explicit input_scope(document_impl& doc) : m_doc(doc) { ++m_doc.input_depth; }
+    ~input_scope();
+    input_scope(const input_scope&) = delete;
+    input_scope& operator=(const input_scope&) = delete;
+
+private:
+    document_impl& m_doc;
+};
+
+}  // namespace layout

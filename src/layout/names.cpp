@@ -1,0 +1,90 @@
+#include "layout/names.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace layout {
+namespace {
+
+// The fixed names, in the order of the names:: enumeration.
+constexpr std::string_view fixed_names[] = {
+    "",       "id",       "class",    "style",    "type", "message", "menu",  "tabindex", "href",
+    "rel",    "editable", "html",     "head",     "body", "table",   "thead", "tbody",    "tfoot",
+    "tr",     "td",       "th",       "colgroup", "ul",   "ol",      "li",    "select",   "option",
+    "button", "input",    "textarea", "a",        "link", "script",  "br"};
+static_assert(std::size(fixed_names) == names::first_dynamic);
+
+char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+class name_table {
+public:
+    name_table() {
+        for (std::string_view name : fixed_names) {
+            add(std::string(name));
+        }
+    }
+
+    name_id find(std::string_view name) const {
+        std::string lower = lowered(name);
+        auto it = m_ids.find(lower);
+        return it == m_ids.end() ? names::none : it->second;
+    }
+
+    name_id intern(std::string_view name) {
+        std::string lower = lowered(name);
+        auto it = m_ids.find(lower);
+        if (it != m_ids.end()) {
+            return it->second;
+        }
+        return add(std::move(lower));
+    }
+
+    std::string_view text(name_id id) const {
+        return id < m_texts.size() ? std::string_view(*m_texts[id]) : std::string_view();
+    }
+
+private:
+    static std::string lowered(std::string_view name) {
+        std::string lower(name);
+        for (char& c : lower) {
+            c = ascii_lower(c);
+        }
+        return lower;
+    }
+
+    name_id add(std::string lower) {
+        const auto id = name_id(m_texts.size());
+        // Texts live in their own allocations so the views handed out stay valid.
+        m_texts.push_back(std::make_unique<std::string>(std::move(lower)));
+        m_ids.emplace(*m_texts.back(), id);
+        return id;
+    }
+
+    std::vector<std::unique_ptr<std::string>> m_texts;
+    std::unordered_map<std::string, name_id> m_ids;
+};
+
+name_table& table() {
+    static name_table instance;
+    return instance;
+}
+
+}  // namespace
+
+name_id intern_name(std::string_view name) {
+    return table().intern(name);
+}
+
+name_id find_name(std::string_view name) {
+    return table().find(name);
+}
+
+std::string_view name_text(name_id id) {
+    return table().text(id);
+}
+
+}  // namespace layout

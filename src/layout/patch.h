@@ -1,0 +1,71 @@
+#pragma once
+// The patch stream: every change to a document's tree, reported in order as
+// small records, so that a renderer can mirror the tree exactly. Nodes are
+// named by their serial number; the nodes of one insertion have consecutive
+// serials in document order, starting at `first_serial`, so that whoever
+// rebuilds them from the markup can number them the same way.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "layout/types.h"
+
+namespace layout {
+
+class document;
+
+enum class patch_kind : std::uint8_t {
+    insert,          // node: parent; before: sibling or 0 to append; value: markup
+    remove,          // node: the node taken out of the tree
+    clear,           // node: the element whose children all go
+    set_attribute,   // node, name, value (nullopt: removed)
+    set_state,       // node, state: the new bits
+    set_text,        // node: its content becomes value, one text node numbered first_serial
+    set_style,       // node, name, value (nullopt: removed)
+    reorder,         // node: parent; order: these children now stand in this order
+    show_popup,      // node: popup; before: anchor or 0; pos; state: placement
+    hide_popup,      // node: popup
+    update,          // node; state: 1 when it must be redrawn at once
+    scroll_to_view,  // node; state: 1 to put it at the top, | 2 for smooth scrolling
+    set_scroll_pos,  // node; pos; state: 1 for smooth scrolling
+};
+
+struct patch {
+    patch_kind kind = patch_kind::update;
+    std::uint32_t node = 0;
+    std::uint32_t before = 0;
+    std::uint32_t first_serial = 0;
+    std::string name;
+    std::optional<std::string> value;  // UTF-8
+    std::uint32_t state = 0;
+    point pos;
+    std::vector<std::uint32_t> order;
+};
+
+class patch_observer {
+public:
+    virtual ~patch_observer() = default;
+    // Called synchronously right after each change.
+    virtual void on_patch(const patch& change) = 0;
+};
+
+// A patch of `kind` about `node`; other fields are set by whoever makes it.
+inline patch make_patch(patch_kind kind, std::uint32_t node, std::uint32_t state = 0) {
+    patch change;
+    change.kind = kind;
+    change.node = node;
+    change.state = state;
+    return change;
+}
+
+// Applies one patch to `target`, a document that mirrors the one that emitted
+// the stream (it starts empty, as every document does). Returns false for a
+// patch that names nodes the mirror does not have.
+bool apply_patch(document& target, const patch& change);
+
+// Serial of the document node itself: the parent named by a load's patches.
+constexpr std::uint32_t document_serial = 1;
+
+}  // namespace layout
