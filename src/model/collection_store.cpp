@@ -171,12 +171,13 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     explicit database(sqlite::connection opened)
         : connection(std::move(opened)),
           begin(db(), "BEGIN IMMEDIATE"),
+          begin_read(db(), "BEGIN DEFERRED"),
           commit(db(), "COMMIT"),
           tag_by_id(db(), "SELECT seq, m_utfname FROM tag WHERE m_id = ?1"),
           tag_by_name(db(), "SELECT m_id, m_utfname FROM tag WHERE m_utfname = ?1"),
           tag_by_seq(db(), "SELECT m_id, m_utfname FROM tag WHERE seq = ?1"),
           tag_after(db(),
-                    "SELECT seq, m_id, m_utfname FROM tag WHERE seq > ?1 ORDER BY seq LIMIT 1"),
+                    "SELECT seq, m_id, m_utfname FROM tag WHERE seq > ?1 ORDER BY seq LIMIT ?2"),
           tag_mark_count(db(), "SELECT n_marks FROM tag WHERE m_id = ?1"),
           insert_tag(db(), "INSERT INTO tag(m_id, m_utfname) VALUES(?1, ?2)"),
           delete_tag(db(), "DELETE FROM tag WHERE m_id = ?1"),
@@ -185,7 +186,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
           quote_by_seq(db(), "SELECT m_id, m_utftext, m_stamp FROM quote WHERE seq = ?1"),
           quote_after(db(),
                       "SELECT seq, m_id, m_utftext, m_stamp FROM quote WHERE seq > ?1 "
-                      "ORDER BY seq LIMIT 1"),
+                      "ORDER BY seq LIMIT ?2"),
           insert_quote(db(), "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?3)"),
           delete_quote(db(), "DELETE FROM quote WHERE m_id = ?1"),
           tags_of_quote(db(), "SELECT tag_id FROM mark WHERE quote_id = ?1 ORDER BY position"),
@@ -255,7 +256,32 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         }
     }
 
-    bool load(std::int64_t key, tag& record) override {
+    // Runs `reads` as one read transaction, so a batch of records pays for the
+    // database's locking once. Inside a write transaction it simply runs.
+    template <class Reads>
+    void in_read(Reads&& reads) {
+        const bool own = sqlite3_get_autocommit(db()) != 0;
+        if (own) {
+            begin_read.run();
+        }
+        try {
+            reads();
+        } catch (...) {
+            if (own) {
+                sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            throw;
+        }
+        if (own) {
+            commit.run();
+        }
+    }
+
+    // A batch stops growing past this many bytes of text, so a result over huge clips
+    // holds only a few of them at a time.
+    static constexpr std::size_t batch_bytes = 4 << 20;
+
+    bool read_tag(std::int64_t key, tag& record) {
         {
             sqlite::reset_on_exit reset(tag_by_seq);
             tag_by_seq.bind(1, key);
@@ -269,22 +295,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         return true;
     }
 
-    bool load_after(std::int64_t after, std::int64_t& key, tag& record) override {
-        {
-            sqlite::reset_on_exit reset(tag_after);
-            tag_after.bind(1, after);
-            if (!tag_after.step()) {
-                return false;
-            }
-            key = tag_after.column_int(0);
-            record.m_id = static_cast<record_id>(tag_after.column_int(1));
-            record.m_utfname = tag_after.column_text(2);
-        }
-        read_quotes_of(record);
-        return true;
-    }
-
-    bool load(std::int64_t key, quote& record) override {
+    bool read_quote(std::int64_t key, quote& record) {
         {
             sqlite::reset_on_exit reset(quote_by_seq);
             quote_by_seq.bind(1, key);
@@ -299,20 +310,90 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         return true;
     }
 
-    bool load_after(std::int64_t after, std::int64_t& key, quote& record) override {
-        {
-            sqlite::reset_on_exit reset(quote_after);
-            quote_after.bind(1, after);
-            if (!quote_after.step()) {
-                return false;
+    template <class Record, class Read>
+    std::size_t load_keys(std::span<const std::int64_t> keys, std::size_t limit,
+                          std::vector<Record>& into, Read read) {
+        std::size_t used = 0;
+        std::size_t bytes = 0;
+        in_read([&] {
+            while (used < keys.size() && used < limit && bytes < batch_bytes) {
+                Record record;
+                if ((this->*read)(keys[used++], record)) {
+                    bytes += size_of(record);
+                    into.push_back(std::move(record));
+                }
             }
-            key = quote_after.column_int(0);
-            record.m_id = static_cast<record_id>(quote_after.column_int(1));
-            record.m_utftext = quote_after.column_text(2);
-            record.m_stamp = static_cast<time_stamp>(quote_after.column_int(3));
-        }
-        read_tags_of(record);
-        return true;
+        });
+        return used;
+    }
+
+    static std::size_t size_of(const tag& record) {
+        return record.m_utfname.size() + record.m_quotes.size() * sizeof(record_id);
+    }
+    static std::size_t size_of(const quote& record) {
+        return record.m_utftext.size() + record.m_tags.size() * sizeof(record_id);
+    }
+
+    std::size_t load(std::span<const std::int64_t> keys, std::size_t limit,
+                     std::vector<tag>& into) override {
+        return load_keys(keys, limit, into, &database::read_tag);
+    }
+
+    std::size_t load(std::span<const std::int64_t> keys, std::size_t limit,
+                     std::vector<quote>& into) override {
+        return load_keys(keys, limit, into, &database::read_quote);
+    }
+
+    // Reads the rows after `after` with `scan` (key, then the record's columns), and
+    // their relation side with `complete`.
+    template <class Record, class Fill, class Complete>
+    std::int64_t load_rows_after(sqlite::statement& scan, std::int64_t after, std::size_t limit,
+                                 std::vector<Record>& into, Fill fill, Complete complete) {
+        std::int64_t last = after;
+        std::size_t bytes = 0;
+        in_read([&] {
+            std::vector<Record> rows;
+            {
+                sqlite::reset_on_exit reset(scan);
+                scan.bind(1, after);
+                scan.bind(2, static_cast<std::int64_t>(limit));
+                while (bytes < batch_bytes && scan.step()) {
+                    last = scan.column_int(0);
+                    Record record;
+                    fill(record);
+                    bytes += size_of(record);
+                    rows.push_back(std::move(record));
+                }
+            }
+            for (auto& record : rows) {
+                complete(record);
+                into.push_back(std::move(record));
+            }
+        });
+        return last;
+    }
+
+    std::int64_t load_after(std::int64_t after, std::size_t limit,
+                            std::vector<tag>& into) override {
+        return load_rows_after(
+            tag_after, after, limit, into,
+            [&](tag& record) {
+                record.m_id = static_cast<record_id>(tag_after.column_int(1));
+                record.m_utfname = tag_after.column_text(2);
+            },
+            [&](tag& record) { read_quotes_of(record); });
+    }
+
+    std::int64_t load_after(std::int64_t after, std::size_t limit,
+                            std::vector<quote>& into) override {
+        return load_rows_after(
+            quote_after, after, limit, into,
+            [&](quote& record) {
+                record.m_id = static_cast<record_id>(quote_after.column_int(1));
+                record.m_utftext = quote_after.column_text(2);
+                record.m_stamp = static_cast<time_stamp>(quote_after.column_int(3));
+            },
+            [&](quote& record) { read_tags_of(record); });
     }
 
     // The marks of one tag as (quote seq, quote id), in table order.
@@ -357,6 +438,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 
     sqlite::connection connection;
     sqlite::statement begin;
+    sqlite::statement begin_read;
     sqlite::statement commit;
     sqlite::statement tag_by_id;
     sqlite::statement tag_by_name;

@@ -2,16 +2,18 @@
 // Result sets: what the store hands out where a query selects records. A result set
 // stands on its first record when it is created (or on none), and moves forward only.
 //
-// Records are read from the database one at a time as the reader moves, so a result
+// Records are read from the database in small batches as the reader moves, so a result
 // over a million quotes costs memory for its row keys only (or nothing, for a whole
 // table), and no read stays open between calls: the store may change the collection
-// while a result set is alive. A record removed in the meantime is skipped.
+// while a result set is alive. A record removed before its batch is read is skipped.
 //
 // A result set reads through the store that made it and must not outlive it.
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -25,10 +27,16 @@ namespace hrd {
 template <class Record>
 class record_source {
 public:
-    // Reads the record with row key `key` into `record`; false when it is gone.
-    virtual bool load(std::int64_t key, Record& record) = 0;
-    // Reads the first record whose row key is larger than `after`; false past the end.
-    virtual bool load_after(std::int64_t after, std::int64_t& key, Record& record) = 0;
+    // Appends to `into` the records of the first keys that are still there, in order,
+    // reading at most `limit` keys (fewer when the texts grow large); returns how many
+    // keys it read, at least one when `keys` is not empty.
+    virtual std::size_t load(std::span<const std::int64_t> keys, std::size_t limit,
+                             std::vector<Record>& into) = 0;
+    // Appends to `into` up to `limit` records whose keys are larger than `after`, in
+    // order (fewer when the texts grow large); returns the key of the last one, or
+    // `after` when there is none.
+    virtual std::int64_t load_after(std::int64_t after, std::size_t limit,
+                                    std::vector<Record>& into) = 0;
 
 protected:
     ~record_source() = default;
@@ -45,7 +53,7 @@ public:
         std::unique_ptr<result_set> result(new result_set(source, std::move(missing)));
         result->m_keys = std::move(keys);
         result->m_whole_table = false;
-        result->advance();
+        result->refill();
         return result;
     }
 
@@ -53,7 +61,7 @@ public:
     static std::unique_ptr<result_set> of_table(record_source<Record>& source) {
         std::unique_ptr<result_set> result(new result_set(source, {}));
         result->m_whole_table = true;
-        result->advance();
+        result->refill();
         return result;
     }
 
@@ -61,45 +69,56 @@ public:
     result_set& operator=(const result_set&) = delete;
 
     // No current record: the selection was empty, or the reader went past its end.
-    bool empty() const { return !m_has_current; }
+    bool empty() const { return m_position >= m_batch.size(); }
 
     // The record the result stands on. Raises when there is none, so a reader never
     // takes a default record for a real one.
     const Record& current() const {
-        if (!m_has_current) {
+        if (empty()) {
             if (m_missing) {
                 std::rethrow_exception(m_missing);
             }
             throw no_current_record("the result set holds no current record");
         }
-        return m_current;
+        return m_batch[m_position];
     }
 
     // Moves to the next record; false when there is none.
     bool next() {
-        if (m_has_current) {
-            advance();
+        if (empty()) {
+            return false;
         }
-        return m_has_current;
+        if (++m_position == m_batch.size()) {
+            refill();
+        }
+        return !empty();
     }
 
 private:
     result_set(record_source<Record>& source, std::exception_ptr missing)
         : m_source(source), m_missing(std::move(missing)) {}
 
-    void advance() {
-        m_current = Record();
-        if (m_whole_table) {
-            std::int64_t key = 0;
-            m_has_current = m_source.load_after(m_last_key, key, m_current);
-            if (m_has_current) {
-                m_last_key = key;
+    // Records are read a batch at a time, each batch in one read of the database: a
+    // reader that wants only the first record pays for few, one that walks a million
+    // pays for the database's bookkeeping once per batch rather than per record.
+    void refill() {
+        m_batch.clear();
+        m_position = 0;
+        while (m_batch.empty()) {
+            if (m_whole_table) {
+                const std::int64_t last = m_source.load_after(m_last_key, m_batch_limit, m_batch);
+                if (last == m_last_key) {
+                    return;
+                }
+                m_last_key = last;
+            } else {
+                if (m_next_index >= m_keys.size()) {
+                    return;
+                }
+                m_next_index +=
+                    m_source.load(std::span(m_keys).subspan(m_next_index), m_batch_limit, m_batch);
             }
-            return;
-        }
-        m_has_current = false;
-        while (m_next_index < m_keys.size() && !m_has_current) {
-            m_has_current = m_source.load(m_keys[m_next_index++], m_current);
+            m_batch_limit = std::min<std::size_t>(m_batch_limit * 4, 256);
         }
     }
 
@@ -110,8 +129,9 @@ private:
     std::size_t m_next_index = 0;
     // Row keys start at 1, so 0 is before the first record.
     std::int64_t m_last_key = 0;
-    Record m_current;
-    bool m_has_current = false;
+    std::size_t m_batch_limit = 4;
+    std::vector<Record> m_batch;
+    std::size_t m_position = 0;
 };
 
 using tag_cursor = result_set<tag>;

@@ -89,24 +89,29 @@ TEST_F(tag_search, modes_combine_the_search_tags_and_keep_their_rules) {
 // Both ways an AND search narrows its candidates (merging a tag's marks, probing a far
 // more common tag per candidate) and the OR union, against a brute-force reference.
 TEST_F(tag_search, results_match_a_reference_over_a_random_collection) {
-    auto& store = open();
     std::mt19937 random(20261206);
     constexpr int tag_count = 12;
+    // Built through the default import, which is one transaction.
+    std::string tags_file = "<tags>";
     for (int t = 1; t <= tag_count; ++t) {
-        store.addTag(u"t" + fml::utf82wchar(std::to_string(t)));
+        tags_file += "<t id='" + std::to_string(t) + "' name='t" + std::to_string(t) + "'/>";
     }
+    std::string quotes_file = "<quotes>";
     std::vector<std::set<record_id>> tags_of(1);
     for (int q = 1; q <= 400; ++q) {
-        store.addQuote(u"q");
+        quotes_file += "<q id='" + std::to_string(q) + "' text='q'>";
         tags_of.emplace_back();
         for (int t = 1; t <= tag_count; ++t) {
             // Tag 1 is on nearly every quote, tag 12 on few: both narrowing paths run.
             if (std::uniform_int_distribution<int>(0, 99)(random) < 95 / t) {
-                store.markQuote(q, t);
+                quotes_file += "<t id='" + std::to_string(t) + "'/>";
                 tags_of.back().insert(t);
             }
         }
+        quotes_file += "</q>";
     }
+    write_defaults(tags_file + "</tags>", quotes_file + "</quotes>");
+    auto& store = open();
     for (int round = 0; round < 60; ++round) {
         store.clearSearchTags();
         const int mode = round % 2;

@@ -141,12 +141,26 @@ TEST_F(collection_store, result_sets_read_in_table_order_and_never_hand_out_a_mi
     EXPECT_EQ(message_of([&] { missing->current(); }), "5");
     EXPECT_THROW(store.getTag(6)->current(), wrong_tag_id);
 
-    for (int i = 0; i < 5; ++i) {
-        store.addQuote(u"q" + std::u16string(1, char16_t(u'0' + i)));
+    std::string many = "<quotes>";
+    for (int i = 1; i <= 300; ++i) {
+        many += "<q id='" + std::to_string(i) + "' text='q'/>";
     }
-    auto all = store.quotes();
-    store.removeQuote(3);  // removed while the result set is alive: skipped
-    EXPECT_EQ(ids_of(*all), (std::vector<record_id>{1, 2, 4, 5}));
+    write_defaults(hrd::test::empty_tags, many + "</quotes>");
+    auto& filled = open();
+    // A result set holds no read open: the collection can change while it is alive,
+    // and a record not yet read when it goes is not handed out.
+    auto all = filled.quotes();
+    filled.removeQuote(300);
+    filled.removeQuote(150);
+    filled.addQuote(u"new");
+    std::vector<record_id> expected;
+    for (record_id id = 1; id < 300; ++id) {
+        if (id != 150) {
+            expected.push_back(id);
+        }
+    }
+    expected.push_back(301);
+    EXPECT_EQ(ids_of(*all), expected);
     EXPECT_TRUE(all->empty());
     EXPECT_FALSE(all->next());
     EXPECT_THROW(all->current(), no_current_record);
