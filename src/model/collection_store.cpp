@@ -146,16 +146,30 @@ void create_database_file(const std::string& folder, const std::string& file,
         if (opened != SQLITE_OK) {
             sqlite::fail(handle, "creating " + building);
         }
-        db.execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
-        db.execute("BEGIN");
+        // Built with a rollback journal and switched to write-ahead logging at the end,
+        // so everything is in the file itself when it is renamed into place.
+        db.execute("PRAGMA synchronous=FULL; BEGIN");
         db.execute(schema_sql);
         db.execute(("PRAGMA user_version=" + decimal(collection_schema_version)).c_str());
         db.execute("COMMIT");
-        // Closing checkpoints the log into the file and syncs it.
+        sqlite::statement journal(db.get(), "PRAGMA journal_mode=WAL");
+        if (!journal.step() || journal.column_text(0) != "wal") {
+            throw open_db_error("cannot switch " + building + " to write-ahead logging");
+        }
     } catch (const fml::exception& error) {
         ::unlink(building.c_str());
         throw open_db_error(name + ": " + error.what());
     }
+    const int built = ::open(building.c_str(), O_RDONLY | O_CLOEXEC);
+    if (built < 0 || ::fsync(built) != 0) {
+        const std::string error = fml::last_error_text();
+        if (built >= 0) {
+            ::close(built);
+        }
+        ::unlink(building.c_str());
+        throw open_db_error(name + ": cannot write " + building + ": " + error);
+    }
+    ::close(built);
     if (::rename(building.c_str(), file.c_str()) != 0) {
         const std::string error = fml::last_error_text();
         ::unlink(building.c_str());
