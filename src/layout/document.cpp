@@ -1,6 +1,7 @@
 #include "layout/document.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <chrono>
 
@@ -27,29 +28,16 @@ public:
 };
 
 void index_id(document_impl& doc, element_node& e) {
-    const auto id = e.m_attributes.get(names::id);
-    if (!id) {
-        return;
+    if (const auto id = e.m_attributes.get(names::id)) {
+        doc.ids.add(e, *id);
+        e.m_flags |= element_flags::indexed_id;
     }
-    auto& entry = doc.ids[std::string(*id)];
-    entry.first = ++entry.count == 1 ? &e : nullptr;
-    e.m_flags |= element_flags::indexed_id;
 }
 
 void unindex_id(document_impl& doc, element_node& e) {
-    if (!(e.m_flags & element_flags::indexed_id)) {
-        return;
-    }
-    e.m_flags &= std::uint8_t(~element_flags::indexed_id);
-    const auto id = e.m_attributes.get(names::id);
-    auto it = doc.ids.find(std::string(id.value_or("")));
-    if (it == doc.ids.end()) {
-        return;
-    }
-    if (--it->second.count == 0) {
-        doc.ids.erase(it);
-    } else {
-        it->second.first = nullptr;  // which one remains is found by the next lookup
+    if (e.m_flags & element_flags::indexed_id) {
+        e.m_flags &= std::uint8_t(~element_flags::indexed_id);
+        doc.ids.remove(e, e.m_attributes.get(names::id).value_or(""));
     }
 }
 
@@ -79,7 +67,7 @@ void disconnect(document_impl& doc, node& root, std::vector<element_node*>& with
         if (n.is_element()) {
             auto& e = static_cast<element_node&>(n);
             unindex_id(doc, e);
-            if (e.m_extras && !e.m_extras->handlers.empty()) {
+            if (e.find_extras() && !e.find_extras()->handlers.empty()) {
                 ++e.m_refs;
                 with_handlers.push_back(&e);
             }
@@ -162,10 +150,9 @@ std::uint32_t& next_serial() {
     return serial;
 }
 
-document_impl::document_impl()
-    : document_node(new element_node(node_kind::document, document_serial, names::none)) {
+document_impl::document_impl() : document_node(new document_root()) {
     document_node->m_refs = 1;
-    document_node->extras().owner = this;
+    document_node->m_owner = this;
     sheets.add(master_style_sheet);
 }
 
@@ -178,7 +165,7 @@ document_impl::~document_impl() {
     observer = nullptr;
     the_host = nullptr;
     remove_children(*document_node);
-    document_node->m_extras->owner = nullptr;
+    document_node->m_owner = nullptr;
     destroy_subtree(document_node);
 }
 
@@ -190,7 +177,7 @@ document_impl* document_of(const node& n) {
     if (top->kind() != node_kind::document) {
         return nullptr;
     }
-    return static_cast<const element_node*>(top)->m_extras->owner;
+    return static_cast<const document_root*>(top)->m_owner;
 }
 
 bool is_inclusive_ancestor(const node& ancestor, const node& n) {
@@ -369,28 +356,79 @@ void set_style_value(element_node& e, name_id name, std::optional<std::string_vi
 }
 
 element_node* find_by_id(document_impl& doc, std::string_view id, const element_node& scope) {
-    auto it = doc.ids.find(std::string(id));
-    if (it == doc.ids.end()) {
-        return nullptr;
+    std::vector<element_node*> inside;
+    doc.ids.for_each_match(id, [&](element_node& e) {
+        if (&e != &scope && is_inclusive_ancestor(scope, e)) {
+            inside.push_back(&e);
+        }
+    });
+    if (inside.size() <= 1) {
+        return inside.empty() ? nullptr : inside.front();
     }
-    auto& entry = it->second;
-    if (entry.first) {
-        return entry.first != &scope && is_inclusive_ancestor(scope, *entry.first) ? entry.first
-                                                                                   : nullptr;
-    }
-    // Several elements carry the id (or did): the first below scope in document order.
+    // Several elements below scope share the id: the first in document order.
     element_node* found = nullptr;
     for_each_element_in_subtree(const_cast<element_node&>(scope), [&](element_node& e) {
-        if (&e != &scope && e.m_attributes.get(names::id) == id) {
+        if (std::find(inside.begin(), inside.end(), &e) != inside.end()) {
             found = &e;
             return walk::stop;
         }
         return walk::next;
     });
-    if (found && entry.count == 1) {
-        entry.first = found;
-    }
     return found;
+}
+
+// ---- id_index --------------------------------------------------------------
+
+std::uint64_t id_index::hash_of(std::string_view id) {
+    return std::hash<std::string_view>{}(id);
+}
+
+void id_index::add(element_node& e, std::string_view id) {
+    // Kept between a third and seven tenths full: short probes, little waste.
+    if ((m_used + 1) * 10 > m_slots.size() * 7) {
+        rehash(std::max<std::size_t>(16, std::bit_ceil((m_live + 1) * 2)));
+    }
+    const std::uint64_t hash = hash_of(id);
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = hash & mask;
+    while (m_slots[i].element && m_slots[i].element != tombstone()) {
+        i = (i + 1) & mask;
+    }
+    m_used += m_slots[i].element ? 0 : 1;
+    m_slots[i] = {&e, hash};
+    ++m_live;
+}
+
+void id_index::remove(element_node& e, std::string_view id) {
+    if (m_slots.empty()) {
+        return;
+    }
+    const std::uint64_t hash = hash_of(id);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = hash & mask; m_slots[i].element; i = (i + 1) & mask) {
+        if (m_slots[i].element == &e) {
+            m_slots[i].element = tombstone();
+            --m_live;
+            return;
+        }
+    }
+}
+
+void id_index::rehash(std::size_t capacity) {
+    std::vector<slot> old = std::exchange(m_slots, std::vector<slot>(capacity));
+    m_used = m_live = 0;
+    const std::size_t mask = capacity - 1;
+    for (const slot& s : old) {
+        if (s.element && s.element != tombstone()) {
+            std::size_t i = s.hash & mask;
+            while (m_slots[i].element) {
+                i = (i + 1) & mask;
+            }
+            m_slots[i] = s;
+            ++m_used;
+            ++m_live;
+        }
+    }
 }
 
 input_scope::~input_scope() {

@@ -17,24 +17,61 @@
 
 namespace layout {
 
+// The elements of a document by id: open addressing over element pointers,
+// with the id read from the element itself, so an entry costs two words.
+// Several elements may carry one id.
+class id_index {
+public:
+    void add(element_node& e, std::string_view id);
+    void remove(element_node& e, std::string_view id);
+    // Calls `callback` with each element carrying `id`, in no particular order.
+    template <typename Callback>
+    void for_each_match(std::string_view id, Callback&& callback) const {
+        if (m_slots.empty()) {
+            return;
+        }
+        const std::uint64_t hash = hash_of(id);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const slot& s = m_slots[i];
+            if (!s.element) {
+                return;
+            }
+            if (s.hash == hash && s.element != tombstone() &&
+                s.element->m_attributes.get(names::id) == id) {
+                callback(*s.element);
+            }
+        }
+    }
+
+private:
+    struct slot {
+        element_node* element = nullptr;  // nullptr: never used; tombstone(): freed
+        std::uint64_t hash = 0;
+    };
+    static std::uint64_t hash_of(std::string_view id);
+    static element_node* tombstone() {
+        return reinterpret_cast<element_node*>(alignof(element_node));
+    }
+    void rehash(std::size_t capacity);
+
+    std::vector<slot> m_slots;
+    std::size_t m_live = 0;
+    std::size_t m_used = 0;  // live entries and tombstones
+};
+
 struct document_impl {
     document_impl();
     ~document_impl();
 
-    element_node* document_node;  // parent of the root element; owned
+    document_root* document_node;  // parent of the root element; owned
     host* the_host = nullptr;
     patch_observer* observer = nullptr;
     const clock* the_clock = nullptr;
     void* window = nullptr;
     style_sheets sheets;
 
-    // Id index: the elements carrying each id. `first` is known only while
-    // exactly one element carries it; otherwise lookups walk the tree.
-    struct id_entry {
-        element_node* first = nullptr;
-        std::uint32_t count = 0;
-    };
-    std::unordered_map<std::string, id_entry> ids;
+    id_index ids;
 
     // Serial to node, kept only while someone mirrors the tree.
     bool track_serials = false;

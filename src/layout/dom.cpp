@@ -108,11 +108,9 @@ bool select_elements(handle root, std::string_view selector_text,
     // an id that several elements share needs the walk.
     if (const auto id = pinned_id(*selector)) {
         if (document_impl* doc = document_of(*root)) {
-            auto it = doc->ids.find(std::string(*id));
-            if (it == doc->ids.end()) {
-                return true;
-            }
-            if (it->second.count == 1) {
+            std::size_t carriers = 0;
+            doc->ids.for_each_match(*id, [&](element_node&) { ++carriers; });
+            if (carriers <= 1) {
                 element_node* found = find_by_id(*doc, *id, *root);
                 if (found && matches(*selector, *found)) {
                     callback(found);
@@ -231,9 +229,9 @@ std::optional<std::u16string> get_style_attribute(handle element, std::string_vi
     std::string property(name);
     std::transform(property.begin(), property.end(), property.begin(),
                    [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; });
-    if (element->m_extras) {
+    if (element->find_extras()) {
         const name_id id = find_name(property);
-        for (const auto& [key, value] : element->m_extras->style) {
+        for (const auto& [key, value] : element->find_extras()->style) {
             if (key == id) {
                 return wide(value);
             }
@@ -435,7 +433,7 @@ std::optional<rect> get_location(handle element, location_origin origin) {
         return std::nullopt;
     }
     const auto box_of = [](const element_node& e) {
-        return e.m_extras && e.m_extras->location ? *e.m_extras->location : rect{};
+        return e.find_extras() && e.find_extras()->location ? *e.find_extras()->location : rect{};
     };
     const rect box = box_of(*element);
     switch (origin) {
@@ -466,8 +464,8 @@ std::optional<scroll_info> get_scroll_info(handle element) {
         return std::nullopt;
     }
     scroll_info info;
-    if (element->m_extras) {
-        const auto& extras = *element->m_extras;
+    if (element->find_extras()) {
+        const auto& extras = *element->find_extras();
         info.pos = extras.scroll_pos.value_or(point{});
         info.view = extras.scroll_view.value_or(extras.location.value_or(rect{}));
         info.content_size =
@@ -533,10 +531,10 @@ bool attach_event_handler(handle element, element_proc proc, void* tag,
 }
 
 bool detach_event_handler(handle element, element_proc proc, void* tag) {
-    if (!element || !element->m_extras) {
+    if (!element || !element->find_extras()) {
         return false;
     }
-    auto& handlers = element->m_extras->handlers;
+    auto& handlers = element->find_extras()->handlers;
     auto it = std::find_if(handlers.begin(), handlers.end(),
                            [&](auto& entry) { return entry.proc == proc && entry.tag == tag; });
     if (it == handlers.end()) {
@@ -633,6 +631,12 @@ bool sort_elements(handle parent_element_handle, std::size_t first, std::size_t 
 void* element_window(handle element) {
     document_impl* doc = connected(element);
     return doc ? doc->window : nullptr;
+}
+
+// ---- Memory ----------------------------------------------------------------
+
+std::size_t reusable_node_bytes() {
+    return pooled_free_bytes();
 }
 
 // ---- Editing ---------------------------------------------------------------

@@ -168,6 +168,11 @@ bool sort_elements(handle parent, std::size_t first, std::size_t last,
 // The window (document::set_window) of the element's document.
 void* element_window(handle element);
 
+// ---- Memory ----------------------------------------------------------------
+// Node memory the engine holds for reuse: freed nodes not yet handed out again.
+// Heap measurements subtract it to see what a tree really takes.
+std::size_t reusable_node_bytes();
+
 // ---- Editing ---------------------------------------------------------------
 // Whether typing goes into the element: it has the focus and the nearest table
 // around it carries "editable".

@@ -43,11 +43,11 @@ private:
 };
 
 bool call_handlers(element_node& e, std::uint32_t group, void* params) {
-    if (!e.m_extras || e.m_extras->handlers.empty()) {
+    if (!e.find_extras() || e.find_extras()->handlers.empty()) {
         return false;
     }
     // A copy: a handler may attach or detach handlers while it runs.
-    const std::vector<handler_entry> handlers = e.m_extras->handlers;
+    const std::vector<handler_entry> handlers = e.find_extras()->handlers;
     for (const auto& entry : handlers) {
         if ((entry.subscription & group) && entry.proc(entry.tag, &e, group, params)) {
             return true;
@@ -57,19 +57,19 @@ bool call_handlers(element_node& e, std::uint32_t group, void* params) {
 }
 
 point relative_to(const element_node& e, point pos) {
-    if (e.m_extras && e.m_extras->location) {
-        return {pos.x - e.m_extras->location->left, pos.y - e.m_extras->location->top};
+    if (e.find_extras() && e.find_extras()->location) {
+        return {pos.x - e.find_extras()->location->left, pos.y - e.find_extras()->location->top};
     }
     return pos;
 }
 
 bool has_key_or_focus_handler(const element_node& e) {
-    if (!e.m_extras) {
+    if (!e.find_extras()) {
         return false;
     }
-    return std::any_of(e.m_extras->handlers.begin(), e.m_extras->handlers.end(), [](auto& h) {
-        return (h.subscription & (event_group::key | event_group::focus)) != 0;
-    });
+    return std::any_of(
+        e.find_extras()->handlers.begin(), e.find_extras()->handlers.end(),
+        [](auto& h) { return (h.subscription & (event_group::key | event_group::focus)) != 0; });
 }
 
 // Elements that take the focus when pressed: controls, links, elements with a
@@ -387,11 +387,11 @@ void forget_subtree(document_impl& doc, const node& root) {
 }
 
 void notify_detached(element_node& e) {
-    if (!e.m_extras) {
+    if (!e.find_extras()) {
         return;
     }
-    const auto handlers = std::move(e.m_extras->handlers);
-    e.m_extras->handlers.clear();
+    const auto handlers = std::move(e.find_extras()->handlers);
+    e.find_extras()->handlers.clear();
     for (const auto& entry : handlers) {
         initialization_params params{initialization_event::detached};
         entry.proc(entry.tag, &e, event_group::initialization, &params);

@@ -207,6 +207,9 @@ public:
             read_markup();
         }
         flush_text();
+        for (element_node* open : m_open) {
+            open->m_children.shrink_short_list();
+        }
     }
 
 private:
@@ -422,6 +425,7 @@ private:
         while (!m_open.empty()) {
             element_node* closed = m_open.back();
             m_open.pop_back();
+            closed->m_children.shrink_short_list();
             --m_open_count[closed->m_tag];
             if (closed->m_tag == tag) {
                 break;

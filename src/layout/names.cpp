@@ -29,12 +29,21 @@ public:
     }
 
     name_id find(std::string_view name) const {
-        std::string lower = lowered(name);
-        auto it = m_ids.find(lower);
+        if (is_lower(name)) {
+            auto it = m_ids.find(name);
+            return it == m_ids.end() ? names::none : it->second;
+        }
+        auto it = m_ids.find(lowered(name));
         return it == m_ids.end() ? names::none : it->second;
     }
 
     name_id intern(std::string_view name) {
+        // Markup is mostly lower case already: look up without copying.
+        if (is_lower(name)) {
+            if (auto it = m_ids.find(name); it != m_ids.end()) {
+                return it->second;
+            }
+        }
         std::string lower = lowered(name);
         auto it = m_ids.find(lower);
         if (it != m_ids.end()) {
@@ -48,6 +57,15 @@ public:
     }
 
 private:
+    static bool is_lower(std::string_view name) {
+        for (char c : name) {
+            if (c >= 'A' && c <= 'Z') {
+                return false;
+            }
+        }
+        return true;
+    }
+
     static std::string lowered(std::string_view name) {
         std::string lower(name);
         for (char& c : lower) {
@@ -65,7 +83,13 @@ private:
     }
 
     std::vector<std::unique_ptr<std::string>> m_texts;
-    std::unordered_map<std::string, name_id> m_ids;
+    struct text_hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    std::unordered_map<std::string, name_id, text_hash, std::equal_to<>> m_ids;
 };
 
 name_table& table() {

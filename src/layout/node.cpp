@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
 namespace layout {
 
@@ -149,6 +150,25 @@ void child_list::clear() {
     m_data = nullptr;
 }
 
+void child_list::shrink_short_list() {
+    constexpr std::size_t short_list = 16;
+    if (!is_block()) {
+        return;
+    }
+    const block* b = as_block();
+    const std::size_t count = b->end - b->begin;
+    if (count > short_list || count == b->capacity) {
+        return;
+    }
+    if (count == 1) {
+        node* only = items()[0];
+        clear();
+        m_data = only;
+        return;
+    }
+    make_block(0, 0);
+}
+
 void child_list::set_at(std::size_t index, node* child) {
     if (!is_block()) {
         m_data = child;
@@ -160,35 +180,75 @@ void child_list::set_at(std::size_t index, node* child) {
 
 // ---- attribute_list --------------------------------------------------------
 
+// Numbers are written in 7-bit groups: names and lengths are almost always
+// below 128, so most take one byte.
 namespace {
 
-template <typename T>
-T read_raw(const char* at) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
+std::size_t varint_size(std::uint32_t value) {
+    std::size_t size = 1;
+    while (value >= 0x80) {
+        value >>= 7;
+        ++size;
+    }
+    return size;
 }
 
-template <typename T>
-char* write_raw(char* at, T value) {
-    std::memcpy(at, &value, sizeof value);
-    return at + sizeof value;
+char* write_varint(char* out, std::uint32_t value) {
+    while (value >= 0x80) {
+        *out++ = char((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *out++ = char(value);
+    return out;
 }
 
-constexpr std::size_t entry_header = sizeof(name_id) + sizeof(std::uint32_t);
+std::uint32_t read_varint(const char*& cursor) {
+    std::uint32_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*cursor++);
+        value |= std::uint32_t(byte & 0x7F) << shift;
+        if (!(byte & 0x80)) {
+            return value;
+        }
+    }
+}
+
+std::size_t entry_size(name_id name, std::string_view value) {
+    return varint_size(name) + varint_size(std::uint32_t(value.size())) + value.size();
+}
+
+char* write_entry(char* out, name_id name, std::string_view value) {
+    out = write_varint(out, name);
+    out = write_varint(out, std::uint32_t(value.size()));
+    std::memcpy(out, value.data(), value.size());
+    return out + value.size();
+}
 
 }  // namespace
 
+const char* attribute_list::entries() const {
+    if (!m_data) {
+        return nullptr;
+    }
+    const char* cursor = m_data;
+    read_varint(cursor);
+    return cursor;
+}
+
 std::pair<name_id, std::string_view> attribute_list::read_entry(const char*& cursor) {
-    const auto name = read_raw<name_id>(cursor);
-    const auto length = read_raw<std::uint32_t>(cursor + sizeof(name_id));
-    std::string_view value(cursor + entry_header, length);
-    cursor += entry_header + length;
+    const name_id name = read_varint(cursor);
+    const std::uint32_t length = read_varint(cursor);
+    std::string_view value(cursor, length);
+    cursor += length;
     return {name, value};
 }
 
 std::size_t attribute_list::size() const {
-    return m_data ? read_raw<std::uint32_t>(m_data) : 0;
+    if (!m_data) {
+        return 0;
+    }
+    const char* cursor = m_data;
+    return read_varint(cursor);
 }
 
 std::optional<std::string_view> attribute_list::get(name_id name) const {
@@ -220,17 +280,14 @@ void attribute_list::assign(std::span<const std::pair<name_id, std::string>> att
     if (attributes.empty()) {
         return;
     }
-    std::size_t bytes = sizeof(std::uint32_t);
+    std::size_t bytes = varint_size(std::uint32_t(attributes.size()));
     for (const auto& [name, value] : attributes) {
-        bytes += entry_header + value.size();
+        bytes += entry_size(name, value);
     }
     m_data = new char[bytes];
-    char* out = write_raw(m_data, std::uint32_t(attributes.size()));
+    char* out = write_varint(m_data, std::uint32_t(attributes.size()));
     for (const auto& [name, value] : attributes) {
-        out = write_raw(out, name);
-        out = write_raw(out, std::uint32_t(value.size()));
-        std::memcpy(out, value.data(), value.size());
-        out += value.size();
+        out = write_entry(out, name, value);
     }
 }
 
@@ -238,23 +295,23 @@ void attribute_list::assign(std::span<const std::pair<name_id, std::string>> att
 // or dropped when `value` is null. Attributes change rarely; reading is what
 // must be cheap and compact.
 void attribute_list::rebuild(name_id name, const std::string_view* value) {
-    std::size_t bytes = sizeof(std::uint32_t);
+    std::size_t bytes = 0;
     std::uint32_t count = 0;
     bool found = false;
     for_each([&](name_id entry_name, std::string_view entry_value) {
         if (entry_name == name) {
             found = true;
             if (value) {
-                bytes += entry_header + value->size();
+                bytes += entry_size(name, *value);
                 ++count;
             }
         } else {
-            bytes += entry_header + entry_value.size();
+            bytes += entry_size(entry_name, entry_value);
             ++count;
         }
     });
     if (!found && value) {
-        bytes += entry_header + value->size();
+        bytes += entry_size(name, *value);
         ++count;
     }
     if (count == 0) {
@@ -262,26 +319,139 @@ void attribute_list::rebuild(name_id name, const std::string_view* value) {
         m_data = nullptr;
         return;
     }
-    char* fresh = new char[bytes];
-    char* out = write_raw(fresh, count);
-    auto write_entry = [&out](name_id entry_name, std::string_view entry_value) {
-        out = write_raw(out, entry_name);
-        out = write_raw(out, std::uint32_t(entry_value.size()));
-        std::memcpy(out, entry_value.data(), entry_value.size());
-        out += entry_value.size();
-    };
+    char* fresh = new char[bytes + varint_size(count)];
+    char* out = write_varint(fresh, count);
     for_each([&](name_id entry_name, std::string_view entry_value) {
         if (entry_name != name) {
-            write_entry(entry_name, entry_value);
+            out = write_entry(out, entry_name, entry_value);
         } else if (value) {
-            write_entry(name, *value);
+            out = write_entry(out, name, *value);
         }
     });
     if (!found && value) {
-        write_entry(name, *value);
+        write_entry(out, name, *value);
     }
     delete[] m_data;
     m_data = fresh;
+}
+
+// ---- node memory -----------------------------------------------------------
+
+namespace {
+
+// Nodes come in two sizes and in great numbers; pools of each size avoid the
+// allocator's per-block overhead. Under AddressSanitizer nodes come from the
+// plain allocator, so that a use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool use_pools = false;
+#else
+constexpr bool use_pools = true;
+#endif
+
+class fixed_pool {
+public:
+    explicit fixed_pool(std::size_t size) : m_size(size) {}
+
+    void* allocate() {
+        if (!m_free) {
+            refill();
+        }
+        void* block = m_free;
+        m_free = *static_cast<void**>(block);
+        --m_free_count;
+        return block;
+    }
+
+    void release(void* block) {
+        *static_cast<void**>(block) = m_free;
+        m_free = block;
+        ++m_free_count;
+    }
+
+    std::size_t free_bytes() const { return m_free_count * m_size; }
+
+private:
+    void refill() {
+        constexpr std::size_t slab_bytes = 64 * 1024;
+        const std::size_t count = slab_bytes / m_size;
+        m_slabs.push_back(std::make_unique_for_overwrite<std::byte[]>(count * m_size));
+        std::byte* slab = m_slabs.back().get();
+        for (std::size_t i = count; i-- > 0;) {
+            release(slab + i * m_size);
+        }
+    }
+
+    std::size_t m_size;
+    void* m_free = nullptr;
+    std::size_t m_free_count = 0;
+    std::vector<std::unique_ptr<std::byte[]>> m_slabs;
+};
+
+fixed_pool& element_pool() {
+    static fixed_pool pool(sizeof(element_node));
+    return pool;
+}
+
+fixed_pool& text_pool() {
+    static fixed_pool pool(sizeof(text_node));
+    return pool;
+}
+
+std::unordered_map<const element_node*, std::unique_ptr<element_extras>>& extras_table() {
+    static std::unordered_map<const element_node*, std::unique_ptr<element_extras>> table;
+    return table;
+}
+
+}  // namespace
+
+void* element_node::operator new(std::size_t size) {
+    return use_pools && size == sizeof(element_node) ? element_pool().allocate()
+                                                     : ::operator new(size);
+}
+
+void element_node::operator delete(void* memory, std::size_t size) {
+    if (use_pools && size == sizeof(element_node)) {
+        element_pool().release(memory);
+    } else {
+        ::operator delete(memory);
+    }
+}
+
+void* text_node::operator new(std::size_t size) {
+    return use_pools ? text_pool().allocate() : ::operator new(size);
+}
+
+void text_node::operator delete(void* memory, std::size_t) {
+    if (use_pools) {
+        text_pool().release(memory);
+    } else {
+        ::operator delete(memory);
+    }
+}
+
+std::size_t pooled_free_bytes() {
+    return element_pool().free_bytes() + text_pool().free_bytes();
+}
+
+element_node::~element_node() {
+    if (m_flags & element_flags::has_extras) {
+        extras_table().erase(this);
+    }
+}
+
+element_extras* element_node::find_extras() const {
+    if (!(m_flags & element_flags::has_extras)) {
+        return nullptr;
+    }
+    return extras_table().find(this)->second.get();
+}
+
+element_extras& element_node::extras() {
+    if (element_extras* existing = find_extras()) {
+        return *existing;
+    }
+    m_flags |= element_flags::has_extras;
+    return *extras_table().emplace(this, std::make_unique<element_extras>()).first->second;
 }
 
 // ---- tree primitives -------------------------------------------------------
@@ -342,10 +512,16 @@ void unlink_node(node& child) {
 }
 
 static void free_node(node* n) {
-    if (n->is_text()) {
-        delete static_cast<text_node*>(n);
-    } else {
-        delete static_cast<element_node*>(n);
+    switch (n->kind()) {
+        case node_kind::text:
+            delete static_cast<text_node*>(n);
+            return;
+        case node_kind::element:
+            delete static_cast<element_node*>(n);
+            return;
+        case node_kind::document:
+            delete static_cast<document_root*>(n);
+            return;
     }
 }
 

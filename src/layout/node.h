@@ -56,6 +56,10 @@ class text_node final : public node {
 public:
     text_node(std::uint32_t serial, std::string text)
         : node(node_kind::text, serial), m_text(std::move(text)) {}
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory, std::size_t size);
+
     std::string m_text;  // UTF-8
 };
 
@@ -82,6 +86,9 @@ public:
     // Forgets every entry without touching the nodes.
     void clear();
     void set_at(std::size_t index, node* child);
+    // Gives back the spare room of a short list; long lists keep theirs so
+    // that further inserts at either end stay cheap.
+    void shrink_short_list();
 
 private:
     struct block;
@@ -123,7 +130,7 @@ public:
     }
 
 private:
-    const char* entries() const { return m_data ? m_data + sizeof(std::uint32_t) : nullptr; }
+    const char* entries() const;
     static std::pair<name_id, std::string_view> read_entry(const char*& cursor);
     void rebuild(name_id name, const std::string_view* value);
 
@@ -135,6 +142,7 @@ namespace element_flags {
 enum : std::uint8_t {
     builtin_mask = 0x7,  // builtin_behavior
     indexed_id = 0x10,   // counted in the document's id index
+    has_extras = 0x20,   // has an entry in the extras table
 };
 }
 
@@ -155,14 +163,17 @@ struct element_extras {
     std::optional<rect> scroll_view;                     // visible part of the content
     std::optional<point> scroll_pos;
     std::optional<point> scroll_size;  // content size
-    document_impl* owner = nullptr;    // set on the document node only
 };
 
-class element_node final : public node {
+class element_node : public node {
 public:
     element_node(node_kind kind, std::uint32_t serial, name_id tag) : node(kind, serial) {
         m_tag = tag;
     }
+    ~element_node();
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory, std::size_t size);
 
     builtin_behavior builtin() const {
         return builtin_behavior(m_flags & element_flags::builtin_mask);
@@ -170,18 +181,22 @@ public:
     void set_builtin(builtin_behavior b) {
         m_flags = std::uint8_t((m_flags & ~element_flags::builtin_mask) | std::uint8_t(b));
     }
-    element_extras& extras() {
-        if (!m_extras) {
-            m_extras = std::make_unique<element_extras>();
-        }
-        return *m_extras;
-    }
+    // The element's rarely needed data, kept in a side table so that the many
+    // elements without any stay small.
+    element_extras* find_extras() const;
+    element_extras& extras();
 
     std::uint32_t m_state = 0;
     std::uint32_t m_text_children = 0;  // text nodes among m_children
     child_list m_children;
     attribute_list m_attributes;
-    std::unique_ptr<element_extras> m_extras;
+};
+
+// The parent of a document's root element; knows its document.
+class document_root final : public element_node {
+public:
+    document_root() : element_node(node_kind::document, 1, names::none) {}
+    document_impl* m_owner = nullptr;
 };
 
 // ---- Tree primitives -------------------------------------------------------
@@ -253,6 +268,8 @@ void insert_nodes(element_node& parent, std::size_t position, std::span<node* co
 void unlink_node(node& child);
 // Frees `root` and everything below it that nobody references.
 void destroy_subtree(node* root);
+// Bytes of node memory kept for reuse (freed nodes not yet handed out again).
+std::size_t pooled_free_bytes();
 // The text of every text node below `root`, in order.
 void append_inner_text(const element_node& root, std::string& out);
 

@@ -1,0 +1,4 @@
+# The element tree engine's benchmarks: reading markup, selecting, and the
+# list updates the view makes, with tree memory per quote block.
+add_executable(bench_layout ${CMAKE_CURRENT_LIST_DIR}/bench_layout.cpp)
+target_link_libraries(bench_layout PRIVATE hrd_layout benchmark::benchmark)
