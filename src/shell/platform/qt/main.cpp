@@ -1,31 +1,158 @@
-// The desktop program: Hoardly's start-up sequence on Qt.
+// The desktop program: Hoardly's start-up sequence on Qt, with the main window, the
+// tray icon, the copy-key capture and the desktop services.
 
+#include <QAction>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <memory>
+
+#include <unistd.h>
+
+#include "fml/log.h"
+#include "shell/deliver_quote.h"
+#include "shell/platform/qt/desktop_capture.h"
+#include "shell/platform/qt/desktop_services.h"
+#include "shell/platform/qt/main_window.h"
+#include "shell/platform/qt/program_icon.h"
 #include "shell/platform/qt/qt_event_loop.h"
+#include "shell/platform/qt/resource_scheme.h"
 #include "shell/startup.h"
+#include "view/platform.h"
 
 namespace {
+
+bool g_sandbox_disabled_for_root = false;
+
+void app_line(const std::string& line) {
+    fml::getlog("app") << line << std::endl;
+}
 
 class qt_platform final : public hrd::shell_platform {
 public:
     qt_platform(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
 
     std::unique_ptr<hrd::event_loop> create_event_loop() override {
-        return std::make_unique<hrd::qt::qt_event_loop>(m_argc, m_argv);
+        auto loop = std::make_unique<hrd::qt::qt_event_loop>(m_argc, m_argv);
+        m_loop = loop.get();
+        return loop;
     }
-    void create_main_window() override {}
-    void start_desktop(std::function<void()>) override {}
-    void stop_desktop() noexcept override {}
-    void destroy_main_window() noexcept override {}
-    void on_second_start() override {}
+
+    void create_main_window() override {
+        if (g_sandbox_disabled_for_root) {
+            app_line("Running as root: the window's page runs without Chromium's sandbox");
+        }
+        app_line("Loading html");
+        m_window = std::make_unique<hrd::qt::qt_main_window>(guard());
+        app_line("Loading html - successful");
+        auto& services = hrd::services();
+        services.window = m_window.get();
+        services.clip = &m_clipboard;
+        m_dialog = std::make_unique<hrd::qt::qt_save_dialog>(m_window->widget());
+        services.dialog = m_dialog.get();
+        services.opener = &m_opener;
+    }
+
+    void start_desktop(std::function<void()> exit) override {
+        m_exit = std::move(exit);
+        const bool has_tray = QSystemTrayIcon::isSystemTrayAvailable();
+        if (has_tray) {
+            add_tray_icon();
+            m_window->set_close_action([this] { m_window->hide(); }, true);
+        } else {
+            // Nowhere to hide to: the window stays the way back, so closing it ends
+            // the program rather than leaving it running unseen.
+            app_line("No system tray: the window stays shown and closing it ends Hoardly");
+            m_window->set_close_action([this] { m_exit(); }, false);
+        }
+        m_window->show();
+        m_window->set_drop_action(
+            [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); });
+        m_capture = std::make_unique<hrd::qt::desktop_capture>(
+            m_clipboard, [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); },
+            guard(), [](const std::string& line) { app_line(line); });
+        m_capture->start();
+    }
+
+    void stop_desktop() noexcept override {
+        try {
+            m_capture.reset();  // the keyboard first
+            if (m_window) {
+                m_window->set_drop_action(nullptr);
+            }
+            m_tray.reset();
+            m_tray_menu.reset();
+        } catch (...) {
+        }
+    }
+
+    void destroy_main_window() noexcept override {
+        auto& services = hrd::services();
+        services = {};
+        m_dialog.reset();
+        m_window.reset();
+    }
+
+    void on_second_start() override {
+        if (m_window) {
+            m_window->show();
+        }
+    }
 
 private:
+    hrd::qt::qt_main_window::guard_function guard() {
+        return [loop = m_loop](const std::function<void()>& action) { loop->guarded(action); };
+    }
+
+    void add_tray_icon() {
+        m_tray_menu = std::make_unique<QMenu>();
+        QObject::connect(m_tray_menu->addAction("Show Hoardly"), &QAction::triggered,
+                         [this] { m_loop->guarded([this] { m_window->show(); }); });
+        QObject::connect(m_tray_menu->addAction("Exit Hoardly"), &QAction::triggered,
+                         [this] { m_loop->guarded(m_exit); });
+        m_tray = std::make_unique<QSystemTrayIcon>(hrd::qt::program_icon());
+        m_tray->setToolTip("Hoardly");
+        m_tray->setContextMenu(m_tray_menu.get());
+        QObject::connect(m_tray.get(), &QSystemTrayIcon::activated,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason != QSystemTrayIcon::Trigger) {
+                                 return;
+                             }
+                             m_loop->guarded([this] {
+                                 if (m_window->is_shown()) {
+                                     m_window->hide();
+                                 } else {
+                                     m_window->show();
+                                 }
+                             });
+                         });
+        m_tray->show();
+    }
+
     int& m_argc;
     char** m_argv;
+    hrd::qt::qt_event_loop* m_loop = nullptr;
+    std::function<void()> m_exit;
+    hrd::qt::qt_clipboard m_clipboard;
+    hrd::qt::qt_desktop_opener m_opener;
+    std::unique_ptr<hrd::qt::qt_main_window> m_window;
+    std::unique_ptr<hrd::qt::qt_save_dialog> m_dialog;
+    std::unique_ptr<QMenu> m_tray_menu;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<hrd::qt::desktop_capture> m_capture;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Chromium's sandbox cannot work for root and the web engine would end the whole
+    // process at the first page. Running as root is the user's choice; the page then
+    // runs unsandboxed, still with no script but ours and no network.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        g_sandbox_disabled_for_root = true;
+    }
+    // Qt WebEngine must know our URL scheme before the application object exists.
+    hrd::qt::register_resource_scheme();
     qt_platform platform(argc, argv);
     return hrd::run_application(platform);
 }

@@ -1,0 +1,276 @@
+#include "shell/platform/qt/main_window.h"
+
+#include <QChildEvent>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QIcon>
+#include <QMimeData>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include "fml/log.h"
+#include "shell/errors.h"
+#include "shell/platform/qt/drop_text.h"
+#include "shell/platform/qt/page_bridge.h"
+#include "shell/platform/qt/program_icon.h"
+#include "shell/platform/qt/resource_scheme.h"
+#include "shell/resource_mgr.h"
+
+namespace hrd::qt {
+
+// What the document asks of the program: style sheets from the resources, posted
+// events run from the loop, and behaviors from whoever binds them.
+class document_host final : public layout::host {
+public:
+    void attach_behavior(layout::handle element, std::string_view name) override {
+        if (m_behaviors) {
+            m_behaviors->attach_behavior(element, name);
+        }
+    }
+    void create_control(layout::handle element) override {
+        if (m_behaviors) {
+            m_behaviors->create_control(element);
+        }
+    }
+    std::optional<std::string> load_resource(std::string_view uri) override {
+        const std::u16string name =
+            QString::fromUtf8(uri.data(), qsizetype(uri.size())).toStdU16String();
+        if (!ResourceMgr::exists() || !ResourceMgr::instance().has(name)) {
+            return std::nullopt;
+        }
+        const std::vector<char>& bytes = ResourceMgr::instance().get(name);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    void posted_events_pending() override {
+        if (m_bridge) {
+            m_bridge->schedule_pending();
+        }
+    }
+
+    layout::host* m_behaviors = nullptr;
+    page_bridge* m_bridge = nullptr;
+};
+
+namespace {
+
+// Only the renderer page itself is ever loaded: links and scripts cannot take the
+// view anywhere else.
+class renderer_page final : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override {
+        return is_main_frame && url == QUrl(renderer_url);
+    }
+};
+
+}  // namespace
+
+class window_widget final : public QWidget {
+public:
+    window_widget() {
+        setWindowTitle("Hoardly");
+        setWindowIcon(program_icon());
+        resize(960, 680);
+        setMinimumSize(420, 300);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new QWebEngineView(this);
+        view->setContextMenuPolicy(Qt::NoContextMenu);
+        layout->addWidget(view);
+        watch_drops(view);
+    }
+
+    QWebEngineView* view = nullptr;
+    std::function<void()> on_close;  // set: closing hides (or quits) through it
+    std::function<void()> on_minimise;
+    std::function<void(std::u16string)> on_drop;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();  // never destroyed by the window system
+        if (on_close) {
+            on_close();
+        }
+    }
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange && isMinimized() && on_minimise) {
+            // Hiding inside the state change confuses some window managers: later.
+            QTimer::singleShot(0, this, [this] { on_minimise(); });
+        }
+    }
+    // The web view's inner widgets get the drag events first, so they are watched
+    // here: a drop from another program never reaches the page.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::ChildAdded: {
+                auto* child = static_cast<QChildEvent*>(event)->child();
+                if (child->isWidgetType()) {
+                    watch_drops(static_cast<QWidget*>(child));
+                }
+                return false;
+            }
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (on_drop && drag->mimeData() && dropped_text(*drag->mimeData())) {
+                    drag->setDropAction(Qt::CopyAction);
+                    drag->accept();
+                } else {
+                    drag->ignore();
+                }
+                return true;
+            }
+            case QEvent::DragLeave:
+                return true;
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                auto text =
+                    on_drop && drop->mimeData() ? dropped_text(*drop->mimeData()) : std::nullopt;
+                if (text) {
+                    drop->setDropAction(Qt::CopyAction);
+                    drop->accept();
+                    on_drop(std::move(*text));
+                } else {
+                    drop->setDropAction(Qt::IgnoreAction);
+                    drop->ignore();  // the source learns that nothing was taken
+                }
+                return true;
+            }
+            default:
+                return QWidget::eventFilter(watched, event);
+        }
+    }
+
+private:
+    void watch_drops(QWidget* widget) {
+        widget->setAcceptDrops(true);
+        widget->installEventFilter(this);
+        for (QObject* child : widget->children()) {
+            if (child->isWidgetType()) {
+                watch_drops(static_cast<QWidget*>(child));
+            }
+        }
+    }
+};
+
+qt_main_window::qt_main_window(guard_function guard)
+    : m_guard(std::move(guard)), m_host(std::make_unique<document_host>()) {
+    const std::vector<char>& markup = ResourceMgr::instance().get(u"mainform.htm");
+    m_document.set_host(m_host.get());
+    m_document.set_window(this);
+    m_document.load_html(std::string_view(markup.data(), markup.size()));
+    if (!m_document.root()) {
+        throw load_hrd_resource_error("The main document has no elements: mainform.htm");
+    }
+
+    m_widget = std::make_unique<window_widget>();
+    m_view = m_widget->view;
+    // A profile of our own, kept in memory: no cache, cookies or history on disk.
+    m_profile = std::make_unique<QWebEngineProfile>();
+    m_scheme = std::make_unique<resource_scheme_handler>();
+    m_interceptor = std::make_unique<offline_interceptor>();
+    m_profile->installUrlSchemeHandler(resource_scheme, m_scheme.get());
+    m_profile->setUrlRequestInterceptor(m_interceptor.get());
+    m_page = std::make_unique<renderer_page>(m_profile.get());
+    QWebEngineSettings* settings = m_page->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, true);
+
+    m_bridge = std::make_unique<page_bridge>(m_document, m_guard);
+    m_host->m_bridge = m_bridge.get();
+    m_channel = std::make_unique<QWebChannel>();
+    m_channel->registerObject("hoardly", m_bridge.get());
+    m_page->setWebChannel(m_channel.get());
+
+    QObject::connect(m_page.get(), &QWebEnginePage::loadFinished, m_widget.get(), [this](bool ok) {
+        m_guard([ok] {
+            if (!ok) {
+                throw load_hrd_resource_error("The window's page cannot be loaded: " +
+                                              std::string(renderer_url));
+            }
+        });
+    });
+    QObject::connect(m_page.get(), &QWebEnginePage::renderProcessTerminated, m_widget.get(),
+                     [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                         m_guard([this, code] {
+                             fml::getlog("app") << "The window's page ended (code " << code
+                                                << "); loading it again" << std::endl;
+                             m_bridge->page_lost();
+                             m_page->load(QUrl(renderer_url));
+                         });
+                     });
+    m_view->setPage(m_page.get());
+    m_page->load(QUrl(renderer_url));
+}
+
+qt_main_window::~qt_main_window() {
+    m_host->m_bridge = nullptr;
+    m_host->m_behaviors = nullptr;
+    // The page before its profile, the view's widget first of all.
+    m_view->setPage(nullptr);
+    m_widget.reset();
+    m_page.reset();
+    m_channel.reset();
+    m_bridge.reset();
+    m_profile.reset();
+    m_document.set_host(nullptr);
+}
+
+QWidget* qt_main_window::widget() const {
+    return m_widget.get();
+}
+
+void qt_main_window::show() {
+    if (m_widget->isMinimized()) {
+        m_widget->setWindowState(m_widget->windowState() & ~Qt::WindowMinimized);
+    }
+    m_widget->show();
+    m_widget->raise();
+    m_widget->activateWindow();
+    m_shown = true;
+}
+
+void qt_main_window::hide() {
+    m_widget->hide();
+    m_shown = false;
+}
+
+void qt_main_window::set_close_action(std::function<void()> on_close, bool minimise_hides) {
+    m_widget->on_close = [this, on_close] { m_guard(on_close); };
+    if (minimise_hides) {
+        m_widget->on_minimise = [this] { m_guard([this] { hide(); }); };
+    } else {
+        m_widget->on_minimise = nullptr;
+    }
+}
+
+void qt_main_window::set_drop_action(std::function<void(std::u16string)> on_text) {
+    if (!on_text) {
+        m_widget->on_drop = nullptr;
+        return;
+    }
+    m_widget->on_drop = [this, on_text](std::u16string text) {
+        m_guard([&] { on_text(std::move(text)); });
+    };
+}
+
+void qt_main_window::set_behavior_host(layout::host* behaviors) {
+    m_host->m_behaviors = behaviors;
+}
+
+}  // namespace hrd::qt

@@ -1,0 +1,69 @@
+#pragma once
+// The main window: a top-level Qt window titled "Hoardly" that shows the document
+// in a web view. The view loads the fixed renderer page from our own URL scheme;
+// the page mirrors the document and sends the user's input back (page_bridge.h).
+// Closing or minimising only hides the window, unless the desktop has no tray.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "layout/document.h"
+#include "view/platform.h"
+
+class QWebEngineProfile;
+class QWebEnginePage;
+class QWebEngineView;
+class QWebChannel;
+
+namespace hrd::qt {
+
+class page_bridge;
+class resource_scheme_handler;
+class offline_interceptor;
+class document_host;
+class window_widget;
+
+class qt_main_window final : public main_window {
+public:
+    using guard_function = std::function<void(const std::function<void()>&)>;
+
+    // Loads res/mainform.htm into the document and starts loading the page.
+    // Raises resource_not_found_error when the document is missing; a page that
+    // fails to load raises later, through `guard`.
+    explicit qt_main_window(guard_function guard);
+    ~qt_main_window() override;
+
+    layout::document& document() override { return m_document; }
+    void show() override;
+    void hide() override;
+    bool is_shown() const override { return m_shown; }
+
+    QWidget* widget() const;
+    page_bridge& bridge() { return *m_bridge; }
+
+    // What a close request does (hide to the tray, or end the program when there is
+    // no tray); with `minimise_hides`, minimising hides the window to the tray too.
+    void set_close_action(std::function<void()> on_close, bool minimise_hides);
+    // Text dropped from other programs goes to `on_text`; nullptr refuses drops.
+    void set_drop_action(std::function<void(std::u16string)> on_text);
+    // The engine's behaviors: the document asks this host to attach them.
+    void set_behavior_host(layout::host* behaviors);
+
+private:
+    guard_function m_guard;
+    layout::document m_document;
+    std::unique_ptr<document_host> m_host;
+    bool m_shown = false;
+    std::unique_ptr<window_widget> m_widget;
+    std::unique_ptr<resource_scheme_handler> m_scheme;
+    std::unique_ptr<offline_interceptor> m_interceptor;
+    std::unique_ptr<QWebEngineProfile> m_profile;
+    std::unique_ptr<QWebEnginePage> m_page;
+    std::unique_ptr<QWebChannel> m_channel;
+    std::unique_ptr<page_bridge> m_bridge;
+    QWebEngineView* m_view = nullptr;  // owned by m_widget
+};
+
+}  // namespace hrd::qt
