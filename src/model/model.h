@@ -10,6 +10,8 @@
 #include "fml/whoami.h"
 #include "model/clipboard.h"
 #include "model/collection_store.h"
+#include "model/model_events.h"
+#include "model/view_events.h"
 
 namespace hrd {
 
@@ -28,6 +30,22 @@ public:
 
     CollectionStore& store() { return *m_store; }
 
+    // Carries out one command: the store operations first, then the view events that
+    // show their result, then a line in the "model" log. Raises the store's errors
+    // (wrong_quote_id, ...) and wrong_event_id for an unknown id; what was committed
+    // before the error stays committed. Callers that must go on use handle_safely.
+    void handle(const model_event& event);
+    // handle(), but an error of the program's own is refused instead of raised:
+    // "Error: ..." goes to the "app" log, the view is brought back in step with the
+    // store, and false is returned.
+    bool handle_safely(const model_event& event);
+
+    // Where view events go; nullptr (the default) shows nothing.
+    void set_view(view_target* view) { m_view = view; }
+    view_target* view() const { return m_view; }
+    // Rebuilds everything shown (tag list, search bar, quote list) from the store.
+    void refresh_view();
+
     // The clipboard the copy commands write to. Until the shell provides the system
     // clipboard, copies go to an in-memory one.
     void set_clipboard(std::unique_ptr<clipboard> clipboard);
@@ -36,6 +54,13 @@ public:
 private:
     std::unique_ptr<CollectionStore> m_store;
     std::unique_ptr<clipboard> m_clipboard;
+    view_target* m_view = nullptr;
+
+    void show(std::int32_t id, const void* param = nullptr);
+    void show_quotes(std::unique_ptr<quote_cursor> quotes);
+    void full_refresh();
+    void search_refresh();
+    void remove_tag_everywhere(record_id id);
 };
 
 }  // namespace hrd

@@ -12,11 +12,11 @@
 #include <string_view>
 
 #include "model/records.h"
+#include "model/view_events.h"
 
 namespace hrd::fragments {
 
-// Finds a tag by id for the tags shown on a quote; nullptr skips that tag.
-using tag_lookup = std::function<const tag*(record_id)>;
+using hrd::tag_lookup;
 
 // Escapes UTF-8 text for element content: "&" "<" ">" '"' "'" become character
 // references, a tab two no-break spaces, a line feed "<br>"; CR and blanks stay.

@@ -1,0 +1,351 @@
+#include "view/view.h"
+
+#include <ostream>
+#include <vector>
+
+#include "fml/log.h"
+#include "layout/document.h"
+#include "layout/dom.h"
+#include "view/ids.h"
+#include "view/platform.h"
+
+namespace hrd {
+namespace {
+
+using element = layout::handle;
+using layout::html_place;
+
+void app_line(const std::string& line) {
+    if (fml::haslog("app")) {
+        fml::getlog("app") << line << std::endl;
+    }
+}
+
+// The element with this id below `scope`, through the document's id index.
+element find_id(element scope, const std::string& id) {
+    return layout::find_first(scope, "[id='" + id + "']");
+}
+
+element up(element element, int levels) {
+    for (int i = 0; i < levels && element != nullptr; ++i) {
+        element = layout::parent(element);
+    }
+    return element;
+}
+
+// Takes a use reference for as long as the view lives.
+element keep(element element) {
+    layout::use(element);
+    return element;
+}
+
+layout::document& main_document() {
+    main_window* window = services().window;
+    if (window == nullptr) {
+        throw view_init_error("The view has no main window to show the collection in");
+    }
+    return window->document();
+}
+
+}  // namespace
+
+hdview::hdview() : hdview(main_document()) {}
+
+hdview::hdview(layout::document& doc) {
+    m_root = keep(doc.root());
+    // A list that is missing would make every later update do nothing without a
+    // word, so a document without one is refused at once.
+    auto find_list = [this](const char* what, const char* id) {
+        app_line(std::string(what) + "::init ");
+        element found = find_id(m_root, id);
+        if (found == nullptr) {
+            app_line(std::string("failed: the document has no element with id \"") + id + "\".");
+            throw view_init_error(std::string("The main document has no \"") + id + "\" element");
+        }
+        app_line("successfull.");
+        return keep(found);
+    };
+    try {
+        m_tag_list = find_list("taglist", "taglist");
+        m_quote_list = find_list("thequotelist", "thequotelist");
+        m_search_bar = find_list("searchbar", "p-searchbar");
+        m_manage_menu = find_list("manage-tags", "manage-tags");
+    } catch (...) {
+        for (element h : {m_manage_menu, m_search_bar, m_quote_list, m_tag_list, m_root}) {
+            layout::unuse(h);
+        }
+        throw;
+    }
+}
+
+hdview::~hdview() {
+    for (element h : {m_manage_menu, m_search_bar, m_quote_list, m_tag_list, m_root}) {
+        layout::unuse(h);
+    }
+}
+
+void hdview::handle(const view_event& event) {
+    switch (event.id) {
+        case vadd_quote:
+            return add_quote(*static_cast<const quote*>(event.param));
+        case vdelete_quote:
+            return delete_quote(*static_cast<const record_id*>(event.param));
+        case vadd_tag_id:
+            return add_tag_id(*static_cast<const record_id*>(event.param));
+        case vdelete_tag:
+            return delete_tag(*static_cast<const record_id*>(event.param));
+        case vdelete_wrong_tag:
+            return delete_wrong_tag();
+        case vstart_tag_edit:
+            return start_tag_edit(*static_cast<const layout::handle*>(event.param));
+        case vrename_tag:
+            return rename_tag(*static_cast<const view_rename*>(event.param));
+        case vadd_quote_tag:
+            return add_quote_tag(*static_cast<const view_quote_tag*>(event.param));
+        case vdelete_quote_tag:
+            return delete_quote_tag(*static_cast<const view_mark*>(event.param));
+        case vadd_search_tag:
+            return add_search_tag(*static_cast<const tag*>(event.param));
+        case vdelete_search_tag:
+            return delete_search_tag(*static_cast<const record_id*>(event.param));
+        case vupdate_quotes:
+            return update_quotes(*static_cast<const view_quotes*>(event.param));
+        case vrename_search_tag:
+            return rename_search_tag(*static_cast<const view_rename*>(event.param));
+        case vupdate_tags:
+            return update_tags(
+                *const_cast<tag_cursor*>(static_cast<const tag_cursor*>(event.param)));
+        case vrefresh_quotes:
+            return refresh_quotes();
+        case vclear_search_tags:
+            return clear_search_tags();
+        case vrename_quote_tags:
+            return rename_quote_tags(*static_cast<const view_tag_on_quotes*>(event.param));
+        default:
+            return;  // other ids are not the view's
+    }
+}
+
+element hdview::find_quote_block(record_id id) const {
+    return find_id(m_quote_list, ids::quote(id));
+}
+
+// The block's table, its links row, that row's first cell.
+element hdview::links_cell(element block) const {
+    return layout::nth_child(layout::nth_child(layout::nth_child(block, 0), 2), 0);
+}
+
+element hdview::fresh_tag_row(const char* for_event) const {
+    element row = layout::find_first(m_tag_list, "tr[new_tr]");
+    if (row == nullptr) {
+        throw cannot_find_fresh_tr(for_event);
+    }
+    return row;
+}
+
+void hdview::add_quote(const quote& q) {
+    // One parse of one row, put before the first: the list itself is not walked.
+    layout::set_html(m_quote_list, fragments::table_row(fragments::quote_block(q, nullptr)),
+                     html_place::insert_at_start);
+    layout::update_element(m_quote_list, true);
+}
+
+void hdview::delete_quote(record_id id) {
+    element found = find_quote_block(id);
+    if (found == nullptr) {
+        return;  // filtered out by the search: nothing shown to remove
+    }
+    if (layout::element_type(found) == "div") {
+        found = up(found, 2);
+    }
+    layout::delete_element(found);
+}
+
+void hdview::add_tag_id(record_id id) {
+    element row = fresh_tag_row("vadd_tag_id");
+    element entry = layout::find_first(row, "div");
+    layout::set_attribute_utf8(entry, "id", ids::tag_entry(id));
+    layout::update_element(entry, false);
+    const tag added(id, layout::get_inner_text(entry).value_or(u""));
+    layout::set_html(m_manage_menu, fragments::menu_item(added), html_place::insert_at_start);
+}
+
+void hdview::delete_tag(record_id id) {
+    if (element entry = find_id(m_tag_list, ids::tag_entry(id))) {
+        layout::delete_element(up(entry, 2));
+        layout::update_element(m_tag_list, true);
+    }
+    if (element item = find_id(m_manage_menu, ids::menu_item(id))) {
+        layout::delete_element(item);
+    }
+}
+
+void hdview::delete_wrong_tag() {
+    layout::delete_element(fresh_tag_row("vdelete_wrong_tag"));
+    layout::update_element(m_tag_list, true);
+}
+
+void hdview::start_tag_edit(element entry) {
+    element row = up(entry, 2);
+    element table = up(entry, 3);
+    if (table == nullptr) {
+        return;
+    }
+    layout::set_attribute_utf8(table, "editable", "");
+    layout::set_attribute_utf8(table, "action", "edit");
+    layout::set_attribute_utf8(table, "start_editing", "");
+    if (layout::get_state(table) & layout::state::focus) {
+        layout::set_state(table, 0, layout::state::focus, false);
+        layout::update_element(table, false);
+    }
+    // The entry that was asked for is edited, whichever row was current before.
+    if (element current = layout::find_first(table, "tr:current");
+        current != nullptr && current != row) {
+        layout::set_state(current, 0, layout::state::current, false);
+    }
+    layout::set_state(row, layout::state::current, 0, true);
+    layout::set_state(entry, layout::state::focus, 0, true);
+    layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
+    layout::update_element(entry, true);
+    layout::update_element(table, true);
+}
+
+void hdview::rename_tag(const view_rename& rename) {
+    if (element entry = find_id(m_tag_list, ids::tag_entry(rename.id))) {
+        layout::set_inner_text(entry, rename.name);
+        layout::update_element(entry, true);
+    }
+    if (element item = find_id(m_manage_menu, ids::menu_item(rename.id))) {
+        layout::set_inner_text(item, rename.name);
+    }
+}
+
+void hdview::add_quote_tag(const view_quote_tag& added) {
+    element cell = links_cell(find_quote_block(added.quote_id));
+    if (cell == nullptr || added.added == nullptr) {
+        return;
+    }
+    layout::set_html(cell, fragments::quote_tag(*added.added, added.quote_id), html_place::append);
+    layout::update_element(cell, true);
+}
+
+void hdview::delete_quote_tag(const view_mark& mark) {
+    element block = find_quote_block(mark.quote_id);
+    element cell = links_cell(block);
+    if (cell == nullptr) {
+        return;
+    }
+    if (element shown = find_id(cell, ids::quote_tag(mark.quote_id, mark.tag_id))) {
+        layout::delete_element(shown);
+    }
+    layout::update_element(layout::child_count(cell) > 0 ? cell : block, true);
+}
+
+void hdview::add_search_tag(const tag& t) {
+    if (layout::get_attribute(m_search_bar, "is_empty")) {
+        layout::set_inner_text(m_search_bar, u"");
+        layout::set_attribute(m_search_bar, "is_empty", std::nullopt);
+    }
+    layout::set_html(m_search_bar, fragments::search_tag(t), html_place::append);
+    layout::update_element(m_search_bar, true);
+}
+
+void hdview::delete_search_tag(record_id id) {
+    for (std::size_t i = 0; i < layout::child_count(m_search_bar); ++i) {
+        element child = layout::nth_child(m_search_bar, i);
+        const std::u16string child_id = layout::get_attribute(child, "id").value_or(u"");
+        // The caption has no id; only search tags are read.
+        record_id number = 0;
+        if (!ids::matches(child_id, ids::search_tag_prefix) ||
+            (number = ids::read(child_id, ids::search_tag_prefix)) != id) {
+            continue;
+        }
+        layout::delete_element(child);
+        if (layout::child_count(m_search_bar) == 0) {
+            set_search_empty();
+        }
+        layout::update_element(m_search_bar, true);
+        return;
+    }
+}
+
+void hdview::update_quotes(const view_quotes& quotes) {
+    app_line("vupdate_quotes");
+    // The whole list is built as one piece of markup and set once: the last record
+    // ends on top, as if each had been inserted at the start in turn.
+    std::vector<std::string> rows;
+    std::size_t total = 0;
+    if (quotes.quotes != nullptr) {
+        for (bool more = !quotes.quotes->empty(); more; more = quotes.quotes->next()) {
+            std::string row = "<tr><td>";
+            fragments::append_quote_block(row, quotes.quotes->current(), quotes.tags);
+            row += "</td></tr>";
+            total += row.size();
+            rows.push_back(std::move(row));
+        }
+    }
+    std::string markup;
+    markup.reserve(total);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        markup += *it;
+    }
+    rows.clear();
+    layout::set_html(m_quote_list, markup, html_place::replace_content);
+    layout::update_element(m_quote_list, true);
+    app_line("vupdate_quotes complete");
+}
+
+void hdview::rename_search_tag(const view_rename& rename) {
+    if (element shown = find_id(m_search_bar, ids::search_tag(rename.id))) {
+        layout::set_inner_text(shown, rename.name);
+        layout::update_element(shown, true);
+    }
+}
+
+void hdview::rename_quote_tags(const view_tag_on_quotes& renamed) {
+    for (record_id q : renamed.quotes) {
+        if (element shown = find_id(m_quote_list, ids::quote_tag(q, renamed.tag_id))) {
+            layout::set_inner_text(shown, renamed.name);
+            layout::update_element(shown, true);
+        }
+    }
+}
+
+void hdview::update_tags(tag_cursor& tags) {
+    app_line("vupdate_tags");
+    std::vector<std::string> rows;
+    std::vector<std::string> items;
+    for (bool more = !tags.empty(); more; more = tags.next()) {
+        rows.push_back(fragments::table_row(fragments::tag_entry(tags.current())));
+        items.push_back(fragments::menu_item(tags.current()));
+    }
+    std::string row_markup;
+    std::string item_markup;
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        row_markup += *it;
+    for (auto it = items.rbegin(); it != items.rend(); ++it)
+        item_markup += *it;
+    layout::set_html(m_tag_list, row_markup, html_place::replace_content);
+    layout::set_html(m_manage_menu, item_markup, html_place::replace_content);
+    layout::update_element(m_tag_list, true);
+    app_line("vupdate_tags complete");
+}
+
+void hdview::refresh_quotes() {
+    app_line("vrefresh_quotes");
+    layout::update_element(m_quote_list, true);
+    app_line("vrefresh_quotes complete");
+}
+
+void hdview::clear_search_tags() {
+    layout::set_inner_text(m_search_bar, u"");
+    set_search_empty();
+    layout::update_element(m_search_bar, true);
+}
+
+void hdview::set_search_empty() {
+    layout::set_attribute(m_search_bar, "is_empty", u"");
+    layout::set_html(m_search_bar, fragments::search_caption, html_place::replace_content);
+}
+
+}  // namespace hrd

@@ -1,0 +1,84 @@
+#pragma once
+// The view: the only code that changes the collection's part of the document (tag
+// list, quote list, search bar, manage-tags menu). The model tells it what changed
+// through view events carrying the records or ids it needs; the view never reads
+// the store.
+
+#include <cstdint>
+#include <string>
+
+#include "fml/exception.h"
+#include "fml/singleton.h"
+#include "fml/whoami.h"
+#include "layout/types.h"
+#include "model/records.h"
+#include "model/result_set.h"
+#include "model/view_events.h"
+#include "view/fragments.h"
+
+namespace layout {
+class document;
+}
+
+namespace hrd {
+
+// A row the user typed a new tag into was expected and is not there.
+FML_DECLARE_EXCEPTION(cannot_find_fresh_tr, fml::exception);
+// The document lacks one of the lists the view works on.
+FML_DECLARE_EXCEPTION(view_init_error, fml::exception);
+
+class hdview : public whoami, public view_target, public fml::singleton<hdview> {
+public:
+    static constexpr const char* singleton_name = "view";
+
+    // Works on the main window's document (services().window).
+    hdview();
+    // Works on `doc`. Raises view_init_error, after logging it, when a list is missing.
+    explicit hdview(layout::document& doc);
+    ~hdview() override;
+    hdview(const hdview&) = delete;
+    hdview& operator=(const hdview&) = delete;
+
+    std::string name() const override { return "view"; }
+
+    // Carries out one view event, to the last engine call. Unknown ids do nothing.
+    void handle(const view_event& event) override;
+
+    layout::handle root() const { return m_root; }
+    layout::handle tag_list() const { return m_tag_list; }
+    layout::handle quote_list() const { return m_quote_list; }
+    layout::handle search_bar() const { return m_search_bar; }
+    layout::handle manage_menu() const { return m_manage_menu; }
+
+private:
+    void add_quote(const quote& q);
+    void delete_quote(record_id id);
+    void add_tag_id(record_id id);
+    void delete_tag(record_id id);
+    void delete_wrong_tag();
+    void start_tag_edit(layout::handle entry);
+    void rename_tag(const view_rename& rename);
+    void add_quote_tag(const view_quote_tag& added);
+    void delete_quote_tag(const view_mark& mark);
+    void add_search_tag(const tag& t);
+    void delete_search_tag(record_id id);
+    void update_quotes(const view_quotes& quotes);
+    void rename_search_tag(const view_rename& rename);
+    void rename_quote_tags(const view_tag_on_quotes& renamed);
+    void update_tags(tag_cursor& tags);
+    void refresh_quotes();
+    void clear_search_tags();
+    void set_search_empty();
+
+    layout::handle find_quote_block(record_id id) const;
+    layout::handle links_cell(layout::handle block) const;
+    layout::handle fresh_tag_row(const char* for_event) const;
+
+    layout::handle m_root = nullptr;
+    layout::handle m_tag_list = nullptr;
+    layout::handle m_quote_list = nullptr;
+    layout::handle m_search_bar = nullptr;
+    layout::handle m_manage_menu = nullptr;
+};
+
+}  // namespace hrd

@@ -1,0 +1,204 @@
+// The view's events on the real main document: what each does to the markup, ids
+// and states, and that nothing a user typed can add markup.
+
+#include "view/view.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "layout/dom.h"
+#include "support/document_host.h"
+#include "support/memory_source.h"
+#include "view/ids.h"
+
+using namespace hrd;
+using layout::handle;
+
+namespace {
+
+class view : public ::testing::Test {
+protected:
+    std::string html(handle element) { return layout::get_html(element, false).value_or("<none>"); }
+    handle by_id(const std::string& id) {
+        return layout::find_first(m_doc.doc.root(), "[id='" + id + "']");
+    }
+    std::u16string text(handle element) {
+        return layout::get_inner_text(element).value_or(u"<none>");
+    }
+
+    void show_tags(std::vector<tag> tags) {
+        test::memory_source<tag> source(std::move(tags));
+        auto cursor = source.all();
+        m_view.handle({vupdate_tags, cursor.get()});
+    }
+    void show_quotes(std::vector<quote> quotes) {
+        test::memory_source<quote> source(std::move(quotes));
+        auto cursor = source.all();
+        view_quotes shown{cursor.get(), [this](record_id id) -> const tag* {
+                              auto it = m_tags.find(id);
+                              return it == m_tags.end() ? nullptr : &it->second;
+                          }};
+        m_view.handle({vupdate_quotes, &shown});
+    }
+    // The ids of a list's record elements, top to bottom.
+    std::vector<std::string> shown_ids(handle list, const char* selector) {
+        std::vector<std::string> out;
+        layout::select_elements(list, selector, [&](handle e) {
+            out.push_back(layout::get_attribute_utf8(e, "id").value_or(""));
+            return false;
+        });
+        return out;
+    }
+
+    test::main_document m_doc;
+    hdview m_view{m_doc.doc};
+    std::map<record_id, tag> m_tags{{3, tag(3, u"work")},
+                                    {7, tag(7, u"<img src=x onerror=alert(1)>")}};
+};
+
+}  // namespace
+
+TEST_F(view, lists_are_rebuilt_newest_on_top_with_exact_markup) {
+    show_tags({m_tags[3], m_tags[7]});
+    EXPECT_EQ(shown_ids(m_view.tag_list(), "div.vtag"), (std::vector<std::string>{"vt-7", "vt-3"}));
+    EXPECT_EQ(shown_ids(m_view.manage_menu(), "li"),
+              (std::vector<std::string>{"mtmcheck-7", "mtmcheck-3"}));
+    // The hostile name is text in every place it is shown, never an element.
+    EXPECT_EQ(text(by_id("vt-7")), u"<img src=x onerror=alert(1)>");
+    EXPECT_EQ(layout::find_first(m_doc.doc.root(), "img"), nullptr);
+
+    quote q1(1, u"first", no_stamp);
+    quote q2(2, u"second <script>alert(2)</script>\nline", no_stamp);
+    q2.m_tags = {7, 3};
+    show_quotes({q1, q2, quote(3, u"third", no_stamp)});
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
+              (std::vector<std::string>{"q-3", "q-2", "q-1"}));
+    EXPECT_EQ(layout::find_first(m_doc.doc.root(), "script"), nullptr);
+    EXPECT_EQ(text(layout::find_first(by_id("q-2"), "td.text")),
+              u"second <script>alert(2)</script>\nline");
+    EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-7", "qt-2-3"}));
+    // The block's structure is what the behaviors navigate: quote tag -> cell -> row
+    // -> table -> block, and a list row above the block.
+    handle qtag = by_id("qt-2-3");
+    handle block = layout::parent(layout::parent(layout::parent(layout::parent(qtag))));
+    EXPECT_EQ(block, by_id("q-2"));
+    EXPECT_EQ(layout::element_type(layout::parent(layout::parent(block))), "tr");
+
+    // Rebuilding replaces: nothing of the old list stays.
+    show_quotes({quote(9, u"only", no_stamp)});
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-9"}));
+}
+
+TEST_F(view, single_quote_and_mark_changes_patch_one_block) {
+    show_quotes({quote(1, u"one", no_stamp)});
+    const quote added(2, u"two", no_stamp);
+    m_view.handle({vadd_quote, &added});
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
+              (std::vector<std::string>{"q-2", "q-1"}));
+
+    view_quote_tag mark{2, &m_tags[3]};
+    m_view.handle({vadd_quote_tag, &mark});
+    mark.added = &m_tags[7];
+    m_view.handle({vadd_quote_tag, &mark});
+    EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-3", "qt-2-7"}));
+    view_mark unmark{2, 3};
+    m_view.handle({vdelete_quote_tag, &unmark});
+    EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-7"}));
+
+    // Deleting takes the whole row; a quote that is not shown changes nothing.
+    const record_id gone = 2;
+    m_view.handle({vdelete_quote, &gone});
+    const record_id absent = 42;
+    m_view.handle({vdelete_quote, &absent});
+    EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-1"}));
+    // Ids the view does not know do nothing.
+    for (std::int32_t unknown : {13, 16, 99, 0, -1}) {
+        m_view.handle({unknown, nullptr});
+    }
+    EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
+}
+
+TEST_F(view, search_bar_switches_between_caption_and_tags) {
+    handle bar = m_view.search_bar();
+    ASSERT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
+    m_view.handle({vadd_search_tag, &m_tags[3]});
+    m_view.handle({vadd_search_tag, &m_tags[7]});
+    EXPECT_FALSE(layout::get_attribute(bar, "is_empty").has_value());
+    EXPECT_EQ(shown_ids(bar, "div"), (std::vector<std::string>{"st-3", "st-7"}));
+
+    view_rename rename{3, u"home & <b>garden</b>"};
+    m_view.handle({vrename_search_tag, &rename});
+    EXPECT_EQ(text(by_id("st-3")), u"home & <b>garden</b>");
+    EXPECT_EQ(layout::find_first(bar, "b"), nullptr);
+
+    const record_id first = 3;
+    m_view.handle({vdelete_search_tag, &first});
+    EXPECT_EQ(shown_ids(bar, "div"), (std::vector<std::string>{"st-7"}));
+    const record_id last = 7;
+    m_view.handle({vdelete_search_tag, &last});
+    EXPECT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
+    EXPECT_EQ(html(bar), "<div class=\"caption\">Drop tags here to search</div>");
+    m_view.handle({vdelete_search_tag, &last});  // not there: nothing happens, no error
+
+    m_view.handle({vadd_search_tag, &m_tags[3]});
+    m_view.handle({vclear_search_tags, nullptr});
+    EXPECT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
+    EXPECT_EQ(html(bar), "<div class=\"caption\">Drop tags here to search</div>");
+}
+
+TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
+    show_tags({m_tags[3]});
+    const record_id new_id = 8;
+    try {
+        m_view.handle({vadd_tag_id, &new_id});
+        FAIL() << "no fresh row, yet accepted";
+    } catch (const cannot_find_fresh_tr& e) {
+        EXPECT_STREQ(e.what(), "vadd_tag_id");
+    }
+    EXPECT_THROW(m_view.handle({vdelete_wrong_tag, nullptr}), cannot_find_fresh_tr);
+
+    // The row the user typed a name into gets its id and a menu item.
+    layout::set_html(m_view.tag_list(), "<tr new_tr><td><div class=\"vtag\">fresh</div></td></tr>",
+                     layout::html_place::insert_at_start);
+    m_view.handle({vadd_tag_id, &new_id});
+    EXPECT_EQ(text(by_id("vt-8")), u"fresh");
+    EXPECT_EQ(text(by_id("mtmcheck-8")), u"fresh");
+
+    view_rename rename{3, u"renamed"};
+    m_view.handle({vrename_tag, &rename});
+    EXPECT_EQ(text(by_id("vt-3")), u"renamed");
+    EXPECT_EQ(text(by_id("mtmcheck-3")), u"renamed");
+
+    // Editing starts on the entry asked for, which becomes the current row.
+    handle other_row = layout::parent(layout::parent(by_id("vt-8")));
+    layout::set_state(other_row, layout::state::current, 0, false);
+    handle entry = by_id("vt-3");
+    m_view.handle({vstart_tag_edit, &entry});
+    EXPECT_TRUE(layout::get_state(layout::parent(layout::parent(entry))) & layout::state::current);
+    EXPECT_FALSE(layout::get_state(other_row) & layout::state::current);
+    EXPECT_EQ(layout::get_attribute(entry, "old_value"), std::optional<std::u16string>(u"renamed"));
+    EXPECT_TRUE(layout::get_attribute(m_view.tag_list(), "editable").has_value());
+    EXPECT_EQ(layout::get_attribute(m_view.tag_list(), "action"),
+              std::optional<std::u16string>(u"edit"));
+
+    const record_id gone = 3;
+    m_view.handle({vdelete_tag, &gone});
+    EXPECT_EQ(by_id("vt-3"), nullptr);
+    EXPECT_EQ(by_id("mtmcheck-3"), nullptr);
+    EXPECT_EQ(layout::child_count(m_view.tag_list()), 1u);
+}
+
+TEST(view_init, a_document_without_its_lists_is_refused) {
+    test::res_host host;
+    layout::document doc;
+    doc.set_host(&host);
+    doc.load_html("<html><body><table id=\"taglist\"></table></body></html>");
+    try {
+        hdview refused(doc);
+        FAIL() << "a document without a quote list was accepted";
+    } catch (const view_init_error& e) {
+        EXPECT_NE(std::string(e.what()).find("thequotelist"), std::string::npos) << e.what();
+    }
+}
