@@ -1,0 +1,341 @@
+// The page mirrors the document from the records of page_mirror_encoder. These
+// tests play the page's part with a small mirror of their own: after any sequence
+// of changes the mirror must hold the document's tree, and nothing that could run
+// script may ever reach it.
+
+#include "shell/platform/qt/page_mirror.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "layout/document.h"
+#include "layout/dom.h"
+#include "layout/patch.h"
+
+namespace {
+
+using hrd::qt::page_mirror_encoder;
+
+// What the page keeps: nodes by serial, as renderer.js does.
+struct mirror {
+    struct node {
+        bool text = false;
+        std::string tag;  // or the text
+        std::map<std::string, std::string> attributes;
+        std::vector<int> children;
+        int parent = 0;
+    };
+    std::map<int, node> nodes;
+    std::vector<int> top;
+
+    void add(const QJsonObject& description, int parent, std::vector<int>& siblings,
+             std::vector<int>::iterator where) {
+        const int serial = description.value("s").toInt();
+        node& n = nodes[serial];
+        n.parent = parent;
+        if (description.contains("x")) {
+            n.text = true;
+            n.tag = description.value("x").toString().toStdString();
+        } else {
+            n.tag = description.value("t").toString().toStdString();
+            for (const auto& a : description.value("a").toArray()) {
+                n.attributes[a.toArray().at(0).toString().toStdString()] =
+                    a.toArray().at(1).toString().toStdString();
+            }
+        }
+        where = siblings.insert(where, serial) + 1;
+        std::vector<int> children;
+        for (const auto& child : description.value("c").toArray()) {
+            add(child.toObject(), serial, children, children.end());
+        }
+        nodes[serial].children = children;
+    }
+    std::vector<int>& children_of(int serial) {
+        return serial == layout::document_serial ? top : nodes[serial].children;
+    }
+    void forget(int serial) {
+        for (int child : nodes[serial].children) {
+            forget(child);
+        }
+        nodes.erase(serial);
+    }
+    void clear(int serial) {
+        for (int child : children_of(serial)) {
+            forget(child);
+        }
+        children_of(serial).clear();
+    }
+
+    void apply(const std::string& batch) {
+        if (batch.empty()) {
+            return;
+        }
+        QJsonParseError error{};
+        const QJsonDocument parsed =
+            QJsonDocument::fromJson(QByteArray::fromStdString(batch), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << batch;
+        for (const auto& value : parsed.array()) {
+            const QJsonObject r = value.toObject();
+            const std::string op = r.value("op").toString().toStdString();
+            const int serial = r.value("node").toInt();
+            if (op == "reset") {
+                nodes.clear();
+                top.clear();
+            } else if (op == "insert") {
+                const int parent = r.value("parent").toInt();
+                auto& siblings = children_of(parent);
+                auto where = std::find(siblings.begin(), siblings.end(), r.value("before").toInt());
+                for (const auto& d : r.value("nodes").toArray()) {
+                    const auto offset = where - siblings.begin();
+                    add(d.toObject(), parent, siblings, where);
+                    where = siblings.begin() + offset + 1;
+                }
+            } else if (op == "remove") {
+                auto& siblings = children_of(nodes[serial].parent);
+                siblings.erase(std::find(siblings.begin(), siblings.end(), serial));
+                forget(serial);
+            } else if (op == "clear") {
+                clear(serial);
+            } else if (op == "attr") {
+                if (r.value("value").isNull()) {
+                    nodes[serial].attributes.erase(r.value("name").toString().toStdString());
+                } else {
+                    nodes[serial].attributes[r.value("name").toString().toStdString()] =
+                        r.value("value").toString().toStdString();
+                }
+            } else if (op == "text") {
+                clear(serial);
+                const std::string text = r.value("value").toString().toStdString();
+                if (!text.empty()) {
+                    const int child = r.value("serial").toInt();
+                    nodes[child] = node{.text = true,
+                                        .tag = text,
+                                        .attributes = {},
+                                        .children = {},
+                                        .parent = serial};
+                    nodes[serial].children.push_back(child);
+                }
+            } else if (op == "reorder") {
+                auto& siblings = children_of(serial);
+                std::vector<std::size_t> places;
+                for (const auto& s : r.value("order").toArray()) {
+                    places.push_back(std::size_t(
+                        std::find(siblings.begin(), siblings.end(), s.toInt()) - siblings.begin()));
+                }
+                std::sort(places.begin(), places.end());
+                for (std::size_t i = 0; i < places.size(); ++i) {
+                    siblings[places[i]] = r.value("order").toArray().at(qsizetype(i)).toInt();
+                }
+            }
+        }
+    }
+
+    // Elements with their attributes, and the text of elements without element
+    // children: what the public element operations can tell of the document too.
+    std::string describe(const std::vector<int>& list) {
+        std::string out;
+        for (int serial : list) {
+            const node& n = nodes[serial];
+            if (n.text) {
+                continue;
+            }
+            out += "<" + n.tag;
+            for (const auto& [name, value] : n.attributes) {
+                out += " " + name + "=" + value;
+            }
+            out += ">";
+            const bool has_elements = std::any_of(n.children.begin(), n.children.end(),
+                                                  [&](int c) { return !nodes[c].text; });
+            if (has_elements) {
+                out += describe(n.children);
+            } else {
+                for (int c : n.children) {
+                    out += nodes[c].tag;
+                }
+            }
+            out += "</>";
+        }
+        return out;
+    }
+};
+
+std::string describe(layout::handle e) {
+    std::string out = "<" + layout::element_type(e);
+    std::map<std::string, std::string> attributes;
+    for (std::size_t i = 0; i < layout::attribute_count(e); ++i) {
+        auto [name, value] = *layout::nth_attribute(e, i);
+        std::string narrow;
+        for (char16_t c : value) {
+            narrow += char(c);  // the tests use ASCII attribute values
+        }
+        attributes[name] = narrow;
+    }
+    for (const auto& [name, value] : attributes) {
+        out += " " + name + "=" + value;
+    }
+    out += ">";
+    if (layout::child_count(e) > 0) {
+        for (std::size_t i = 0; i < layout::child_count(e); ++i) {
+            out += describe(layout::nth_child(e, i));
+        }
+    } else {
+        out += layout::get_inner_text_utf8(e).value_or("");
+    }
+    return out + "</>";
+}
+
+// The page's end of the stream: records are encoded as the changes happen.
+struct page : layout::patch_observer {
+    explicit page(layout::document& d) : doc(d), encoder(d) { doc.set_observer(this); }
+    ~page() override { doc.set_observer(nullptr); }
+    void on_patch(const layout::patch& change) override { encoder.encode(change, batch); }
+    void connect() {
+        batch.clear();
+        encoder.encode_snapshot(batch);
+        flush();
+    }
+    void flush() {
+        const std::string records = page_mirror_encoder::finish(std::exchange(batch, {}));
+        all += records;
+        shown.apply(records);
+    }
+
+    layout::document& doc;
+    page_mirror_encoder encoder;
+    std::string batch;
+    std::string all;  // every record sent, to look for what must never be sent
+    mirror shown;
+};
+
+TEST(page_mirror, follows_every_kind_of_change_from_a_snapshot_or_a_live_stream) {
+    layout::document doc;
+    page view(doc);
+    doc.load_html(
+        "<html><head><style>p{}</style></head><body><ul id=list><li>one</li><li>two</li></ul>"
+        "<p class=x>text <b>bold</b> tail</p></body></html>");
+    view.batch.clear();  // the page connects late: the snapshot covers the load
+    view.connect();
+    layout::handle root = doc.root();
+    EXPECT_EQ(view.shown.describe(view.shown.top), describe(root));
+
+    // A fixed-seed walk through the operations the view uses, checked after each.
+    std::mt19937 random(7);
+    layout::handle list = layout::find_first(root, "#list");
+    for (int step = 0; step < 300; ++step) {
+        const std::size_t count = layout::child_count(list);
+        layout::handle some = count ? layout::nth_child(list, random() % count) : nullptr;
+        const std::string n = std::to_string(step);
+        switch (random() % 8) {
+            case 0:
+                layout::set_html(list, "<li id=i" + n + ">new " + n + "<i>x</i></li>",
+                                 layout::html_place::insert_at_start);
+                break;
+            case 1:
+                layout::set_html(list, "<li>end " + n + "</li>text<li>and</li>",
+                                 layout::html_place::append);
+                break;
+            case 2:
+                layout::delete_element(some);
+                break;
+            case 3:
+                layout::set_attribute_utf8(some, "title", "t" + n);
+                layout::set_attribute_utf8(some, "class", std::nullopt);
+                break;
+            case 4:
+                layout::set_inner_text_utf8(some, "text " + n + " <not markup>");
+                break;
+            case 5:
+                layout::sort_elements(list, 0, count, [](layout::handle a, layout::handle b) {
+                    return int(layout::get_inner_text(b)->size()) -
+                           int(layout::get_inner_text(a)->size());
+                });
+                break;
+            case 6:
+                layout::set_html(some, "<li>before</li>", layout::html_place::insert_before);
+                layout::set_html(some, "<span>inside</span>", layout::html_place::replace_content);
+                break;
+            case 7:
+                if (count > 20) {
+                    layout::set_html(list, "", layout::html_place::replace_content);
+                }
+                break;
+        }
+        if (step % 3 == 0) {
+            view.flush();  // the page gets batches of several changes, or of one
+            ASSERT_EQ(view.shown.describe(view.shown.top), describe(root)) << "step " << step;
+        }
+    }
+    view.flush();
+    EXPECT_EQ(view.shown.describe(view.shown.top), describe(root));
+
+    // A page that reloads starts over from the tree as it is.
+    view.shown = mirror();
+    view.connect();
+    EXPECT_EQ(view.shown.describe(view.shown.top), describe(root));
+}
+
+TEST(page_mirror, never_sends_what_could_run_script) {
+    layout::document doc;
+    page view(doc);
+    view.connect();
+    doc.load_html(
+        "<div id=box onclick='steal()' ONMOUSEOVER=x data-state=current>"
+        "<script>steal()</script><iframe srcdoc='<script>x</script>'></iframe>"
+        "<object data=x.swf></object><embed src=x><meta http-equiv=refresh content='0;url=x'>"
+        "<base href='http://evil/'>"
+        "<a href='javascript:steal()'>1</a><a href=' JaVa\tScRiPt:steal()'>2</a>"
+        "<a href='vbscript:x'>3</a><img src='data:text/html,<script>x</script>'>"
+        "<a href='https://example.com/a:b'>ok</a><a href='quotes.html#a:b'>rel</a>"
+        "<a href='mailto:me@example.com'>mail</a><svg onload=steal()><g/></svg>"
+        "&lt;script&gt;shown as text&lt;/script&gt;</div>");
+    layout::handle box = doc.root();
+    // Later changes pass the same rules, and an unsafe value removes a safe one.
+    layout::handle link = layout::find_first(box, "a");
+    layout::set_attribute_utf8(link, "href", "https://example.com/");
+    layout::set_attribute_utf8(link, "href", "javascript:steal()");
+    layout::set_attribute_utf8(box, "onfocus", "steal()");
+    layout::set_attribute_utf8(box, "data-state", "focus");
+    layout::set_html(box, "<script>late()</script><p onclick=late()>late</p>",
+                     layout::html_place::append);
+    view.flush();
+
+    const std::string& sent = view.all;
+    for (const char* never : {"steal", "<script>x", "late()", "srcdoc", "swf", "refresh", "evil",
+                              "vbscript", "data:text", "\"iframe\"", "\"script\"", "\"object\"",
+                              "\"embed\"", "\"meta\"", "\"base\""}) {
+        EXPECT_EQ(sent.find(never), std::string::npos) << never << " in " << sent;
+    }
+    // The text that looks like markup is sent as text, and the harmless rest arrives.
+    EXPECT_NE(sent.find("<script>shown as text</script>"), std::string::npos);
+    for (const char* kept : {"https://example.com/a:b", "quotes.html#a:b", "mailto:me@example.com",
+                             "\"svg\"", "\"late\""}) {
+        EXPECT_NE(sent.find(kept), std::string::npos) << kept << " not in " << sent;
+    }
+    const auto& shown_link = view.shown.nodes[int(layout::serial_of(link))];
+    EXPECT_EQ(shown_link.attributes.count("href"), 0u);  // the safe value did not linger
+    EXPECT_EQ(view.shown.nodes[int(layout::serial_of(box))].attributes.count("data-state"), 0u);
+}
+
+TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
+    using namespace layout::state;
+    EXPECT_EQ(hrd::qt::state_names(0), "");
+    EXPECT_EQ(hrd::qt::state_names(focus | current | checked), "focus current checked");
+    EXPECT_EQ(hrd::qt::state_names(popup | owns_popup), "owns-popup popup");
+
+    layout::document doc;
+    page view(doc);
+    doc.load_html("<table><tr id=row><td>x</td></tr></table>");
+    view.connect();
+    layout::set_state(layout::find_first(doc.root(), "#row"), current | checked, 0, false);
+    view.flush();
+    EXPECT_NE(view.all.find("{\"op\":\"state\",\"node\":"), std::string::npos);
+    EXPECT_NE(view.all.find("\"state\":\"current checked\""), std::string::npos) << view.all;
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// The desktop's decisions that need no display: which drops are quotes and what
+// text they carry, and which links the opener hands to the desktop.
+
+#include <gtest/gtest.h>
+
+#include <QMimeData>
+#include <QUrl>
+
+#include "shell/platform/qt/desktop_services.h"
+#include "shell/platform/qt/drop_text.h"
+
+namespace {
+
+using hrd::qt::dropped_text;
+
+QByteArray utf16_bytes(std::u16string_view text) {
+    QByteArray bytes;
+    for (char16_t unit : text) {
+        bytes.append(char(unit & 0xFF));
+        bytes.append(char(unit >> 8));
+    }
+    return bytes;
+}
+
+TEST(qt_desktop, drops_give_their_whole_text_and_refuse_the_rest) {
+    // UTF-16 is read to its real length: inner NULs stay, the terminator goes, and
+    // characters outside the BMP arrive as their surrogate pairs.
+    using namespace std::string_literals;
+    const std::u16string text = u"caf\u00e9 \U0001F600 a\0b"s;
+    QMimeData utf16;
+    utf16.setData("text/plain;charset=utf-16", utf16_bytes(text + u'\0'));
+    utf16.setText("the plain text is only a fallback");
+    EXPECT_EQ(dropped_text(utf16), text);
+
+    QMimeData with_bom;
+    with_bom.setData("text/plain;charset=utf-16", utf16_bytes(u"\uFEFFhello"));
+    EXPECT_EQ(dropped_text(with_bom), u"hello");
+
+    QMimeData plain;
+    plain.setText(QString::fromUtf8("line one\nline two \xF0\x9F\x98\x80"));
+    EXPECT_EQ(dropped_text(plain), u"line one\nline two \U0001F600");
+
+    // Files are not quotes, even when the file manager adds their paths as text.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/home/me/notes.txt")});
+    files.setText("/home/me/notes.txt");
+    EXPECT_EQ(dropped_text(files), std::nullopt);
+
+    QMimeData image;
+    image.setData("image/png", QByteArray("\x89PNG", 4));
+    EXPECT_EQ(dropped_text(image), std::nullopt);
+
+    QMimeData empty;
+    empty.setText("");
+    EXPECT_EQ(dropped_text(empty), std::nullopt);
+
+    // A web link dragged from a browser is text the user may well want to keep.
+    QMimeData web;
+    web.setUrls({QUrl("https://example.com/")});
+    web.setText("https://example.com/");
+    EXPECT_EQ(dropped_text(web), u"https://example.com/");
+}
+
+TEST(qt_desktop, only_web_and_mail_addresses_are_opened) {
+    using hrd::qt::is_openable_url;
+    EXPECT_TRUE(is_openable_url(u"https://example.com/help"));
+    EXPECT_TRUE(is_openable_url(u"HTTP://example.com"));
+    EXPECT_TRUE(is_openable_url(u" mailto:me@example.com "));
+    for (const char16_t* refused :
+         {u"file:///etc/passwd", u"javascript:alert(1)", u"/usr/bin/xterm", u"smb://server/share",
+          u"http://", u"mailto:", u"", u"data:text/html,x", u"hoardly://app/renderer.html"}) {
+        EXPECT_FALSE(is_openable_url(refused)) << std::u16string(refused).size();
+    }
+}
+
+}  // namespace
