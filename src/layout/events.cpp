@@ -125,11 +125,12 @@ bool deliver_focus(document_impl& doc, element_node& target, std::uint32_t cmd, 
 }
 
 // A click on an item of an open pop-up menu: the owner hears of it, with the
-// item as source, and the menu closes.
+// item as source, and the menu closes. A pop-up shown without owner hears of
+// it itself.
 void click_menu_item(document_impl& doc, element_node& item,
                      const document_impl::open_popup& open) {
-    element_node* owner = open.owner;
     element_node* popup = open.popup;
+    element_node* owner = open.owner ? open.owner : popup;
     ++owner->m_refs;
     ++popup->m_refs;
     close_popup(doc, *popup);

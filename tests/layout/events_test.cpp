@@ -147,6 +147,32 @@ TEST_F(events_fixture, input_sinks_then_bubbles_and_stops_at_the_first_handler) 
     EXPECT_FALSE(by_id("outer"));
 }
 
+TEST_F(events_fixture, handlers_hear_when_they_are_attached_and_detached) {
+    m_doc.load_html("<div id=list><div id=row>x</div><div id=other>y</div></div>");
+    std::vector<std::uint32_t> seen;
+    const auto proc = [](void* tag, handle, std::uint32_t group, void* params) {
+        if (group == event_group::initialization) {
+            static_cast<std::vector<std::uint32_t>*>(tag)->push_back(
+                static_cast<initialization_params*>(params)->cmd);
+            return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(attach_event_handler(by_id("row"), proc, &seen, event_group::mouse));
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{initialization_event::attached}));
+    EXPECT_TRUE(detach_event_handler(by_id("row"), proc, &seen));
+    EXPECT_FALSE(detach_event_handler(by_id("row"), proc, &seen));
+    attach_event_handler(by_id("row"), proc, &seen, event_group::mouse);
+    attach_event_handler(by_id("other"), proc, &seen, event_group::mouse);
+    seen.clear();
+    // Leaving the document detaches handlers, also for an element kept referenced.
+    htmlayout::dom::element kept(by_id("other"));
+    kept.detach();
+    delete_element(by_id("row"));
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{initialization_event::detached,
+                                                initialization_event::detached}));
+}
+
 TEST_F(events_fixture, posted_events_run_in_order_after_the_current_event) {
     m_doc.load_html("<div id=list><div id=row>x</div></div>");
     handle list = by_id("list");
@@ -282,6 +308,15 @@ TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
     EXPECT_EQ(source, by_id("copy"));
     EXPECT_EQ(target, by_id("q-1"));
     EXPECT_TRUE(m_doc.open_popups().empty());
+
+    // A pop-up shown without owner hears of its item clicks itself.
+    handle ctx = by_id("ctx");
+    attach(ctx, "ctx", event_group::behavior_event);
+    show_popup_at(ctx, nullptr, {5, 5}, 0);
+    take_log();
+    m_doc.mouse_input(by_id("copy"), mouse_event::up, {1, 1}, mouse_button::main, 0);
+    EXPECT_EQ(take_log(), "body:100:800b ctx:100:b body:100:b");
+    EXPECT_EQ(target, ctx);
 
     // Deleting the owner of an open pop-up closes it.
     show_popup(popup, by_id("manage"), 2);

@@ -104,3 +104,30 @@ TEST(layout_selector, rejects_what_it_cannot_read) {
     EXPECT_TRUE(parse_selector("  tr:current  div , li:checked "));
     EXPECT_TRUE(parse_selector("#a\\.b"));
 }
+
+TEST(layout_selector, style_properties_come_from_run_time_then_inline_then_sheets) {
+    document doc;
+    doc.load_html(
+        "<html><head><style>"
+        "/* later and more specific rules win */ div { flow: vertical; display: block }"
+        "#panes { flow: horizontal } .wide { width: 10px } .wide { width: 20px !important }"
+        "@media print { div { flow: none } } @import 'x.css';"
+        "broken[ { width: 1px } tr.hidden { display: none }"
+        "</style></head><body><div id=panes class=wide style='height: 5px; width: 7px'></div>"
+        "<div id=other></div><table><tr id=r class=hidden></tr></table></body></html>");
+    handle panes = find_first(doc.root(), "#panes");
+    handle other = find_first(doc.root(), "#other");
+    EXPECT_EQ(get_style_attribute(panes, "flow"), u"horizontal");
+    EXPECT_EQ(get_style_attribute(other, "flow"), u"vertical");
+    EXPECT_EQ(get_style_attribute(other, "Display"), u"block");
+    EXPECT_EQ(get_style_attribute(find_first(doc.root(), "#r"), "display"), u"none");
+    EXPECT_EQ(get_style_attribute(panes, "width"), u"7px");  // the style attribute wins
+    EXPECT_EQ(get_style_attribute(panes, "height"), u"5px");
+    EXPECT_FALSE(get_style_attribute(other, "width"));
+    set_style_attribute(panes, "width", u"100%");
+    EXPECT_EQ(get_style_attribute(panes, "width"), u"100%");
+    set_style_attribute(panes, "width", std::nullopt);
+    EXPECT_EQ(get_style_attribute(panes, "width"), u"7px");
+    set_attribute(panes, "style", std::nullopt);
+    EXPECT_EQ(get_style_attribute(panes, "width"), u"20px");
+}
