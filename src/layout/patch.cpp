@@ -2,6 +2,7 @@
 
 #include "layout/document_impl.h"
 #include "layout/dom.h"
+#include "layout/markup.h"
 
 namespace layout {
 namespace {
@@ -24,6 +25,43 @@ std::optional<std::string_view> value_of(const patch& change) {
 }
 
 }  // namespace
+
+void read_inserted_nodes(const patch& insert,
+                         const std::function<void(const inserted_node&)>& callback) {
+    if (insert.kind != patch_kind::insert || !insert.value) {
+        return;
+    }
+    // The markup was written from the document's own tree, so reading it
+    // again gives the same nodes, numbered the same way.
+    std::vector<node*> nodes;
+    std::uint32_t serial = insert.first_serial;
+    parse_fragment(*insert.value, names::none, serial, nodes);
+    inserted_node record;
+    for (node* top : nodes) {
+        for_each_in_subtree(*top, [&](node& n) {
+            record.serial = n.m_serial;
+            record.parent = n.m_parent ? n.m_parent->m_serial : insert.node;
+            record.is_text = n.is_text();
+            record.attributes.clear();
+            if (n.is_text()) {
+                record.tag = {};
+                record.text = static_cast<text_node&>(n).m_text;
+            } else {
+                auto& e = static_cast<element_node&>(n);
+                record.tag = name_text(e.m_tag);
+                record.text = {};
+                e.m_attributes.for_each([&](name_id name, std::string_view value) {
+                    record.attributes.emplace_back(name_text(name), value);
+                });
+            }
+            callback(record);
+            return walk::next;
+        });
+    }
+    for (node* top : nodes) {
+        destroy_subtree(top);
+    }
+}
 
 bool apply_patch(document& target, const patch& change) {
     document_impl& doc = target.impl();

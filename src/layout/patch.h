@@ -6,8 +6,11 @@
 // rebuilds them from the markup can number them the same way.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "layout/types.h"
@@ -59,6 +62,23 @@ inline patch make_patch(patch_kind kind, std::uint32_t node, std::uint32_t state
     change.state = state;
     return change;
 }
+
+// One node an insert patch adds, as a renderer builds it.
+struct inserted_node {
+    std::uint32_t serial = 0;
+    std::uint32_t parent = 0;  // the patch's node for the top-level ones
+    bool is_text = false;
+    std::string_view tag;  // lower case; empty for text
+    std::vector<std::pair<std::string_view, std::string_view>> attributes;  // in markup order
+    std::string_view text;                                                  // UTF-8, for text
+};
+
+// Reads the nodes an insert patch adds, in document order (parents before
+// their children), numbered as the document numbered them. Works from the
+// patch alone, so a renderer that encodes patches later never sees a tree
+// that has moved on. The views are valid during the callback only.
+void read_inserted_nodes(const patch& insert,
+                         const std::function<void(const inserted_node&)>& callback);
 
 // Applies one patch to `target`, a document that mirrors the one that emitted
 // the stream (it starts empty, as every document does). Returns false for a

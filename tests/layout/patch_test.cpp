@@ -122,6 +122,46 @@ TEST(layout_patch, a_mirror_rebuilt_from_the_stream_alone_matches) {
     }
 }
 
+TEST(layout_patch, inserted_nodes_are_read_from_the_patch_alone) {
+    // A renderer that encodes inserts later must see them as they were.
+    struct recorder : patch_observer {
+        void on_patch(const patch& change) override {
+            if (change.kind == patch_kind::insert) {
+                inserts.push_back(change);
+            }
+        }
+        std::vector<patch> inserts;
+    } observer;
+    document doc;
+    doc.set_observer(&observer);
+    doc.load_html("<table id=list></table>");
+    handle list = doc.root();
+    set_html(list, "<tr><td class=\"links\">a&amp;b<br></td></tr>", html_place::append);
+    set_html(find_first(list, "td"), "<div id=late>later</div>", html_place::append);
+    set_attribute(find_first(list, "td"), "class", u"changed");
+    ASSERT_EQ(observer.inserts.size(), 3u);
+
+    std::vector<std::string> seen;
+    read_inserted_nodes(observer.inserts[1], [&](const inserted_node& n) {
+        std::string line = std::to_string(n.serial - observer.inserts[1].first_serial) + "<" +
+                           std::to_string(n.parent == serial_of(list)
+                                              ? -1
+                                              : int(n.parent - observer.inserts[1].first_serial)) +
+                           " ";
+        line += n.is_text ? "#" + std::string(n.text) : std::string(n.tag);
+        for (const auto& [name, value] : n.attributes) {
+            line += " " + std::string(name) + "=" + std::string(value);
+        }
+        seen.push_back(line);
+    });
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"0<-1 tr", "1<0 td class=links", "2<1 #a&b", "3<1 br"}));
+    // The serials are those of the live nodes.
+    handle td = find_first(list, "td");
+    EXPECT_EQ(serial_of(td), observer.inserts[1].first_serial + 1);
+    EXPECT_EQ(serial_of(find_first(list, "br")), observer.inserts[1].first_serial + 3);
+}
+
 TEST(layout_patch, rejects_patches_for_unknown_nodes) {
     document mirror;
     EXPECT_FALSE(apply_patch(mirror, make_patch(patch_kind::remove, 12345)));
