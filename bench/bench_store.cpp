@@ -5,7 +5,8 @@
 // marks per quote, plus 20 tags on exactly 1% of the quotes each for BM_removeTag.
 // Each size is built once, in bulk, into a cache folder; each run works on a copy.
 //
-//   bench_store                              every benchmark (a few minutes)
+//   bench_store                              every benchmark: about a minute, plus
+//                                            half a minute the first time, to build
 //   bench_store --benchmark_filter=search    one group
 
 #include <benchmark/benchmark.h>
@@ -346,6 +347,20 @@ HOARDLY_SEARCH(and, ranks_1_2_3_4_5, 1, 2, 3, 4, 5);
 HOARDLY_SEARCH(or, ranks_200_to_600, 200, 300, 400, 500, 600);
 HOARDLY_SEARCH(or, ranks_20_to_60, 20, 30, 40, 50, 60);
 HOARDLY_SEARCH(or, ranks_1_to_5, 1, 2, 3, 4, 5);
+
+// The whole tag list, as the first display of the window reads it.
+void BM_tags(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    std::int64_t marks = 0;
+    for (auto _ : state) {
+        marks = 0;
+        for (auto tags = store.tags(); !tags->empty(); tags->next()) {
+            marks += static_cast<std::int64_t>(tags->current().m_quotes.size());
+        }
+    }
+    state.counters["marks"] = static_cast<double>(marks);
+}
+BENCHMARK(BM_tags)->Unit(benchmark::kMillisecond);
 
 // Opening: checks, emptiness, the id counters and the undated check.
 void BM_open(benchmark::State& state) {

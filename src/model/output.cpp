@@ -90,29 +90,39 @@ std::u16string copy_quotes_with_data_text(CollectionStore& store, std::span<cons
     return fml::utf82wchar(text);
 }
 
+namespace {
+
+// Appends `c`, as a character reference where HTML would take it for markup or for
+// the end of a quoted attribute value.
+void append_escaped(std::string& out, char c) {
+    switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+    }
+}
+
+}  // namespace
+
 std::string html_escape(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size() + utf8.size() / 8);
     for (const char c : utf8) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
+        append_escaped(out, c);
     }
     return out;
 }
@@ -226,27 +236,10 @@ constexpr std::string_view export_head =
 // A quote's text for the document: escaped, each line feed shown as a line break.
 void append_document_text(std::string& out, std::string_view utf8) {
     for (const char c : utf8) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            case '\n':
-                out += "<br>";
-                break;
-            default:
-                out += c;
+        if (c == '\n') {
+            out += "<br>";
+        } else {
+            append_escaped(out, c);
         }
     }
 }
