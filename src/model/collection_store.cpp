@@ -412,8 +412,10 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     }
 
     // The marks of one tag as (quote seq, quote id), in table order.
-    std::vector<std::pair<std::int64_t, record_id>> marks_of(record_id tag_id) {
+    std::vector<std::pair<std::int64_t, record_id>> marks_of(record_id tag_id,
+                                                             std::int64_t expected = 0) {
         std::vector<std::pair<std::int64_t, record_id>> marks;
+        marks.reserve(static_cast<std::size_t>(std::max<std::int64_t>(expected, 0)));
         sqlite::reset_on_exit reset(quotes_of_tag);
         quotes_of_tag.bind(1, tag_id);
         while (quotes_of_tag.step()) {
@@ -482,7 +484,9 @@ namespace {
 sqlite::connection open_database(const std::string& file, const std::string& name) {
     check_database_file(file, name);
     sqlite3* handle = nullptr;
-    const int opened = sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+    // One thread uses the connection: no need for SQLite to lock it on every call.
+    const int opened = sqlite3_open_v2(file.c_str(), &handle,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     sqlite::connection db(handle);
     auto refuse = [&](const std::string& reason) -> void {
         throw open_db_error(name + ": " + reason);
@@ -852,12 +856,12 @@ std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
         by_count.emplace_back(m_db->tag_mark_count.column_int(0), id);
     }
     std::sort(by_count.begin(), by_count.end());
-    auto candidates = m_db->marks_of(by_count.front().second);
+    auto candidates = m_db->marks_of(by_count.front().second, by_count.front().first);
     for (std::size_t i = 1; i < by_count.size() && !candidates.empty(); ++i) {
         const auto [count, tag_id] = by_count[i];
         decltype(candidates) kept;
         if (static_cast<std::uint64_t>(count) <= candidates.size() * 8) {
-            const auto marks = m_db->marks_of(tag_id);
+            const auto marks = m_db->marks_of(tag_id, count);
             std::set_intersection(candidates.begin(), candidates.end(), marks.begin(), marks.end(),
                                   std::back_inserter(kept));
         } else {
