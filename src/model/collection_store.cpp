@@ -546,7 +546,14 @@ CollectionStore::CollectionStore(std::u16string data_folder)
         create_database_file(folder, file, name);
     }
     m_db = std::make_unique<database>(open_database(file, name));
-    if (isDatabaseEmpty()) {
+    bool empty = false;
+    try {
+        empty = isDatabaseEmpty();
+    } catch (const db_error& error) {
+        // The first reads of the tables are where damage inside the file shows.
+        throw open_db_error(name + ": " + error.what());
+    }
+    if (empty) {
         createDefaultCollection();
     }
     initMaxIds();
