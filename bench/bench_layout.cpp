@@ -163,7 +163,13 @@ void BM_set_list_html(benchmark::State& state) {
         bytes = memory_in_use() - before;
         state.ResumeTiming();
     }
+    std::size_t elements = 0;
+    layout::select_elements(doc.root(), "*", [&](layout::handle) {
+        ++elements;
+        return false;
+    });
     state.counters["tree_bytes_per_block"] = double(bytes) / count;
+    state.counters["tree_bytes_per_element"] = double(bytes) / double(elements);
     state.counters["blocks_per_s"] =
         benchmark::Counter(double(count) * double(state.iterations()), benchmark::Counter::kIsRate);
 }

@@ -70,7 +70,8 @@ public:
     // <style> elements and <link rel="stylesheet" href> (through the host), and
     // behaviors are bound as the elements join.
     void load_html(std::string_view markup);
-    // Adds rules after those already read; they apply to elements joining later.
+    // Adds rules after those already read; they apply to elements joining
+    // later, until the next load_html starts the sheets afresh.
     void add_style_sheet(std::string_view css);
 
     // The first element of the document (normally <html>), or nullptr.
