@@ -10,8 +10,10 @@
 
 namespace hrd::test {
 
-temp_dir::temp_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hoardly-test-XXXXXX").string();
+temp_dir::temp_dir() : temp_dir(std::filesystem::temp_directory_path().string()) {}
+
+temp_dir::temp_dir(const std::string& base) {
+    std::string pattern = base + "/hoardly-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }

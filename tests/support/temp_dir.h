@@ -8,6 +8,8 @@ namespace hrd::test {
 class temp_dir {
 public:
     temp_dir();
+    // A folder under `base` (for example "/dev/shm", where syncing costs nothing).
+    explicit temp_dir(const std::string& base);
     ~temp_dir();
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
