@@ -15,16 +15,20 @@
 
     const refusedTags = new Set(['script', 'iframe', 'frame', 'frameset', 'object', 'embed',
         'applet', 'base', 'meta', 'portal', 'fencedframe', 'noscript']);
-    const urlAttributes = new Set(['href', 'src', 'action', 'formaction', 'xlink:href',
-        'background', 'poster', 'cite', 'data', 'ping', 'codebase', 'lowsrc', 'dynsrc',
-        'srcset', 'manifest']);
-    const allowedSchemes = new Set(['http', 'https', 'mailto', 'hoardly', 'qrc']);
+    const linkAttributes = new Set(['href', 'cite', 'action', 'formaction']);
+    const loadAttributes = new Set(['src', 'srcset', 'xlink:href', 'background', 'poster', 'data',
+        'ping', 'codebase', 'lowsrc', 'dynsrc', 'manifest']);
 
-    function safeUrl(value) {
+    // A link may lead to the web or to mail; what the page loads comes from us only.
+    function safeUrl(value, loads) {
         let scheme = '';
         for (const c of value) {
             if (c <= ' ') continue;
-            if (c === ':') return allowedSchemes.has(scheme.toLowerCase());
+            if (c === ':') {
+                scheme = scheme.toLowerCase();
+                return scheme === 'hoardly' ||
+                    (!loads && (scheme === 'http' || scheme === 'https' || scheme === 'mailto'));
+            }
             if (c === '/' || c === '?' || c === '#') return true;
             scheme += c;
         }
@@ -37,7 +41,8 @@
             key === 'data-popup') {
             return false;
         }
-        return !urlAttributes.has(key) || safeUrl(value);
+        if (linkAttributes.has(key)) return safeUrl(value, false);
+        return !loadAttributes.has(key) || safeUrl(value, true);
     }
 
     // ---- Building -----------------------------------------------------------

@@ -293,6 +293,7 @@ TEST(page_mirror, never_sends_what_could_run_script) {
         "<a href='vbscript:x'>3</a><img src='data:text/html,<script>x</script>'>"
         "<a href='https://example.com/a:b'>ok</a><a href='quotes.html#a:b'>rel</a>"
         "<a href='mailto:me@example.com'>mail</a><svg onload=steal()><g/></svg>"
+        "<img src='https://evil.example/beacon.png'><img src='hoardly.svg'>"
         "&lt;script&gt;shown as text&lt;/script&gt;</div>");
     layout::handle box = doc.root();
     // Later changes pass the same rules, and an unsafe value removes a safe one.
@@ -314,7 +315,7 @@ TEST(page_mirror, never_sends_what_could_run_script) {
     // The text that looks like markup is sent as text, and the harmless rest arrives.
     EXPECT_NE(sent.find("<script>shown as text</script>"), std::string::npos);
     for (const char* kept : {"https://example.com/a:b", "quotes.html#a:b", "mailto:me@example.com",
-                             "\"svg\"", "\"late\""}) {
+                             "\"svg\"", "\"late\"", "hoardly.svg"}) {
         EXPECT_NE(sent.find(kept), std::string::npos) << kept << " not in " << sent;
     }
     const auto& shown_link = view.shown.nodes[int(layout::serial_of(link))];

@@ -21,17 +21,25 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-bool is_url_attribute(std::string_view name) {
-    static constexpr std::array<std::string_view, 15> names = {
-        "href", "src",  "action",   "formaction", "xlink:href", "background", "poster",  "cite",
-        "data", "ping", "codebase", "lowsrc",     "dynsrc",     "srcset",     "manifest"};
+// Attributes that name something to follow when the user asks (a link), and
+// attributes that make the page load something at once (an image, a sheet).
+bool is_link_attribute(std::string_view name) {
+    static constexpr std::array<std::string_view, 4> names = {"href", "cite", "action",
+                                                              "formaction"};
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// A URL is safe without a scheme (it then resolves against our own scheme) or with
-// one of the few the page may follow. Browsers ignore whitespace and control
-// characters inside a scheme ("java\tscript:"), so they are ignored here too.
-bool is_safe_url(std::string_view url) {
+bool is_load_attribute(std::string_view name) {
+    static constexpr std::array<std::string_view, 11> names = {
+        "src",  "srcset",   "xlink:href", "background", "poster",  "data",
+        "ping", "codebase", "lowsrc",     "dynsrc",     "manifest"};
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The scheme of `url`, lower case, or "" for a relative URL (which resolves
+// against our own scheme). Browsers ignore whitespace and control characters
+// inside a scheme ("java\tscript:"), so they are ignored here too.
+std::string scheme_of(std::string_view url) {
     std::string scheme;
     for (char c : url) {
         const auto u = static_cast<unsigned char>(c);
@@ -39,16 +47,24 @@ bool is_safe_url(std::string_view url) {
             continue;
         }
         if (c == ':') {
-            static constexpr std::array<std::string_view, 5> allowed = {"http", "https", "mailto",
-                                                                        "hoardly", "qrc"};
-            return std::find(allowed.begin(), allowed.end(), lower(scheme)) != allowed.end();
+            return scheme.empty() ? ":" : lower(scheme);
         }
         if (c == '/' || c == '?' || c == '#') {
-            return true;  // a relative URL: the colon, if any, is not a scheme's
+            return "";  // the colon, if any, is not a scheme's
         }
         scheme += c;
     }
-    return true;
+    return "";
+}
+
+// A link may lead to the web or to mail (the program decides what it opens); what
+// the page loads by itself comes from the program's own files only.
+bool is_safe_url(std::string_view url, bool loads) {
+    const std::string scheme = scheme_of(url);
+    if (scheme.empty() || scheme == "hoardly") {
+        return true;
+    }
+    return !loads && (scheme == "http" || scheme == "https" || scheme == "mailto");
 }
 
 void append_string(std::string& out, std::string_view text) {
@@ -222,7 +238,10 @@ bool is_safe_attribute(std::string_view name, std::string_view value) {
     if (key.empty() || key.starts_with("on") || key == "srcdoc" || key == "data-state") {
         return false;  // data-state carries the element states; the tree may not fake them
     }
-    return !is_url_attribute(key) || is_safe_url(value);
+    if (is_link_attribute(key)) {
+        return is_safe_url(value, false);
+    }
+    return !is_load_attribute(key) || is_safe_url(value, true);
 }
 
 std::string state_names(std::uint32_t state) {

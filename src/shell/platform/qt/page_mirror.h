@@ -4,7 +4,8 @@
 // attributes, text, serial), so the page builds it with createElement and
 // setAttribute and never parses markup. Whatever could run script in the page is
 // left out here: script-like elements with everything inside them, event-handler
-// attributes, and URLs with a scheme other than http(s), mailto or our own.
+// attributes, links other than http(s), mailto or our own, and anything the page
+// would load from outside the program.
 //
 // No Qt here, so the rules can be tested without a display.
 

@@ -1,0 +1,347 @@
+// End-to-end tests of the real program on a private X server.
+//
+// Starts Xvfb, a tray host (trayer) and the built hoardly with temporary XDG
+// folders and Chromium's remote-debugging port open on loopback, then checks
+// what a user sees and does: the window and its mirrored document, the tray,
+// a second start, the double copy in another program, the end on SIGTERM, and
+// that markup meant to attack the page stays inert. Prints the path of a
+// screenshot of the window. Exit code 0: passed; 1: failed; 77: cannot run here.
+//
+// Usage: node run.mjs --program build/hoardly --focus-window build/.../e2e_focus_window
+//                     --artifacts <folder>
+
+import {spawn, spawnSync} from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import {fileURLToPath} from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const sourceDir = path.resolve(here, '../..');
+
+function option(name, fallback) {
+    const i = process.argv.indexOf(name);
+    return i > 0 ? process.argv[i + 1] : fallback;
+}
+const program = path.resolve(option('--program', path.join(sourceDir, 'build/hoardly')));
+const focusWindowProgram = option('--focus-window', '');
+const artifacts = path.resolve(option('--artifacts', path.join(os.tmpdir(), 'hoardly-e2e-artifacts')));
+
+function skip(reason) {
+    console.log(`SKIP: ${reason}`);
+    process.exit(77);
+}
+function have(command) {
+    return spawnSync('sh', ['-c', `command -v ${command}`]).status === 0;
+}
+for (const tool of ['Xvfb', 'trayer', 'xdotool', 'xclip']) {
+    if (!have(tool)) skip(`${tool} is not installed`);
+}
+if (!fs.existsSync(program)) skip(`no program at ${program}`);
+if (!focusWindowProgram || !fs.existsSync(focusWindowProgram)) skip('no focus window helper');
+let puppeteer;
+try {
+    puppeteer = (await import('puppeteer-core')).default;
+} catch (e) {
+    skip('puppeteer-core is not installed (run npm ci in tests/e2e)');
+}
+
+// ---- Helpers --------------------------------------------------------------
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function waitFor(what, check, timeout = 10000, every = 50) {
+    const end = Date.now() + timeout;
+    for (;;) {
+        const value = await check();
+        if (value) return value;
+        if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+        await sleep(every);
+    }
+}
+
+function freePort() {
+    return new Promise((resolve, reject) => {
+        const server = net.createServer();
+        server.listen(0, '127.0.0.1', () => {
+            const {port} = server.address();
+            server.close(() => resolve(port));
+        });
+        server.on('error', reject);
+    });
+}
+
+function freeDisplay() {
+    for (let n = 70 + (process.pid % 200); n < 1000; n++) {
+        if (!fs.existsSync(`/tmp/.X11-unix/X${n}`) && !fs.existsSync(`/tmp/.X${n}-lock`)) return n;
+    }
+    throw new Error('no free X display number');
+}
+
+const children = [];
+function start(command, args, env, outputFile) {
+    const out = fs.openSync(outputFile, 'w');
+    const child = spawn(command, args, {env, stdio: ['ignore', out, out]});
+    fs.closeSync(out);
+    child.exitCode_ = null;
+    child.exited = new Promise((resolve) => child.on('exit', (code, signal) => {
+        child.exitCode_ = code === null ? `signal ${signal}` : code;
+        resolve(child.exitCode_);
+    }));
+    children.push(child);
+    return child;
+}
+async function exitCode(child, timeout) {
+    return Promise.race([child.exited, sleep(timeout).then(() => 'still running')]);
+}
+
+function read(file) {
+    try {
+        return fs.readFileSync(file, 'utf8');
+    } catch (e) {
+        return '';
+    }
+}
+
+function x(args, env) {
+    const result = spawnSync(args[0], args.slice(1), {env, encoding: 'utf8'});
+    return result.status === 0 ? result.stdout : '';
+}
+
+// The program's visible windows (the tray icon sits inside the tray host's
+// window, where a search by name does not look), with name and geometry.
+function windowsOf(windowClass, env) {
+    const ids = x(['xdotool', 'search', '--onlyvisible', '--class', `^${windowClass}$`], env)
+        .split('\n').filter(Boolean);
+    return ids.map((id) => {
+        const geometry = x(['xdotool', 'getwindowgeometry', '--shell', id], env);
+        const value = (key) => Number((geometry.match(new RegExp(`${key}=(-?\\d+)`)) || [])[1]);
+        const name = x(['xdotool', 'getwindowname', id], env).trim();
+        return {id, name, x: value('X'), y: value('Y'), width: value('WIDTH'), height: value('HEIGHT')};
+    });
+}
+const mainWindows = (env) => windowsOf('hoardly', env).filter((w) => w.width > 200);
+const trayIcons = (env) => windowsOf('hoardly', env).filter((w) => w.width <= 64 && w.y >= 0 && w.y < 64);
+
+// ---- The desktop ------------------------------------------------------------
+
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-e2e-'));
+fs.mkdirSync(artifacts, {recursive: true});
+const display = freeDisplay();
+const baseEnv = {PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`};
+
+let failed = 0;
+async function check(name, body) {
+    const started = Date.now();
+    try {
+        await body();
+        console.log(`PASS ${name} (${Date.now() - started} ms)`);
+    } catch (e) {
+        failed++;
+        console.log(`FAIL ${name}: ${e.stack || e}`);
+    }
+}
+function expect(condition, message) {
+    if (!condition) throw new Error(message);
+}
+
+function cleanUp() {
+    for (const child of children.reverse()) {
+        if (child.exitCode_ === null) child.kill('SIGKILL');
+    }
+}
+process.on('exit', cleanUp);
+process.on('SIGINT', () => process.exit(1));
+process.on('SIGTERM', () => process.exit(1));
+
+const xvfb = start('Xvfb', [`:${display}`, '-nolisten', 'tcp', '-screen', '0', '1280x800x24'], baseEnv,
+    path.join(work, 'xvfb.txt'));
+await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${display}`) || xvfb.exitCode_ !== null);
+if (xvfb.exitCode_ !== null) throw new Error(`Xvfb ended: ${read(path.join(work, 'xvfb.txt'))}`);
+start('trayer', ['--edge', 'top', '--align', 'right', '--widthtype', 'pixel', '--width', '100',
+    '--height', '24'], baseEnv, path.join(work, 'trayer.txt'));
+await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0);
+
+// A program folder of its own: the program with res/ and the help beside it, as
+// installed. The document under test is the real one when it is there.
+function installProgram(folder, fixture) {
+    fs.mkdirSync(folder, {recursive: true});
+    fs.copyFileSync(program, path.join(folder, 'hoardly'));
+    fs.chmodSync(path.join(folder, 'hoardly'), 0o755);
+    fs.cpSync(path.join(path.dirname(program), 'res'), path.join(folder, 'res'), {recursive: true});
+    const help = path.join(path.dirname(program), 'Hoardly Help.html');
+    if (fs.existsSync(help)) fs.copyFileSync(help, path.join(folder, 'Hoardly Help.html'));
+    const document = path.join(folder, 'res', 'mainform.htm');
+    if (fixture || !fs.existsSync(document)) {
+        fs.copyFileSync(path.join(here, 'fixture', 'mainform.htm'), document);
+        return 'test document';
+    }
+    return 'real document';
+}
+
+// One user: private data, runtime and home folders.
+async function session(name, fixture) {
+    const root = path.join(work, name);
+    for (const folder of ['home', 'data', 'run', 'share']) fs.mkdirSync(path.join(root, folder), {recursive: true});
+    fs.chmodSync(path.join(root, 'run'), 0o700);
+    fs.cpSync(path.join(sourceDir, 'share', 'Hoardly'), path.join(root, 'share', 'Hoardly'), {recursive: true});
+    const documentKind = installProgram(path.join(root, 'app'), fixture);
+    const port = await freePort();
+    const env = {
+        ...baseEnv,
+        HOME: path.join(root, 'home'),
+        XDG_DATA_HOME: path.join(root, 'data'),
+        XDG_DATA_DIRS: path.join(root, 'share'),
+        XDG_RUNTIME_DIR: path.join(root, 'run'),
+        QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port} --remote-debugging-address=127.0.0.1`,
+    };
+    if (process.getuid && process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
+    const s = {
+        root, env, port, documentKind,
+        log: path.join(root, 'data', 'Hoardly', 'logs', 'application.log'),
+        output: path.join(root, 'output.txt'),
+        appLog() { return read(this.log); },
+        launch(output = this.output) { return start(path.join(root, 'app', 'hoardly'), [], env, output); },
+    };
+    const launched = Date.now();
+    s.process = s.launch();
+    await waitFor('Init complete', () => s.appLog().includes('Init complete\n') || s.process.exitCode_ !== null, 20000);
+    expect(s.process.exitCode_ === null, `the program ended: ${read(s.output)}`);
+    s.browser = await waitFor('the debugging port', async () => {
+        try {
+            return await puppeteer.connect({browserURL: `http://127.0.0.1:${port}`, defaultViewport: null});
+        } catch (e) {
+            return null;
+        }
+    }, 15000, 200);
+    s.page = await waitFor('the renderer page', async () =>
+        (await s.browser.pages()).find((p) => p.url() === 'hoardly://app/renderer.html'), 10000);
+    await waitFor('the first batch', () => s.page.evaluate(() =>
+        window.hoardlyRenderer && window.hoardlyRenderer.batches > 0), 10000);
+    s.startupMs = Date.now() - launched;
+    return s;
+}
+
+// ---- The checks -------------------------------------------------------------
+
+const main = await session('main', false);
+console.log(`Using the ${main.documentKind}; started to a filled window in ${main.startupMs} ms`);
+
+await check('the window titled "Hoardly" shows the mirrored document', async () => {
+    const windows = await waitFor('a visible main window', () => mainWindows(main.env).length > 0 && mainWindows(main.env));
+    expect(windows.length === 1 && windows[0].name === 'Hoardly', `one main window titled Hoardly: ${JSON.stringify(windows)}`);
+    const facts = await main.page.evaluate(() => ({
+        elements: document.body.querySelectorAll('*').length,
+        ids: ['taglist', 'thequotelist', 'p-searchbar', 'manage-tags'].filter((id) => document.getElementById(id)),
+        scripts: document.body.querySelectorAll('script, iframe, object, embed').length,
+        mirrored: window.hoardlyRenderer.nodeCount(),
+    }));
+    expect(facts.elements > 0 && facts.mirrored > facts.elements / 2, `mirrored: ${JSON.stringify(facts)}`);
+    expect(facts.ids.length === 4, `the lists the view fills: ${JSON.stringify(facts.ids)}`);
+    expect(facts.scripts === 0, 'no script-like element in the page');
+    const log = main.appLog();
+    expect(log.includes('Loading html - successful\n'), log);
+});
+
+await check('a screenshot of the window is saved', async () => {
+    const file = path.join(artifacts, 'hoardly-window.png');
+    await main.page.screenshot({path: file});
+    expect(fs.statSync(file).size > 1000, 'a real picture');
+    console.log(`Screenshot: ${file}`);
+});
+
+await check('a double Ctrl+C in another program captures the clipboard text', async () => {
+    const other = start(focusWindowProgram, [], main.env, path.join(main.root, 'other.txt'));
+    const otherOutput = () => read(path.join(main.root, 'other.txt'));
+    await waitFor('the other program', () => otherOutput().includes('ready\n'));
+    // Outside the BMP on purpose: the length is counted in UTF-16 units.
+    const text = 'Hoardly end-to-end \u{1F600} quote\nsecond line';
+    // xclip stays behind as the clipboard's owner: its output must not be waited for.
+    const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+        {env: main.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    expect(clip.status === 0, 'xclip sets the clipboard');
+    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], main.env);
+    await waitFor('the captured text in the log', () =>
+        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000);
+    // The first press reached the program that had the focus; the second did not.
+    await sleep(200);
+    const copies = otherOutput().split('\n').filter((line) => line === 'key ctrl+c').length;
+    expect(copies === 1, `the other program got ${copies} Ctrl+C presses:\n${otherOutput()}`);
+    // A single copy later on is the other program's alone.
+    await sleep(600);
+    x(['xdotool', 'key', 'ctrl+c'], main.env);
+    await sleep(300);
+    const later = otherOutput().split('\n').filter((line) => line === 'key ctrl+c').length;
+    expect(later === 2, `a single Ctrl+C passes through: ${later}`);
+    expect(main.appLog().split('Captured text:').length === 2, 'one capture only');
+    other.kill('SIGTERM');
+});
+
+await check('the tray icon hides the window and a second start brings it back with code 3', async () => {
+    const icon = await waitFor('the tray icon', () => trayIcons(main.env)[0]).catch((e) => {
+        throw new Error(`${e.message}; windows: ${JSON.stringify(windowsOf('hoardly', main.env))}\n${main.appLog()}`);
+    });
+    x(['xdotool', 'mousemove', String(icon.x + icon.width / 2), String(icon.y + icon.height / 2), 'click', '1'], main.env);
+    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 5000);
+    const second = main.launch(path.join(main.root, 'second.txt'));
+    const code = await exitCode(second, 5000);
+    expect(code === 3, `the second start ended with ${code}`);
+    await waitFor('the window shown again', () => mainWindows(main.env).length === 1, 5000);
+    expect(main.appLog().includes('A second start asked for the window\n'), 'the first instance was asked');
+});
+
+await check('SIGTERM ends the program with code 1 and clean logs', async () => {
+    main.browser.disconnect();
+    main.process.kill('SIGTERM');
+    const code = await exitCode(main.process, 15000);
+    expect(code === 1, `ended with ${code}`);
+    const log = main.appLog();
+    expect(log.endsWith('Application finished.\n'), `the last line: ${log}`);
+    expect(!/^(Error|Unknown error)/m.test(log), `no error in the log:\n${log}`);
+    expect(!/Error:/.test(read(main.output)), `no error on the terminal:\n${read(main.output)}`);
+    const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
+    expect(hold, `the capture reported its presses:\n${log}`);
+    console.log(`Keyboard hold: ${hold[1]} presses decided, the longest held ${hold[2]} us`);
+});
+
+const attack = await session('attack', true);
+await check('markup meant to attack the page stays inert and makes no request', async () => {
+    const requests = [];
+    attack.page.on('request', (request) => requests.push(request.url()));
+    const messages = [];
+    attack.page.on('console', (message) => messages.push(message.text()));
+    // A reload starts the page over from the tree: every node comes through the mirror again.
+    await attack.page.reload();
+    await waitFor('the page after reload', () => attack.page.evaluate(() =>
+        window.hoardlyRenderer && window.hoardlyRenderer.batches > 0), 10000);
+    const facts = await attack.page.evaluate(() => ({
+        pwned: window.__pwned === true,
+        scriptLike: document.body.querySelectorAll('script, iframe, object, embed, meta, base').length,
+        handlers: [...document.querySelectorAll('*')].flatMap((e) => e.getAttributeNames())
+            .filter((name) => name.startsWith('on')),
+        links: [...document.querySelectorAll('[href]')].map((e) => e.getAttribute('href')),
+        text: document.getElementById('q-1') && document.getElementById('q-1').textContent,
+    }));
+    expect(!facts.pwned, 'no script of the document ran');
+    expect(facts.scriptLike === 0, `script-like elements: ${facts.scriptLike}`);
+    expect(facts.handlers.length === 0, `event handlers: ${facts.handlers}`);
+    expect(facts.links.every((href) => !/script:/i.test(href)), `links: ${facts.links}`);
+    expect(facts.text && facts.text.includes('<script>alert(1)</script>'), `markup shown as text: ${facts.text}`);
+    const outside = requests.filter((url) => !url.startsWith('hoardly://'));
+    expect(outside.length === 0, `requests outside the program: ${outside}`);
+    attack.browser.disconnect();
+    attack.process.kill('SIGTERM');
+    expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
+});
+
+if (failed) {
+    for (const s of [main, attack]) {
+        fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
+        fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
+    }
+    console.log(`${failed} check(s) failed; logs are in ${artifacts}`);
+} else {
+    fs.rmSync(work, {recursive: true, force: true});
+}
+process.exit(failed ? 1 : 0);
