@@ -258,6 +258,9 @@ void replace_text(element_node& e, std::string_view text, std::uint32_t first_se
     }
     std::string valid;
     append_valid_utf8(valid, text);
+    if (is_raw_text_element(e.m_tag)) {
+        make_raw_text_safe(valid, e.m_tag);
+    }
     const std::uint32_t serial = first_serial ? first_serial : next_serial()++;
     if (!valid.empty()) {
         node* child[] = {new text_node(serial, valid)};

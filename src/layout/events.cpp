@@ -540,13 +540,15 @@ bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt
         return false;
     }
     input_scope scope(doc);
+    // Escape belongs to an open pop-up first: it must not reach the document's
+    // own Escape handling (which may hide the window) while a menu is open.
+    if (cmd == key_event::down && key == key_code::escape && !doc.popups.empty()) {
+        return close_popup(doc, *doc.popups.back().popup);
+    }
     use(target);
     bool handled = deliver_key(doc, *target, cmd, key, alt_state);
     if (!handled && doc.focus && is_editable(doc.focus)) {
         handled = edit_text(*doc.focus, cmd, key);
-    }
-    if (!handled && cmd == key_event::down && key == key_code::escape && !doc.popups.empty()) {
-        handled = close_popup(doc, *doc.popups.back().popup);
     }
     unuse(target);
     return handled;

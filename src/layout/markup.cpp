@@ -182,12 +182,6 @@ bool drops_blank_text(name_id tag) {
     }
 }
 
-// Elements whose content is read as raw text up to their end tag.
-bool is_raw_text_element(name_id tag) {
-    static const name_id style = intern_name("style");
-    return tag == names::script || tag == style;
-}
-
 class markup_reader {
 public:
     markup_reader(std::string_view in, name_id context, std::uint32_t& next_serial,
@@ -195,6 +189,16 @@ public:
         : m_in(in), m_context(context), m_next_serial(next_serial), m_out(out) {}
 
     void run() {
+        if (is_raw_text_element(m_context)) {
+            // Markup set into a script or style is its text, as it would be read there.
+            std::string content;
+            append_valid_utf8(content, m_in);
+            make_raw_text_safe(content, m_context);
+            if (!content.empty()) {
+                m_out.push_back(new text_node(m_next_serial++, std::move(content)));
+            }
+            return;
+        }
         while (m_pos < m_in.size()) {
             const std::size_t lt = m_in.find('<', m_pos);
             if (lt == std::string_view::npos) {
@@ -228,10 +232,11 @@ private:
         if (m_text.empty()) {
             return;
         }
-        if (!(drops_blank_text(current_tag()) && is_blank(m_text))) {
-            std::string decoded;
-            decoded.reserve(m_text.size());
-            append_decoded(decoded, m_text);
+        std::string decoded;
+        decoded.reserve(m_text.size());
+        append_decoded(decoded, m_text);
+        // Blank is judged after decoding: "&#9;" is as blank as a tab.
+        if (!(drops_blank_text(current_tag()) && is_blank(decoded))) {
             add(new text_node(m_next_serial++, std::move(decoded)));
         }
         m_text.clear();
@@ -618,6 +623,23 @@ bool is_void_element(name_id tag) {
         intern_name("meta"),  intern_name("param"), intern_name("source"),
         intern_name("track"), intern_name("wbr")};
     return std::find(void_tags.begin(), void_tags.end(), tag) != void_tags.end();
+}
+
+bool is_raw_text_element(name_id tag) {
+    static const name_id style = intern_name("style");
+    return tag == names::script || tag == style;
+}
+
+void make_raw_text_safe(std::string& text, name_id tag) {
+    const std::string_view name = name_text(tag);
+    for (std::size_t i = text.find("</"); i != std::string::npos; i = text.find("</", i + 2)) {
+        const std::string_view candidate = std::string_view(text).substr(i + 2, name.size());
+        if (candidate.size() == name.size() &&
+            std::equal(candidate.begin(), candidate.end(), name.begin(),
+                       [](char a, char b) { return (a | 0x20) == b; })) {
+            text.insert(i + 1, 1, '\\');
+        }
+    }
 }
 
 bool is_valid_markup_name(std::string_view name) {

@@ -48,6 +48,11 @@ std::string escape_attribute(std::string_view value);
 void append_valid_utf8(std::string& out, std::string_view text);
 
 bool is_void_element(name_id tag);
+// Script and style: their content is raw text, never markup.
+bool is_raw_text_element(name_id tag);
+// Breaks up every "</tag" (any case) in raw text of element `tag`, so that the
+// text can never end its element early, however it is written out.
+void make_raw_text_safe(std::string& text, name_id tag);
 // Whether `name` is a tag or attribute name the writer can emit as it is.
 bool is_valid_markup_name(std::string_view name);
 

@@ -295,8 +295,14 @@ TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
     EXPECT_FALSE(get_state(popup) & state::popup);
     EXPECT_FALSE(get_state(by_id("manage")) & state::owns_popup);
     show_popup(popup, by_id("manage"), 2);
+    attach(m_doc.root(), "html", event_group::key,
+           [](handle, std::uint32_t, void*) { return true; });
+    take_log();
     EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::escape, 0));
     EXPECT_TRUE(m_doc.open_popups().empty());
+    EXPECT_EQ(take_log(), "");  // the document's own Escape handling never saw it
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::escape, 0));
+    EXPECT_EQ(take_log(), "html:2:0");
 
     // A secondary click opens the context menu its style names; an item click
     // goes to the owner with the item as source, and closes the menu.

@@ -2,7 +2,8 @@
 // the element-id reader. Inputs are built from fragments that real markup is
 // made of, cut and mixed with random bytes, so that they reach deep into each
 // reader. Checks what must hold for any input: no fault, writing is stable
-// after one round, selectors run, ids read only in their one form.
+// after one round, the patch stream rebuilds the tree, selectors run, ids
+// read only in their one form.
 //
 // Usage: layout_fuzz [count [seed]]
 
@@ -14,6 +15,7 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/element_id.h"
+#include "layout/patch.h"
 #include "layout/selector.h"
 
 namespace {
@@ -91,10 +93,33 @@ void fail(const char* what, const std::string& input) {
     std::fprintf(stderr, "layout_fuzz: %s for input of %zu bytes:\n", what, input.size());
     std::fwrite(input.data(), 1, input.size(), stderr);
     std::fputc('\n', stderr);
+    // Kept whole, bytes and all, to replay it.
+    if (std::FILE* file = std::fopen("layout_fuzz_failure.bin", "wb")) {
+        std::fwrite(input.data(), 1, input.size(), file);
+        std::fclose(file);
+    }
     std::exit(1);
 }
 
-void fuzz_markup(layout::document& doc, const std::string& input) {
+// Mirrors a document from its patch stream alone.
+struct mirror final : layout::patch_observer {
+    void on_patch(const layout::patch& change) override {
+        failed |= !layout::apply_patch(copy, change);
+    }
+    layout::document copy;
+    bool failed = false;
+};
+
+std::string whole_markup(layout::document& doc) {
+    std::string out;
+    for (layout::handle e = doc.root(); e; e = layout::next_sibling(e)) {
+        out += *layout::get_html(e, true);
+    }
+    return out;
+}
+
+void fuzz_markup(layout::document& doc, layout::document& again, mirror& copy,
+                 const std::string& input) {
     doc.load_html(input);
     layout::handle root = doc.root();
     std::string first;
@@ -102,7 +127,6 @@ void fuzz_markup(layout::document& doc, const std::string& input) {
         first += *layout::get_html(e, true);
     }
     // Written markup reads back to the same markup.
-    layout::document again;
     again.load_html(first);
     std::string second;
     for (layout::handle e = again.root(); e; e = layout::next_sibling(e)) {
@@ -114,7 +138,11 @@ void fuzz_markup(layout::document& doc, const std::string& input) {
     if (root) {
         layout::get_inner_text(root);
         layout::set_html(root, input, layout::html_place::insert_at_start);
+        layout::set_html(layout::nth_child(root, 0), input, layout::html_place::insert_after);
         layout::delete_element(layout::nth_child(root, 0));
+    }
+    if (copy.failed || whole_markup(copy.copy) != whole_markup(doc)) {
+        fail("the patch stream's mirror differs", input);
     }
 }
 
@@ -156,10 +184,13 @@ int main(int argc, char** argv) {
                       false);
 
     layout::document doc;
+    layout::document again;
+    mirror copy;
+    doc.set_observer(&copy);
     for (long i = 0; i < count; ++i) {
         switch (i % 3) {
             case 0:
-                fuzz_markup(doc, random_input(random, markup_pieces, 40));
+                fuzz_markup(doc, again, copy, random_input(random, markup_pieces, 40));
                 break;
             case 1:
                 fuzz_selector(selector_doc, random_input(random, selector_pieces, 12));

@@ -78,6 +78,7 @@ TEST(layout_markup, tolerates_malformed_markup) {
     // Blank text between table and list parts is dropped; elsewhere it stays.
     EXPECT_EQ(round_trip("<table>\n <tr> <td> a </td> </tr>\n</table> <b>x</b> <i>y</i>"),
               "<table><tr><td> a </td></tr></table> <b>x</b> <i>y</i>");
+    EXPECT_EQ(round_trip("<table>&#9; &#32;<tr></tr></table>"), "<table><tr></tr></table>");
     // Unterminated tags and values end with the input.
     EXPECT_EQ(round_trip("<div a=\"open"), "<div a=\"open\"></div>");
     EXPECT_EQ(round_trip("<div"), "<div></div>");
@@ -133,9 +134,17 @@ TEST(layout_markup, survives_hostile_input) {
               "c\uFFFD\uFFFD\uFFFD"
               "d\uFFFD\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(round_trip(std::string("<p t='\x80'>\0</p>", 14)), "<p t=\"\uFFFD\">\uFFFD</p>");
-    // Raw text elements keep their content, and cannot be ended early by it.
+    // Raw text elements keep their content, and cannot be ended early by it,
+    // however it gets there.
     EXPECT_EQ(round_trip("<style>a > b { x: '&amp;' }</style>"),
               "<style>a > b { x: '&amp;' }</style>");
+    document styled;
+    styled.load_html("<style></style>");
+    set_html(styled.root(), "<b>x</b></STYLE><i>", html_place::append);
+    EXPECT_EQ(child_count(styled.root()), 0u);
+    EXPECT_EQ(get_html(styled.root(), true), "<style><b>x</b><\\/STYLE><i></style>");
+    set_inner_text(styled.root(), u"</style><script>");
+    EXPECT_EQ(get_html(styled.root(), true), "<style><\\/style><script></style>");
 
     // Absurd nesting is flattened below a fixed depth, in linear time.
     std::string deep;
