@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -221,30 +222,48 @@ long status_kib(const std::string& field) {
     return -1;
 }
 
-// The floor: one durable insert of a clip-sized text with the collection's settings.
+// The floor: one durable insert of a clip-sized text in a table of its own, with the
+// collection's settings.
+class raw_floor {
+public:
+    explicit raw_floor(const std::string& name) {
+        const fs::path file = work_root() / name;
+        fs::remove(file);
+        check(sqlite3_open(file.c_str(), &m_db), m_db, "open");
+        check(sqlite3_exec(m_db,
+                           "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                           "CREATE TABLE t(id INTEGER PRIMARY KEY, text TEXT NOT NULL)",
+                           nullptr, nullptr, nullptr),
+              m_db, "setup");
+        check(sqlite3_prepare_v2(m_db, "INSERT INTO t(text) VALUES(?1)", -1, &m_insert, nullptr),
+              m_db, "prepare");
+    }
+    ~raw_floor() {
+        sqlite3_finalize(m_insert);
+        sqlite3_close(m_db);
+    }
+    raw_floor(const raw_floor&) = delete;
+    raw_floor& operator=(const raw_floor&) = delete;
+
+    void insert(const std::string& text) {
+        check(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr), m_db, "begin");
+        sqlite3_bind_text(m_insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+        check(sqlite3_step(m_insert), m_db, "insert");
+        sqlite3_reset(m_insert);
+        check(sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr), m_db, "commit");
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+};
+
 void BM_raw_sqlite_insert(benchmark::State& state) {
-    const fs::path file = work_root() / "raw.db";
-    fs::remove(file);
-    sqlite3* db = nullptr;
-    check(sqlite3_open(file.c_str(), &db), db, "open");
-    check(sqlite3_exec(db,
-                       "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
-                       "CREATE TABLE t(id INTEGER PRIMARY KEY, text TEXT NOT NULL)",
-                       nullptr, nullptr, nullptr),
-          db, "setup");
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO t(text) VALUES(?1)", -1, &insert, nullptr);
+    raw_floor floor("raw.db");
     text_maker texts(3);
     for (auto _ : state) {
-        const std::string text = texts.next();
-        check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
-        sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-        check(sqlite3_step(insert), db, "insert");
-        sqlite3_reset(insert);
-        check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+        floor.insert(texts.next());
     }
-    sqlite3_finalize(insert);
-    sqlite3_close(db);
 }
 BENCHMARK(BM_raw_sqlite_insert)->Unit(benchmark::kMicrosecond);
 
@@ -260,24 +279,33 @@ BENCHMARK(BM_addQuote)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmar
 
 // Marks and removals pick quotes spread over the collection (a stride through a prime
 // permutation) from two separate halves, so no benchmark trips over another's changes.
+record_id next_quote_to_mark() {
+    static std::int64_t step = 0;
+    return static_cast<record_id>(1 + (step++ * 7919) % 499'999);
+}
+record_id next_quote_to_remove() {
+    static std::int64_t step = 0;
+    return static_cast<record_id>(500'000 + (step++ * 104'729) % 500'000);
+}
+// A tag of its own, so every mark is a new one.
+record_id mark_tag(CollectionStore& store) {
+    static const record_id tag = store.addTag(u"bench mark tag");
+    return tag;
+}
+
 void BM_markQuote(benchmark::State& state) {
     auto& store = *collection(1'000'000).store;
-    // A tag of its own, so every mark is a new one. The library calls this function
-    // more than once; the tag and the position carry over between calls.
-    static const record_id tag = store.addTag(u"bench mark tag");
-    static std::int64_t step = 0;
+    const record_id tag = mark_tag(store);
     for (auto _ : state) {
-        const auto quote = static_cast<record_id>(1 + (step++ * 7919) % 499'999);
-        benchmark::DoNotOptimize(store.markQuote(quote, tag));
+        benchmark::DoNotOptimize(store.markQuote(next_quote_to_mark(), tag));
     }
 }
 BENCHMARK(BM_markQuote)->Unit(benchmark::kMicrosecond);
 
 void BM_removeQuote(benchmark::State& state) {
     auto& store = *collection(1'000'000).store;
-    static std::int64_t step = 0;
     for (auto _ : state) {
-        store.removeQuote(static_cast<record_id>(500'000 + (step++ * 104'729) % 500'000));
+        store.removeQuote(next_quote_to_remove());
     }
 }
 BENCHMARK(BM_removeQuote)->Unit(benchmark::kMicrosecond);
@@ -295,6 +323,62 @@ void BM_removeTag(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_removeTag)->Iterations(6)->Unit(benchmark::kMillisecond);
+
+// The cost of a durable write swings from one minute to the next on a shared machine,
+// so the ratio to the floor is also measured in pairs: each iteration times one floor
+// insert and then one store operation. Counters: floor_us, operation_us, ratio.
+template <class Operation>
+void paired_with_floor(benchmark::State& state, Operation operation) {
+    using clock = std::chrono::steady_clock;
+    raw_floor floor("paired.db");
+    text_maker texts(5);
+    clock::duration floor_time{};
+    clock::duration operation_time{};
+    for (auto _ : state) {
+        const std::string text = texts.next();
+        const auto start = clock::now();
+        floor.insert(text);
+        const auto between = clock::now();
+        operation(text);
+        operation_time += clock::now() - between;
+        floor_time += between - start;
+    }
+    const auto micros = [&](clock::duration total) {
+        return std::chrono::duration<double, std::micro>(total).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["floor_us"] = micros(floor_time);
+    state.counters["operation_us"] = micros(operation_time);
+    state.counters["ratio"] = micros(operation_time) / micros(floor_time);
+}
+
+void BM_paired_addQuote(benchmark::State& state) {
+    auto& store = *collection(static_cast<int>(state.range(0))).store;
+    paired_with_floor(state, [&](const std::string& text) {
+        benchmark::DoNotOptimize(store.addQuote(fml::utf82wchar(text)));
+    });
+}
+BENCHMARK(BM_paired_addQuote)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_paired_markQuote(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const record_id tag = mark_tag(store);
+    paired_with_floor(state, [&](const std::string&) {
+        benchmark::DoNotOptimize(store.markQuote(next_quote_to_mark(), tag));
+    });
+}
+BENCHMARK(BM_paired_markQuote)->Unit(benchmark::kMicrosecond);
+
+void BM_paired_removeQuote(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    paired_with_floor(state,
+                      [&](const std::string&) { store.removeQuote(next_quote_to_remove()); });
+}
+BENCHMARK(BM_paired_removeQuote)->Unit(benchmark::kMicrosecond);
 
 // Runs the search over tags given by popularity rank (1 = the most popular, on about
 // 40% of the quotes; rank 40 is on about 1%): to the last result id, or (select) only
