@@ -6,8 +6,8 @@
 
 namespace hrd {
 
-// Takes text captured from the clipboard or dropped on the window. For now it
-// records the length in the "app" log; the controller will store it as a quote.
+// Takes text captured from the clipboard or dropped on the window and has the
+// controller store it as a new quote, shown at the top of the list.
 void deliver_quote_text(std::u16string text);
 
 }  // namespace hrd

@@ -8,6 +8,7 @@
 #include "fml/app_dirs.h"
 #include "fml/log.h"
 #include "fml/text.h"
+#include "model/model.h"
 #include "shell/app_data.h"
 #include "shell/errors.h"
 #include "shell/instance.h"
@@ -121,6 +122,7 @@ int run(shell_platform& platform, session& s) {
     });
 
     create_singletons([&platform] { platform.create_main_window(); });
+    hrdModel::instance().handle(model_event{model_events::load_all, nullptr});
     platform.start_desktop([loop = &the_loop] { loop->quit(); });
     app_line("Init complete");
 
