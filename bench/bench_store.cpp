@@ -446,6 +446,21 @@ void BM_tags(benchmark::State& state) {
 }
 BENCHMARK(BM_tags)->Unit(benchmark::kMillisecond);
 
+// Every quote in table order, as the window's first display reads the quote list.
+void BM_quotes(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    std::int64_t count = 0;
+    for (auto _ : state) {
+        count = 0;
+        for (auto quotes = store.quotes(); !quotes->empty(); quotes->next()) {
+            benchmark::DoNotOptimize(quotes->current().m_id);
+            ++count;
+        }
+    }
+    state.counters["quotes"] = static_cast<double>(count);
+}
+BENCHMARK(BM_quotes)->Iterations(2)->Unit(benchmark::kMillisecond);
+
 // Opening: checks, emptiness, the id counters and the undated check.
 void BM_open(benchmark::State& state) {
     auto& copy = collection(static_cast<int>(state.range(0)));
