@@ -169,6 +169,98 @@ void fuzz_id(const std::string& input) {
     layout::read_last_record_id(input);
 }
 
+// Any element of the document, or nullptr.
+layout::handle pick_element(std::mt19937& random, layout::document& doc) {
+    std::vector<layout::handle> all;
+    if (layout::handle root = doc.root()) {
+        all.push_back(root);
+        layout::select_elements(root, "*", [&](layout::handle e) {
+            all.push_back(e);
+            return false;
+        });
+    }
+    return all.empty() || random() % 10 == 0 ? nullptr : all[random() % all.size()];
+}
+
+bool posting_proc(void*, layout::handle he, std::uint32_t group, void*) {
+    if (group == layout::event_group::behavior_event) {
+        layout::post_event(layout::parent(he), 0x101, he, 0);
+        layout::delete_element(layout::nth_child(he, 0));
+    }
+    return false;
+}
+
+// A run of random operations on one document, with references held across
+// removals; the mirror must follow and nothing may be used after it is freed.
+void fuzz_operations(std::mt19937& random, const std::string& fragment) {
+    mirror copy;
+    layout::document doc;
+    doc.set_observer(&copy);
+    doc.load_html(
+        "<html><body><table id=t editable><tr><td><div>a</div></td></tr></table>"
+        "<ul id=m><li type=check>x</li></ul><button menu=m>b</button></body></html>");
+    std::vector<layout::handle> held;
+    for (int step = 0; step < 12; ++step) {
+        layout::handle e = pick_element(random, doc);
+        switch (random() % 12) {
+            case 0:
+                layout::set_html(e, fragment, layout::html_place(random() % 6));
+                break;
+            case 1:
+                layout::use(e);
+                held.push_back(e);
+                layout::delete_element(e);
+                break;
+            case 2:
+                layout::set_attribute(
+                    e, random() % 2 ? "id" : "class",
+                    random() % 3 ? std::optional<std::u16string_view>(u"q-7") : std::nullopt);
+                break;
+            case 3:
+                layout::set_state(e, random() % 0x8000, random() % 0x8000, random() % 2);
+                break;
+            case 4:
+                layout::set_inner_text(e, u"t<&>");
+                break;
+            case 5:
+                layout::sort_elements(e, 0, random() % 5, [](layout::handle a, layout::handle b) {
+                    return int(layout::serial_of(b)) - int(layout::serial_of(a));
+                });
+                break;
+            case 6:
+                doc.mouse_input(e, random() % 6, {1, 1}, 1 + random() % 2, random() % 4);
+                break;
+            case 7:
+                doc.key_input(random() % 3, random() % 128, random() % 4);
+                break;
+            case 8:
+                layout::attach_event_handler(e, posting_proc, nullptr, layout::event_group::all);
+                layout::send_event(e, 0x102, e, 0);
+                break;
+            case 9:
+                layout::show_popup(e, pick_element(random, doc), 2);
+                break;
+            case 10:
+                layout::set_style_attribute(e, "width", u"3px");
+                layout::set_timer(e, 0);
+                break;
+            default:
+                if (!held.empty()) {
+                    layout::set_html(held.back(), fragment, layout::html_place::append);
+                    layout::unuse(held.back());
+                    held.pop_back();
+                }
+        }
+        doc.run_posted_events();
+    }
+    if (copy.failed || whole_markup(copy.copy) != whole_markup(doc)) {
+        fail("the mirror lost track of a run of operations", fragment);
+    }
+    for (layout::handle e : held) {
+        layout::unuse(e);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,12 +280,17 @@ int main(int argc, char** argv) {
     mirror copy;
     doc.set_observer(&copy);
     for (long i = 0; i < count; ++i) {
-        switch (i % 3) {
+        switch (i % 4) {
             case 0:
                 fuzz_markup(doc, again, copy, random_input(random, markup_pieces, 40));
                 break;
             case 1:
                 fuzz_selector(selector_doc, random_input(random, selector_pieces, 12));
+                break;
+            case 2:
+                if (i % 40 == 2) {  // whole documents are slower: fewer of them
+                    fuzz_operations(random, random_input(random, markup_pieces, 12));
+                }
                 break;
             default: {
                 std::string id = random() % 2 ? "q-" : "";
