@@ -521,7 +521,11 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
         if (!journal.step() || journal.column_text(0) != "wal") {
             refuse("cannot switch " + file + " to write-ahead logging");
         }
-        db.execute("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+        // Deleted clip text is overwritten rather than left in free pages, and the log
+        // shrinks back after a large change (a tag on many quotes removed).
+        db.execute(
+            "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON; "
+            "PRAGMA journal_size_limit=4194304;");
     } catch (const db_error& error) {
         refuse(error.what());
     }

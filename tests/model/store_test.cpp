@@ -241,3 +241,15 @@ TEST(format_stamp, writes_local_time_without_leading_zeros_and_nothing_for_no_da
     }
     ::tzset();
 }
+
+TEST_F(collection_store, a_removed_quote_leaves_no_copy_of_its_text_in_the_file) {
+    const std::string secret = "password: correct horse battery staple";
+    auto& store = open();
+    store.addQuote(u"kept");
+    const record_id id = store.addQuote(fml::utf82wchar(secret));
+    m_store.reset();  // the text reaches the file itself
+    ASSERT_NE(hrd::test::read_file(m_dir.file("hoardly.fdb")).find(secret), std::string::npos);
+    open().removeQuote(id);
+    m_store.reset();
+    EXPECT_EQ(hrd::test::read_file(m_dir.file("hoardly.fdb")).find(secret), std::string::npos);
+}
