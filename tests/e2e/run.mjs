@@ -26,6 +26,7 @@ function option(name, fallback) {
 }
 const program = path.resolve(option('--program', path.join(sourceDir, 'build/hoardly')));
 const focusWindowProgram = option('--focus-window', '');
+const dragSourceProgram = option('--drag-source', '');
 const artifacts = path.resolve(option('--artifacts', path.join(os.tmpdir(), 'hoardly-e2e-artifacts')));
 
 function skip(reason) {
@@ -40,6 +41,7 @@ for (const tool of ['Xvfb', 'trayer', 'xdotool', 'xclip']) {
 }
 if (!fs.existsSync(program)) skip(`no program at ${program}`);
 if (!focusWindowProgram || !fs.existsSync(focusWindowProgram)) skip('no focus window helper');
+if (!dragSourceProgram || !fs.existsSync(dragSourceProgram)) skip('no drag source helper');
 let puppeteer;
 try {
     puppeteer = (await import('puppeteer-core')).default;
@@ -170,8 +172,10 @@ function installProgram(folder, fixture) {
     fs.copyFileSync(program, path.join(folder, 'hoardly'));
     fs.chmodSync(path.join(folder, 'hoardly'), 0o755);
     fs.cpSync(path.join(path.dirname(program), 'res'), path.join(folder, 'res'), {recursive: true});
-    const help = path.join(path.dirname(program), 'Hoardly Help.html');
-    if (fs.existsSync(help)) fs.copyFileSync(help, path.join(folder, 'Hoardly Help.html'));
+    for (const file of ['Hoardly Help.html', 'DragMgr.xml']) {
+        const source = path.join(path.dirname(program), file);
+        if (fs.existsSync(source)) fs.copyFileSync(source, path.join(folder, file));
+    }
     const document = path.join(folder, 'res', 'mainform.htm');
     if (fixture || !fs.existsSync(document)) {
         fs.copyFileSync(path.join(here, 'fixture', 'mainform.htm'), document);
@@ -276,6 +280,94 @@ await check('a double Ctrl+C in another program captures the clipboard text', as
     expect(later === 2, `a single Ctrl+C passes through: ${later}`);
     expect(main.appLog().split('Captured text:').length === 2, 'one capture only');
     other.kill('SIGTERM');
+    await waitFor('the new quote on top of the list', () => main.page.evaluate((first) => {
+        const top = document.querySelector('#thequotelist .quote');
+        return top && top.textContent.includes(first);
+    }, text.split('\n')[0]), 5000);
+});
+
+// Copies the text with xclip and presses Ctrl+C twice into whatever has the focus.
+async function capture(s, text) {
+    const before = s.appLog().split('Captured text:').length;
+    const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+        {env: s.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    expect(clip.status === 0, 'xclip sets the clipboard');
+    await sleep(600);  // well apart from any earlier copy
+    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
+    await waitFor('the capture', () => s.appLog().split('Captured text:').length > before, 5000);
+}
+
+await check('captured markup, script and handlers show as plain text and run nothing', async () => {
+    const corpus = [
+        '<script>window.__pwned = 1</script>',
+        '<img src=x onerror="window.__pwned = 2">',
+        '<a href="javascript:window.__pwned = 3">click</a>',
+        '<svg onload="window.__pwned = 4"><iframe src="javascript:parent.__pwned = 5"></iframe></svg>',
+        '" onmouseover="window.__pwned = 6" x="',
+    ].join(' ');
+    const requests = [];
+    main.page.on('request', (request) => requests.push(request.url()));
+    await capture(main, corpus);
+    await waitFor('the quote shown', () => main.page.evaluate((t) => {
+        const top = document.querySelector('#thequotelist .quote');
+        return top && top.textContent.includes(t);
+    }, corpus), 5000);
+    // Move the pointer over it, too: handlers would fire on that.
+    x(['xdotool', 'mousemove', '500', '120'], main.env);
+    await sleep(300);
+    const facts = await main.page.evaluate(() => ({
+        pwned: window.__pwned,
+        bad: document.querySelectorAll('#thequotelist script, #thequotelist img, #thequotelist iframe, #thequotelist svg').length,
+        handlers: [...document.querySelectorAll('#thequotelist *')].flatMap((e) => e.getAttributeNames())
+            .filter((name) => name.startsWith('on')),
+    }));
+    expect(facts.pwned === undefined, `a script ran: ${facts.pwned}`);
+    expect(facts.bad === 0 && facts.handlers.length === 0, `live markup: ${JSON.stringify(facts)}`);
+    expect(requests.length === 0, `requests: ${requests}`);
+});
+
+await check('text dropped from another program becomes a quote; files are refused', async () => {
+    const dragOutput = path.join(main.root, 'drag.txt');
+    const drag = async (args, output) => {
+        const source = start(dragSourceProgram, args, main.env, output);
+        await waitFor('the drag source', () => read(output).includes('ready\n'));
+        await sleep(300);
+        x(['xdotool', 'mousemove', '1100', '350', 'mousedown', '1'], main.env);
+        for (const [px, py] of [[1080, 345], [1000, 330], [800, 300], [500, 300], [480, 310]]) {
+            await sleep(120);
+            x(['xdotool', 'mousemove', String(px), String(py)], main.env);
+        }
+        await sleep(200);
+        x(['xdotool', 'mouseup', '1'], main.env);
+        const result = await waitFor('the drag result', () => (read(output).match(/result (\w+)/) || [])[1], 5000);
+        source.kill('SIGTERM');
+        return result;
+    };
+    const text = 'Dropped \u{1F4CE} clip';
+    const before = main.appLog().split('Captured text:').length;
+    const result = await drag([text], dragOutput);
+    expect(result === 'copy', `the drop was taken: ${result}`);
+    await waitFor('the dropped text in the log', () =>
+        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000);
+    await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
+        const top = document.querySelector('#thequotelist .quote');
+        return top && top.textContent.includes(t);
+    }, text), 5000);
+    const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'));
+    expect(refused === 'ignore', `a file drop is refused: ${refused}`);
+    await sleep(300);
+    expect(main.appLog().split('Captured text:').length === before + 1, 'nothing stored for the file');
+});
+
+await check('closing the window hides it to the tray; the program keeps running', async () => {
+    const [window] = mainWindows(main.env);
+    expect(window, 'the window is shown');
+    x([focusWindowProgram, '--close', window.id], main.env);
+    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 5000);
+    expect(main.process.exitCode_ === null, 'still running');
+    const icon = await waitFor('the tray icon', () => trayIcons(main.env)[0]);
+    x(['xdotool', 'mousemove', String(icon.x + icon.width / 2), String(icon.y + icon.height / 2), 'click', '1'], main.env);
+    await waitFor('the window shown by the tray icon', () => mainWindows(main.env).length === 1, 5000);
 });
 
 await check('the tray icon hides the window and a second start brings it back with code 3', async () => {
@@ -321,7 +413,7 @@ await check('markup meant to attack the page stays inert and makes no request', 
         handlers: [...document.querySelectorAll('*')].flatMap((e) => e.getAttributeNames())
             .filter((name) => name.startsWith('on')),
         links: [...document.querySelectorAll('[href]')].map((e) => e.getAttribute('href')),
-        text: document.getElementById('q-1') && document.getElementById('q-1').textContent,
+        text: document.getElementById('shown-as-text') && document.getElementById('shown-as-text').textContent,
     }));
     expect(!facts.pwned, 'no script of the document ran');
     expect(facts.scriptLike === 0, `script-like elements: ${facts.scriptLike}`);

@@ -242,6 +242,7 @@ void qt_main_window::show() {
     m_widget->show();
     m_widget->raise();
     m_widget->activateWindow();
+    m_view->setFocus();  // keys go to the document at once
     m_shown = true;
 }
 

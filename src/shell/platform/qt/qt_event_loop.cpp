@@ -31,7 +31,10 @@ void qt_event_loop::run() {
 }
 
 void qt_event_loop::quit() {
-    QApplication::quit();
+    // Not quit(): since Qt 6 that first asks every window to close and gives up
+    // when one refuses, and the main window refuses (closing hides it to the
+    // tray), so the program would go on running after Exit or SIGTERM.
+    QCoreApplication::exit(0);
 }
 
 void qt_event_loop::guarded(const std::function<void()>& action) noexcept {
@@ -41,7 +44,7 @@ void qt_event_loop::guarded(const std::function<void()>& action) noexcept {
         if (!m_error) {
             m_error = std::current_exception();
         }
-        QApplication::quit();
+        QCoreApplication::exit(0);
     }
 }
 
