@@ -580,6 +580,15 @@ bool set_capture(handle element) {
     return true;
 }
 
+bool release_capture(handle element) {
+    document_impl* doc = connected(element);
+    if (!doc || doc->capture != element) {
+        return false;
+    }
+    unuse(std::exchange(doc->capture, nullptr));
+    return true;
+}
+
 bool set_timer(handle element, std::uint32_t milliseconds, std::uint32_t timer_id) {
     document_impl* doc = connected(element);
     if (!doc) {

@@ -155,6 +155,8 @@ bool hide_popup(handle popup);
 
 // Mouse input goes to the element until released (document::release_capture).
 bool set_capture(handle element);
+// Ends the capture when `element` holds it (a behavior has no document to ask).
+bool release_capture(handle element);
 
 // Calls the element's handlers (event_group::timer) every `milliseconds`
 // while one of them returns true; 0 stops the timer.

@@ -38,7 +38,9 @@ inline std::string fast_temp_base() {
 
 struct app_fixture {
     // `with_defaults`: the data folder gets the shipped default collection files.
-    explicit app_fixture(bool with_defaults = true) : data(fast_temp_base()), logs(data) {
+    // `bindings`: the host that binds the document's behaviors (none by default).
+    explicit app_fixture(bool with_defaults = true, layout::host* bindings = nullptr)
+        : data(fast_temp_base()), logs(data), document(bindings) {
         if (with_defaults) {
             for (const char* name : {"defaulttags.xml", "defaultquotes.xml"}) {
                 std::filesystem::copy_file(source_dir() + "/share/Hoardly/" + name,

@@ -1,0 +1,201 @@
+// In-place editing of the tag table. The edit lives in attributes:
+//   table "editable"  while a cell is being edited (the engine then takes typing);
+//   table "action"    "add-new" for a typed new tag, "edit" for a rename;
+//   entry "editing"   on the edited tag element, so the commit reaches the row
+//                     the edit started on whatever row is current by then;
+//   entry "old_value" the name before a rename, put back by a cancel.
+
+#include <string>
+
+#include "behaviors/dom_util.h"
+#include "behaviors/grid.h"
+#include "view/fragments.h"
+
+namespace htmlayout {
+namespace {
+
+namespace st = layout::state;
+using hrd::dom_util::clear_flag;
+using hrd::dom_util::has_attribute;
+using hrd::dom_util::set_flag;
+
+constexpr std::uint32_t grid_groups =
+    layout::event_group::mouse | layout::event_group::key | layout::event_group::focus;
+
+// Ends the edit state of the table, whatever it was.
+void clear_edit_state(HELEMENT table) {
+    clear_flag(table, "editable");
+    clear_flag(table, "start_editing");
+    clear_flag(table, "action");
+}
+
+// Gives the keyboard back to the table once the editor closes.
+void focus_table(HELEMENT table) {
+    layout::set_state(table, st::focus, 0, true);
+}
+
+bool is_blank(std::u16string_view text) {
+    return text.find_first_not_of(u" \t\r\n\u00A0") == std::u16string_view::npos;
+}
+
+}  // namespace
+
+ceditable_grid::ceditable_grid() : cgrid(grid_groups, "ceditable_grid") {}
+
+HELEMENT ceditable_grid::edited_entry(HELEMENT table) {
+    if (!has_attribute(table, "editable")) {
+        return nullptr;
+    }
+    if (HELEMENT entry = layout::find_first(table, "div[editing]")) {
+        return entry;
+    }
+    // A rename started by the "Rename" menu marks its entry with the old name only.
+    return layout::find_first(table, "div[old_value]");
+}
+
+void ceditable_grid::start_new_row(HELEMENT table) {
+    if (edited_entry(table) != nullptr) {
+        commit(table, false);
+    }
+    for (const dom::element& row : checked_rows(table)) {
+        layout::set_state(row, 0, st::checked, false);
+    }
+    if (HELEMENT current = current_row(table)) {
+        layout::set_state(current, 0, st::current, false);
+    }
+    layout::set_html(table, hrd::fragments::fresh_tag_row, layout::html_place::insert_at_start);
+    HELEMENT row = layout::nth_child(table, 0);
+    HELEMENT entry = layout::find_first(row, "div");
+    set_flag(entry, "editing");
+    set_flag(table, "editable");
+    layout::set_attribute_utf8(table, "action", "add-new");
+    layout::set_state(row, st::current, 0, true);
+    layout::set_state(entry, st::focus, 0, true);
+    layout::scroll_to_view(row, true, false);
+    layout::update_element(table, true);
+}
+
+bool ceditable_grid::start_rename(HELEMENT table, HELEMENT row) {
+    HELEMENT entry = layout::find_first(row, "div");
+    if (entry == nullptr || !layout::get_attribute(entry, "id")) {
+        return false;  // no tag here, or one not yet stored
+    }
+    set_flag(table, "editable");
+    layout::set_attribute_utf8(table, "action", "edit");
+    set_flag(entry, "editing");
+    layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
+    layout::set_state(entry, st::focus, 0, true);
+    layout::update_element(entry, true);
+    layout::update_element(table, true);
+    return true;
+}
+
+void ceditable_grid::commit(HELEMENT table, bool refocus) {
+    dom::element entry(edited_entry(table));
+    const std::string action = layout::get_attribute_utf8(table, "action").value_or("");
+    clear_edit_state(table);
+    if (!entry.is_valid()) {
+        return;
+    }
+    dom::element row(target_row(table, entry));
+    const auto old_value = layout::get_attribute(entry, "old_value");
+    clear_flag(entry, "editing");
+    clear_flag(entry, "old_value");
+    if (refocus) {
+        layout::set_state(entry, 0, st::focus, true);
+        focus_table(table);
+    }
+    const std::u16string text = layout::get_inner_text(entry).value_or(u"");
+    if (action == "add-new" || !old_value) {
+        // The list adds the tag, or drops the row when nothing was typed.
+        layout::post_event(table, ROW_ADDED, row, std::uint32_t(layout::index_of(row)));
+    } else if (is_blank(text)) {
+        // An emptied name is no name: the rename is cancelled.
+        layout::set_inner_text(entry, *old_value);
+    } else if (text != *old_value) {
+        layout::post_event(table, ROW_EDITED, row, std::uint32_t(layout::index_of(row)));
+    }
+    layout::update_element(table, true);
+}
+
+void ceditable_grid::cancel(HELEMENT table) {
+    dom::element entry(edited_entry(table));
+    clear_edit_state(table);
+    if (!entry.is_valid()) {
+        return;
+    }
+    const auto old_value = layout::get_attribute(entry, "old_value");
+    clear_flag(entry, "editing");
+    clear_flag(entry, "old_value");
+    if (old_value) {
+        layout::set_inner_text(entry, *old_value);
+        layout::set_state(entry, 0, st::focus, false);
+        focus_table(table);
+        layout::update_element(entry, true);
+    } else {
+        layout::delete_element(target_row(table, entry));
+        focus_table(table);
+        layout::update_element(table, true);
+    }
+}
+
+bool ceditable_grid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type,
+                            std::uint32_t key, std::uint32_t keys) {
+    if (event_type != layout::key_event::down) {
+        return false;
+    }
+    if (has_attribute(table, "editable")) {
+        if (edited_entry(table) == nullptr) {
+            // The edited row went away (its tag was deleted meanwhile).
+            clear_edit_state(table);
+        } else {
+            // While a row is edited every key belongs to the editor: Delete, the
+            // arrows and F2 must not act on the rows around it.
+            switch (key) {
+                case layout::key_code::enter:
+                    commit(table, true);
+                    return true;
+                case layout::key_code::escape:
+                    cancel(table);
+                    return true;
+                case vk::f2:
+                case vk::del:
+                    return true;
+                default:
+                    return false;  // typing goes to the engine's in-place editor
+            }
+        }
+    }
+    switch (key) {
+        case vk::f2:
+            if (HELEMENT row = current_row(table)) {
+                return start_rename(table, row);
+            }
+            return false;
+        case vk::del:
+            if ((keys & (layout::key_state::control | layout::key_state::alt)) != 0) {
+                return false;
+            }
+            return delete_checked_rows(table, keys);
+        default:
+            return cgrid::on_key(table, target, event_type, key, keys);
+    }
+}
+
+bool ceditable_grid::on_focus(HELEMENT table, HELEMENT target, std::uint32_t event_type) {
+    // The editor losing the focus (a click elsewhere) commits what was typed.
+    // The sinking copy reaches the table before anything below it reacts.
+    if (event_type == (layout::focus_event::lost | layout::sinking)) {
+        HELEMENT entry = edited_entry(table);
+        if (entry != nullptr && target == entry) {
+            commit(table, false);  // the focus goes where the user sent it
+            return false;
+        }
+    }
+    if ((event_type & layout::sinking) == 0) {
+        cgrid::on_focus(table, target, event_type);
+    }
+    return false;
+}
+
+}  // namespace htmlayout

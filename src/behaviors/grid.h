@@ -1,0 +1,124 @@
+#pragma once
+// Tables that select rows like a list box: one current row, any number of
+// checked (selected) rows, an anchor for Shift ranges, keyboard movement, and
+// leading header rows ("fixedrows") that never take part. All state lives in
+// the table's attributes and the rows' states.
+//
+// Table attributes: "multiple" (set by the document: rows may be checked),
+// "fixedrows" (count of header rows), "multiselect" (kept here: two or more
+// rows are checked), "shift" (kept here: a press selected the row it hit).
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "behaviors/behavior.h"
+
+namespace htmlayout {
+
+// The program's own behavior events between grids and the lists around them.
+inline constexpr std::uint32_t ROW_ADDED = 0x101;    // source: the row of a typed new tag
+inline constexpr std::uint32_t ROW_EDITED = 0x102;   // source: the row of a renamed tag
+inline constexpr std::uint32_t ROW_DELETED = 0x103;  // source: a row the user deleted
+inline constexpr std::uint32_t ROWS_COPY = 0x104;    // source: the table; copy checked rows
+
+// Windows virtual-key numbers the grids react to.
+namespace vk {
+inline constexpr std::uint32_t page_up = 33, page_down = 34, end = 35, home = 36, up = 38,
+                               down = 40, del = 46, a = 65, c = 67, f1 = 112, f2 = 113;
+}
+
+class cgrid : public behavior {
+public:
+    cgrid();
+
+    bool on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, point pt,
+                  std::uint32_t buttons, std::uint32_t keys) override;
+    bool on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, std::uint32_t key,
+                std::uint32_t keys) override;
+    bool on_focus(HELEMENT table, HELEMENT target, std::uint32_t event_type) override;
+    // A click on a header cell. Tells the table (0x81, the cell, its index).
+    virtual void on_column_click(HELEMENT table, HELEMENT header_cell);
+
+    // Makes `row` current and selects as the keys say: Shift checks the range
+    // from the anchor, Ctrl toggles the row, neither selects the row alone.
+    // Header rows are never made current. Posts 0x82 (0x83 for a double click).
+    static void set_current_row(HELEMENT table, HELEMENT row, std::uint32_t keys,
+                                bool double_click);
+    static void update_multiselect(HELEMENT table);
+    static void set_anchor(HELEMENT table, std::size_t index);
+    static std::size_t anchor_index(HELEMENT table);
+    // Checks (or unchecks) every shown data row; only in a "multiple" table.
+    static void checkall(HELEMENT table, bool check);
+    // Checks (or unchecks) the shown data rows from the anchor to `index`.
+    static void check_range(HELEMENT table, std::size_t index, bool check);
+    // The table's child row that holds `element`, or nullptr.
+    static HELEMENT target_row(HELEMENT table, HELEMENT element);
+    static HELEMENT current_row(HELEMENT table);
+    static std::size_t fixed_rows(HELEMENT table);
+    static bool is_shown(HELEMENT row);
+    // The checked rows below the header rows, in row order, each held.
+    static std::vector<dom::element> checked_rows(HELEMENT table);
+
+protected:
+    cgrid(std::uint32_t subscription, const char* name);
+    // Moves the current row for a navigation key; false for other keys.
+    static bool move_by_key(HELEMENT table, std::uint32_t key, std::uint32_t keys);
+    // Removes the checked rows through the list around the table (ROW_DELETED,
+    // sent at once for each) and makes the row now at the old current index
+    // current. False when no data row is checked.
+    static bool delete_checked_rows(HELEMENT table, std::uint32_t keys);
+};
+
+// A grid whose header cells sort the rows by their column.
+class csortable_grid : public cgrid {
+public:
+    csortable_grid();
+    void on_column_click(HELEMENT table, HELEMENT header_cell) override;
+
+    // Sorts the data rows, ascending, by the text of each row's cell number
+    // `column`. Runs of digits compare by value, so dates and counts sort as
+    // numbers; everything else by UTF-16 code unit, no case folding.
+    static void sort_rows(HELEMENT table, std::size_t column);
+    // The same by a text `key_of` gives for each row (asked once per row);
+    // descending when `ascending` is false. Equal keys keep their order.
+    static void sort_rows_by(HELEMENT table, const std::function<std::u16string(HELEMENT)>& key_of,
+                             bool ascending);
+    // Negative, zero or positive as `a` sorts before, with or after `b`.
+    static int compare_texts(std::u16string_view a, std::u16string_view b);
+
+protected:
+    csortable_grid(std::uint32_t subscription, const char* name);
+};
+
+// The tag table: in-place rename and the typed new tag. While a row is being
+// edited every key goes to the editor: Enter commits, Escape cancels.
+class ceditable_grid : public cgrid {
+public:
+    ceditable_grid();
+    bool on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, std::uint32_t key,
+                std::uint32_t keys) override;
+    bool on_focus(HELEMENT table, HELEMENT target, std::uint32_t event_type) override;
+
+    // Starts a new tag row at the top, empty, with the typing focus.
+    static void start_new_row(HELEMENT table);
+    // Starts renaming the tag of `row`.
+    static bool start_rename(HELEMENT table, HELEMENT row);
+    // The element being edited, or nullptr when none is.
+    static HELEMENT edited_entry(HELEMENT table);
+    // Ends the edit and hands the result to the list; with `refocus` the keyboard
+    // goes back to the table.
+    static void commit(HELEMENT table, bool refocus);
+    static void cancel(HELEMENT table);
+};
+
+// The quote table: Delete removes the checked quotes, Ctrl+C copies them.
+class cquote_grid : public csortable_grid {
+public:
+    cquote_grid();
+    bool on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, std::uint32_t key,
+                std::uint32_t keys) override;
+};
+
+}  // namespace htmlayout

@@ -1,0 +1,269 @@
+// The quote list: a quote's drag handling and menu, the list's menu, deletion
+// and copying of the selected rows, and the manage-tags pop-up.
+
+#include <string>
+
+#include "behaviors/dom_util.h"
+#include "behaviors/grid.h"
+#include "behaviors/program_behaviors.h"
+#include "controller/controller.h"
+#include "fml/log.h"
+#include "model/model.h"
+#include "view/ids.h"
+
+namespace hrd {
+namespace {
+
+namespace be = layout::behavior_event;
+constexpr std::uint32_t mouse_and_events =
+    layout::event_group::mouse | layout::event_group::behavior_event;
+
+bool is_bubbling(std::uint32_t code) {
+    return (code & layout::sinking) == 0;
+}
+
+// The quote block an element belongs to: the nearest div with class "quote".
+HELEMENT quote_block_of(HELEMENT he) {
+    return dom_util::closest_of(he, "div", u"quote");
+}
+
+std::optional<record_id> quote_id_of(HELEMENT block) {
+    const auto id = layout::get_attribute(block, "id");
+    record_id number = 0;
+    if (!id || !ids::matches(*id, ids::quote_prefix)) {
+        return std::nullopt;
+    }
+    number = ids::read(*id, ids::quote_prefix);
+    return number;
+}
+
+// The quote list's menu items that reorder the rows shown; everything else is
+// an action of the controller.
+constexpr std::u16string_view sort_oldest_first = u"sort_quotes_oldest_first";
+constexpr std::u16string_view sort_newest_first = u"sort_quotes_newest_first";
+
+// A quote row's place in time: its stamp as shown ("2026-12-6  9:05:03", which
+// sorts by number value), then its id, since quotes stored in the same second
+// were stored in the order of their ids.
+std::u16string time_key(HELEMENT row) {
+    HELEMENT block = layout::find_first(row, "div.quote");
+    std::u16string key =
+        layout::get_inner_text(layout::find_first(block, "td.timestamp")).value_or(u"");
+    key += u' ';
+    key += layout::get_attribute(block, "id").value_or(u"");
+    return key;
+}
+
+}  // namespace
+
+bool run_menu_action(HELEMENT owner, HELEMENT item) {
+    const auto action = layout::get_attribute(item, "action");
+    if (!action) {
+        return true;  // an item that names nothing does nothing
+    }
+    const element_pair pair{owner, nullptr};
+    behavior_controller().execute_safely(named_action{*action, &pair});
+    return true;
+}
+
+bool run_list_menu_action(HELEMENT block, HELEMENT item) {
+    const auto action = layout::get_attribute(item, "action");
+    if (!action) {
+        return false;
+    }
+    HELEMENT table = layout::find_first(block, "table");
+    // The rows checked now, header rows never: a stale "multiselect" or a
+    // lone current row must not decide what a Delete removes.
+    const auto rows = htmlayout::cgrid::checked_rows(table);
+    if (rows.empty()) {
+        return true;
+    }
+    const element_pair pair{rows.size() == 1 ? layout::find_first(rows.front(), "div") : table,
+                            nullptr};
+    if (pair.first != nullptr) {
+        behavior_controller().execute_safely(named_action{*action, &pair});
+    }
+    return true;
+}
+
+// ---- "quote" ---------------------------------------------------------------
+
+class behavior_quote : public behavior {
+public:
+    behavior_quote() : behavior(mouse_and_events, "quote") {}
+
+    bool handle_event(HELEMENT he, const layout::behavior_event_params& p) override {
+        if (p.cmd != be::menu_item_click) {
+            return false;
+        }
+        return run_menu_action(p.target != nullptr ? p.target : he, p.source);
+    }
+};
+
+// ---- "quotelist" -----------------------------------------------------------
+
+class behavior_quotelist : public behavior {
+public:
+    // The list block takes drops itself (a quote's tag dragged off onto it).
+    behavior_quotelist() : behavior(mouse_and_events, "quotelist") {}
+
+    bool on_event(HELEMENT he, HELEMENT source, std::uint32_t code, std::uint32_t reason) override {
+        (void)reason;
+        if (!is_bubbling(code)) {
+            return false;
+        }
+        switch (code) {
+            case be::menu_item_click:
+                return menu_item(he, source);
+            case htmlayout::ROW_DELETED:
+                return delete_row(source);
+            case htmlayout::ROWS_COPY:
+                return copy_rows(source);
+            default:
+                return false;
+        }
+    }
+
+private:
+    static bool menu_item(HELEMENT he, HELEMENT item) {
+        const auto action = layout::get_attribute(item, "action");
+        if (action == sort_oldest_first || action == sort_newest_first) {
+            htmlayout::csortable_grid::sort_rows_by(layout::find_first(he, "table"), time_key,
+                                                    action == sort_oldest_first);
+            return true;
+        }
+        return run_list_menu_action(he, item);
+    }
+
+    static bool delete_row(HELEMENT row) {
+        const auto id = quote_id_of(layout::find_first(row, "div.quote"));
+        if (!id) {
+            return true;
+        }
+        // The view takes the row out as the store lets the quote go.
+        behavior_model().handle_safely(model_event{model_events::delete_quote, &*id});
+        return true;
+    }
+
+    static bool copy_rows(HELEMENT table) {
+        id_list quotes;
+        for (const auto& row : htmlayout::cgrid::checked_rows(table)) {
+            if (const auto id = quote_id_of(layout::find_first(row, "div.quote"))) {
+                quotes.push_back(*id);
+            }
+        }
+        if (quotes.empty()) {
+            return false;
+        }
+        behavior_model().handle_safely(model_event{model_events::copy_quotes, &quotes});
+        return true;
+    }
+};
+
+// ---- "managetags" and "manage-menu" ----------------------------------------
+
+class behavior_managetags : public behavior {
+public:
+    behavior_managetags() : behavior(mouse_and_events, "managetags") {}
+
+    bool on_mouse(HELEMENT he, HELEMENT target, std::uint32_t event_type, htmlayout::point pt,
+                  std::uint32_t buttons, std::uint32_t keys) override {
+        (void)target, (void)pt, (void)buttons, (void)keys;
+        switch (event_type) {
+            case layout::mouse_event::up:
+                return true;
+            case layout::mouse_event::down:
+                open_popup(he);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    // Keyboard users open it like a button: Enter or Space.
+    bool on_event(HELEMENT he, HELEMENT source, std::uint32_t code, std::uint32_t reason) override {
+        (void)reason;
+        if (code == be::button_click && source == he) {
+            open_popup(he);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static void open_popup(HELEMENT button) {
+        HELEMENT block = quote_block_of(button);
+        HELEMENT popup = layout::find_first(layout::root_of(button), "#manage-tags");
+        const auto quote_id = quote_id_of(block);
+        if (popup == nullptr || !quote_id) {
+            return;
+        }
+        std::vector<record_id> carried;
+        try {
+            auto found = behavior_model().store().getQuote(*quote_id);
+            if (found->empty()) {
+                return;
+            }
+            carried = found->current().m_tags;
+        } catch (const fml::exception& e) {
+            if (fml::haslog("app")) {
+                fml::getlog("app") << "Error: " << e.what() << std::endl;
+            }
+            return;  // the quote is gone: no menu for it
+        }
+        layout::select_elements(popup, "li:checked", [](HELEMENT item) {
+            layout::set_state(item, 0, layout::state::checked, false);
+            return false;
+        });
+        for (record_id t : carried) {
+            HELEMENT item = layout::find_first(popup, "[id='" + ids::menu_item(t) + "']");
+            layout::set_state(item, layout::state::checked, 0, true);
+        }
+        layout::set_attribute_utf8(popup, "qid", std::to_string(*quote_id));
+        layout::show_popup(popup, button, 2);
+        layout::set_state(layout::nth_child(popup, 0), layout::state::focus, 0, true);
+    }
+};
+
+class behavior_mmenu : public behavior {
+public:
+    behavior_mmenu() : behavior(layout::event_group::behavior_event, "manage-menu") {}
+
+    bool on_event(HELEMENT he, HELEMENT source, std::uint32_t code, std::uint32_t reason) override {
+        (void)reason;
+        if (code != be::button_state_changed) {
+            return false;
+        }
+        const auto qid = layout::get_attribute(he, "qid");
+        const auto item_id = layout::get_attribute(source, "id");
+        model_mark mark;
+        if (!qid || !item_id || !ids::parse_number(*qid, mark.quote_id) ||
+            !ids::matches(*item_id, ids::menu_item_prefix)) {
+            return true;  // not opened for a quote, or not one of its items
+        }
+        mark.tag_id = ids::read(*item_id, ids::menu_item_prefix);
+        const bool checked = dom_util::has_state(source, layout::state::checked);
+        behavior_model().handle_safely(
+            model_event{checked ? model_events::mark_quote : model_events::delete_mark, &mark});
+        return true;
+    }
+};
+
+// ---- "recycled" ------------------------------------------------------------
+
+class behavior_recycled : public behavior {
+public:
+    behavior_recycled() : behavior(layout::event_group::mouse, "recycled") {}
+};
+
+namespace {
+behavior_quote quote_instance;
+behavior_quotelist quotelist_instance;
+behavior_managetags managetags_instance;
+behavior_mmenu mmenu_instance;
+behavior_recycled recycled_instance;
+}  // namespace
+
+void link_quote_behaviors() {}
+
+}  // namespace hrd

@@ -1,0 +1,446 @@
+// User stories on the real main document and drag table, driven only by mouse
+// and key input into the element tree; the store, the document and the fakes
+// of the desktop are checked after each.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "behaviors/capture_rule.h"
+#include "behaviors/grid.h"
+#include "fml/app_dirs.h"
+#include "ui_fixture.h"
+
+using namespace hrd;
+using layout::handle;
+namespace ks = layout::key_state;
+namespace vk = htmlayout::vk;
+
+namespace {
+
+constexpr std::uint32_t enter = layout::key_code::enter;
+constexpr std::uint32_t escape = layout::key_code::escape;
+
+struct scenario : ::testing::Test {
+    // Each story starts from an empty collection.
+    scenario() { ui.empty_collection(); }
+
+    test::ui_fixture ui;
+
+    // Captures `text` the way the desktop does: two quick Ctrl+C presses, the
+    // second one captured, the clipboard's text stored.
+    void capture(capture_rule& rule, std::uint32_t& clock, const std::u16string& text) {
+        ui.clip->write_text(text);
+        ASSERT_EQ(rule.decide({vk_c, true, false, false, clock}), capture_decision::pass_on);
+        clock += 120;
+        ASSERT_EQ(rule.decide({vk_c, true, false, false, clock}), capture_decision::capture);
+        ui.add_quote(ui.clip->read_text());
+        clock += 2000;
+    }
+    // A new tag through the tag pane's button, its name typed, Enter.
+    record_id new_tag(std::u16string_view name) {
+        ui.click(ui.by_id("add-tag"));
+        ui.type(name);
+        ui.key(enter);
+        return ui.tag_named(name);
+    }
+    std::vector<record_id> three_quotes() {
+        return {ui.add_quote(u"alpha"), ui.add_quote(u"beta"), ui.add_quote(u"gamma")};
+    }
+    handle row_of(record_id q) { return layout::parent(layout::parent(ui.quote(q))); }
+    bool checked(handle row) { return layout::get_state(row) & layout::state::checked; }
+};
+
+TEST_F(scenario, capture_two_quotes) {
+    capture_rule rule;
+    std::uint32_t clock = 4'294'967'000u;  // the clock wraps during the second capture
+    capture(rule, clock, u"first clip");
+    capture(rule, clock, u"second <b>clip</b>");
+    ASSERT_EQ(ui.shown_quotes().size(), 2u);
+    EXPECT_EQ(ui.shown_text(ui.quote_text(ui.shown_quotes()[0])), u"second <b>clip</b>");
+    EXPECT_EQ(ui.shown_text(ui.quote_text(ui.shown_quotes()[1])), u"first clip");
+}
+
+TEST_F(scenario, create_and_rename_tags) {
+    const record_id work = new_tag(u"work");
+    ASSERT_GT(work, 0);
+    EXPECT_EQ(ui.shown_text(ui.tag(work)), u"work");
+    EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
+
+    // Nothing typed, or Escape: no tag, no row left behind.
+    ui.click(ui.by_id("add-tag"));
+    ui.key(enter);
+    ui.click(ui.by_id("add-tag"));
+    ui.type(u"dropped");
+    ui.key(escape);
+    EXPECT_EQ(layout::child_count(ui.tag_list()), 1u);
+    EXPECT_EQ(ui.window.hides, 0) << "Escape in the editor must not hide the window";
+
+    // F2 on the current row, type, Enter.
+    ui.click(ui.tag(work));
+    ui.key(vk::f2);
+    ui.type(u"x");
+    ui.key(layout::key_code::backspace);
+    ui.type(u"s");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"works"), work);
+
+    // Escape puts the old name back; an emptied name cancels the same way.
+    ui.key(vk::f2);
+    ui.type(u"!!");
+    ui.key(escape);
+    EXPECT_EQ(ui.shown_text(ui.tag(work)), u"works");
+    ui.key(vk::f2);
+    ASSERT_TRUE(ui.doc().text_input(ui.tag(work), u""));
+    ui.key(enter);
+    EXPECT_EQ(ui.shown_text(ui.tag(work)), u"works");
+    EXPECT_EQ(ui.tag_named(u"works"), work);
+
+    // A taken name is refused: the tag keeps its own.
+    const record_id home = new_tag(u"home");
+    ui.click(ui.tag(home));
+    ui.key(vk::f2);
+    ui.doc().text_input(ui.tag(home), u"works");
+    ui.key(enter);
+    EXPECT_EQ(ui.shown_text(ui.tag(home)), u"home");
+    EXPECT_EQ(ui.tag_named(u"home"), home);
+
+    // Markup is a name like any other, shown as text; so is a very long name.
+    ui.key(vk::f2);
+    ui.doc().text_input(ui.tag(home), u"<b>bold</b>");
+    ui.key(enter);
+    EXPECT_EQ(ui.shown_text(ui.tag(home)), u"<b>bold</b>");
+    EXPECT_EQ(layout::find_first(ui.tag(home), "b"), nullptr);
+    const std::u16string long_name(10'000, u'x');
+    ui.key(vk::f2);
+    ui.doc().text_input(ui.tag(home), long_name);
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(long_name), home);
+}
+
+TEST_F(scenario, rename_is_committed_to_the_row_it_started_on) {
+    const record_id a = new_tag(u"a");
+    const record_id b = new_tag(u"b");
+    ui.click(ui.tag(a));
+    ui.key(vk::f2);
+    ui.doc().text_input(ui.tag(a), u"a2");
+    // Delete and F2 inside the editor belong to the editor: no tag goes.
+    ui.key(vk::del);
+    ui.key(vk::f2);
+    ui.key(vk::down);
+    EXPECT_EQ(ui.tag_named(u"a"), a);
+    EXPECT_EQ(ui.tag_named(u"b"), b);
+    // Clicking another tag commits the edit to the row it began on.
+    ui.click(ui.tag(b));
+    EXPECT_EQ(ui.tag_named(u"a2"), a);
+    EXPECT_EQ(ui.tag_named(u"b"), b);
+    EXPECT_EQ(ui.shown_text(ui.tag(b)), u"b");
+    EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
+
+    // The "Rename" item of a tag's menu starts the same editor.
+    ui.right_click(ui.tag(b));
+    ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
+    ui.doc().text_input(ui.tag(b), u"b2");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"b2"), b);
+
+    // Delete on the selected tag row removes that tag, with its marks.
+    const record_id q = ui.add_quote(u"quote");
+    ui.drag(ui.tag(b), ui.quote_text(q));
+    ASSERT_EQ(ui.marks_of(q), std::vector<record_id>{b});
+    ui.click(ui.tag(b));
+    ui.key(vk::del);
+    EXPECT_EQ(ui.tag_named(u"b2"), -1);
+    EXPECT_TRUE(ui.marks_of(q).empty());
+    EXPECT_EQ(ui.tag(b), nullptr);
+}
+
+TEST_F(scenario, tag_quotes_by_drag_and_by_the_manage_tags_menu) {
+    const auto q = three_quotes();
+    const record_id red = new_tag(u"red");
+    const record_id blue = new_tag(u"blue");
+
+    ui.drag(ui.tag(red), ui.quote_text(q[0]));
+    EXPECT_EQ(ui.marks_of(q[0]), std::vector<record_id>{red});
+    ASSERT_NE(ui.by_id(ids::quote_tag(q[0], red)), nullptr);
+
+    // A quote dragged onto a tag works the other way round.
+    ui.drag(ui.quote_text(q[1]), ui.tag(blue));
+    EXPECT_EQ(ui.marks_of(q[1]), std::vector<record_id>{blue});
+
+    // The menu shows the quote's tags ticked; ticking one more marks it.
+    handle manage = layout::find_first(ui.quote(q[0]), "button.managetags");
+    ui.click(manage);
+    ASSERT_EQ(ui.doc().open_popups().size(), 1u);
+    handle menu = ui.app.view->manage_menu();
+    EXPECT_EQ(layout::get_attribute_utf8(menu, "qid"), std::to_string(q[0]));
+    handle red_item = ui.by_id(ids::menu_item(red));
+    handle blue_item = ui.by_id(ids::menu_item(blue));
+    EXPECT_TRUE(layout::get_state(red_item) & layout::state::checked);
+    EXPECT_FALSE(layout::get_state(blue_item) & layout::state::checked);
+    ui.click(blue_item);
+    EXPECT_EQ(ui.marks_of(q[0]), (std::vector<record_id>{red, blue}));
+    ui.click(red_item);
+    EXPECT_EQ(ui.marks_of(q[0]), std::vector<record_id>{blue});
+
+    // Opened for another quote, it shows that quote's tags only.
+    ui.click(layout::find_first(ui.quote(q[2]), "button.managetags"));
+    EXPECT_FALSE(layout::get_state(blue_item) & layout::state::checked);
+
+    // A tag on a quote dragged back onto the list takes the mark off.
+    ui.key(escape);
+    ui.drag(ui.by_id(ids::quote_tag(q[1], blue)), ui.quote_text(q[2]));
+    EXPECT_TRUE(ui.marks_of(q[1]).empty());
+    EXPECT_EQ(ui.by_id(ids::quote_tag(q[1], blue)), nullptr);
+
+    // A drag released outside every target leaves no drag behind.
+    ui.drag(ui.tag(red), ui.by_id("statusbar"));
+    EXPECT_EQ(ui.app.controller->drag_manager().dragged(), nullptr);
+    EXPECT_EQ(ui.marks_of(q[2]), std::vector<record_id>{});
+}
+
+TEST_F(scenario, search_and_then_or_remove_a_search_tag_clear) {
+    const auto q = three_quotes();
+    const record_id red = new_tag(u"red");
+    const record_id blue = new_tag(u"blue");
+    ui.drag(ui.tag(red), ui.quote_text(q[0]));
+    ui.drag(ui.tag(blue), ui.quote_text(q[0]));
+    ui.drag(ui.tag(blue), ui.quote_text(q[1]));
+
+    ui.double_click(ui.tag(red));
+    ui.drag(ui.tag(blue), ui.app.view->search_bar());
+    EXPECT_EQ(ui.search_tags(), (std::vector<record_id>{red, blue}));
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[0]});
+
+    ui.click(ui.by_id("mode-or"));
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{q[1], q[0]}));
+    ui.click(ui.by_id("mode-and"));
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[0]});
+
+    // A secondary-button double click on a search tag does nothing; the main one removes it.
+    handle red_search = ui.by_id(ids::search_tag(red));
+    ui.double_click(red_search, layout::mouse_button::secondary);
+    EXPECT_EQ(ui.search_tags().size(), 2u);
+    ui.double_click(red_search);
+    EXPECT_EQ(ui.search_tags(), std::vector<record_id>{blue});
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{q[1], q[0]}));
+
+    ui.click(ui.by_id("clear-search"));
+    EXPECT_TRUE(ui.search_tags().empty());
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{q[2], q[1], q[0]}));
+}
+
+TEST_F(scenario, select_quotes_with_shift_and_ctrl_and_copy_them) {
+    const auto q = three_quotes();  // shown gamma, beta, alpha
+    const record_id red = new_tag(u"red");
+    ui.drag(ui.tag(red), ui.quote_text(q[1]));
+    ui.clip->write_text(u"the user's own text");
+
+    // Nothing selected: Ctrl+C leaves the clipboard alone.
+    ui.doc().set_focus(ui.quote_list());
+    ui.key(vk::c, ks::control);
+    EXPECT_EQ(ui.clip->read_text(), u"the user's own text");
+
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[1]), ks::shift);
+    EXPECT_TRUE(checked(row_of(q[2])) && checked(row_of(q[1])) && !checked(row_of(q[0])));
+    ui.key(vk::c, ks::control);
+    EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\n");
+
+    // Ctrl toggles one row in and one out.
+    ui.click(ui.quote_text(q[0]), ks::control);
+    ui.click(ui.quote_text(q[2]), ks::control);
+    EXPECT_TRUE(!checked(row_of(q[2])) && checked(row_of(q[1])) && checked(row_of(q[0])));
+    ui.right_click(ui.quote_list());
+    ASSERT_TRUE(ui.click_menu_item("copy_quotes_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), u"beta\r\nTags: red\r\n\r\nalpha\r\n\r\n\r\n");
+
+    // Keyboard: Shift+End from the top selects all three; one quote's own menu copies it alone.
+    ui.key(vk::home);
+    ui.key(vk::end, ks::shift);
+    EXPECT_TRUE(checked(row_of(q[2])) && checked(row_of(q[1])) && checked(row_of(q[0])));
+    EXPECT_TRUE(layout::get_attribute(ui.quote_list(), "multiselect"));
+    ui.key(vk::c, ks::control);
+    EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\nalpha\r\n\r\n");
+    ui.right_click(ui.quote_text(q[0]));
+    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), u"alpha\r\n\r\n");
+    // A plain move selects the row moved to alone.
+    ui.key(vk::up);
+    EXPECT_FALSE(layout::get_attribute(ui.quote_list(), "multiselect"));
+    EXPECT_TRUE(!checked(row_of(q[2])) && checked(row_of(q[1])) && !checked(row_of(q[0])));
+}
+
+TEST_F(scenario, delete_quotes_with_the_delete_key) {
+    const auto q = three_quotes();
+    const record_id extra = ui.add_quote(u"delta");  // shown delta, gamma, beta, alpha
+    ui.doc().set_focus(ui.quote_list());
+    ui.key(vk::del);  // nothing selected: nothing happens
+    EXPECT_EQ(ui.shown_quotes().size(), 4u);
+
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[0]), ks::control);
+    ui.key(vk::del);
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{extra, q[1]}));
+    EXPECT_TRUE(ui.app.model->store().getQuote(q[2])->empty());
+    EXPECT_TRUE(ui.app.model->store().getQuote(q[0])->empty());
+    // The row at the deleted current row's place is current and selected now.
+    handle current = htmlayout::cgrid::current_row(ui.quote_list());
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(layout::find_first(current, "div.quote"), ui.quote(q[1]));
+
+    // Ctrl+A then Delete empties the list; Delete again is harmless.
+    ui.key(vk::a, ks::control);
+    ui.key(vk::del);
+    EXPECT_TRUE(ui.shown_quotes().empty());
+    ui.key(vk::del);
+    EXPECT_TRUE(ui.app.model->store().getQuote(extra)->empty());
+}
+
+TEST_F(scenario, sort_grids) {
+    // The quote list sorts by time stamp from its menu.
+    const auto q = three_quotes();
+    const std::vector<record_id> newest_first{q[2], q[1], q[0]};
+    ASSERT_EQ(ui.shown_quotes(), newest_first);
+    ui.right_click(ui.app.view->quote_list());
+    ASSERT_TRUE(ui.click_menu_item("sort_quotes_oldest_first"));
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{q[0], q[1], q[2]}));
+    ui.right_click(ui.app.view->quote_list());
+    ASSERT_TRUE(ui.click_menu_item("sort_quotes_newest_first"));
+    EXPECT_EQ(ui.shown_quotes(), newest_first);
+
+    // A sortable grid with a header row: a header click sorts its column, by
+    // code unit and by number value, and header rows are never selected.
+    layout::set_html(ui.by_id("statusbar"),
+                     "<table id=\"g\" multiple fixedrows=1 style=\"behavior: csortable-grid\">"
+                     "<tr><th>name</th><th>size</th></tr>"
+                     "<tr><td>b</td><td>10</td></tr><tr><td>B</td><td>9</td></tr>"
+                     "<tr><td>a</td><td>100</td></tr></table>",
+                     layout::html_place::append);
+    handle grid = ui.by_id("g");
+    auto column = [&](std::size_t c) {
+        std::u16string out;
+        for (std::size_t i = 1; i < layout::child_count(grid); ++i)
+            out += layout::get_inner_text(layout::nth_child(layout::nth_child(grid, i), c))
+                       .value_or(u"") +
+                   u" ";
+        return out;
+    };
+    handle header = layout::nth_child(grid, 0);
+    ui.click(layout::nth_child(header, 0));
+    EXPECT_EQ(column(0), u"B a b ");
+    ui.click(layout::nth_child(header, 1));
+    EXPECT_EQ(column(1), u"9 10 100 ");
+    EXPECT_FALSE(layout::get_state(header) & layout::state::checked);
+    ui.key(vk::a, ks::control);
+    ui.key(vk::home);
+    ui.key(vk::up);
+    EXPECT_FALSE(layout::get_state(header) & (layout::state::checked | layout::state::current));
+    EXPECT_EQ(htmlayout::cgrid::current_row(grid), layout::nth_child(grid, 1));
+}
+
+TEST_F(scenario, export_to_a_file) {
+    const auto q = three_quotes();
+    const test::temp_dir out(test::fast_temp_base());
+    const std::string target = out.file("collection.html");
+    {
+        std::ofstream old(target);
+        old << "the user's old file";
+    }
+    // Cancelled: nothing is written.
+    ui.click(ui.by_id("export"));
+    EXPECT_EQ(ui.dialog.asked, 1);
+    EXPECT_EQ(test::read_file(target), "the user's old file");
+
+    ui.dialog.answer = fml::utf82wchar(target);
+    ui.doc().mouse_input(ui.by_id("export"), layout::mouse_event::down, {1, 1},
+                         layout::mouse_button::main, 0);
+    EXPECT_EQ(ui.dialog.asked, 1) << "a press alone asks nothing";
+    ui.doc().mouse_input(ui.by_id("export"), layout::mouse_event::up, {1, 1},
+                         layout::mouse_button::main, 0);
+    const std::string written = test::read_file(target);
+    for (const char* text : {"alpha", "beta", "gamma"}) {
+        EXPECT_NE(written.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(written.find("the user's old file"), std::string::npos);
+
+    // A place that cannot be written: the user is told, nothing is lost.
+    ui.dialog.answer = fml::utf82wchar(out.file("no such folder/collection.html"));
+    ui.click(ui.by_id("export"));
+    EXPECT_NE(ui.shown_text(ui.by_id("statusbar")).find(u"Export failed"), std::u16string::npos);
+    EXPECT_EQ(test::read_file(target), written);
+    (void)q;
+}
+
+TEST_F(scenario, help_links_escape_and_the_splitter) {
+    app_dirs::set(app_dirs::HoardlyDir, u"/opt/hoardly");
+    ui.key(vk::f1);
+    ASSERT_EQ(ui.opener.files.size(), 1u);
+    EXPECT_EQ(ui.opener.files[0], u"/opt/hoardly/Hoardly Help.html");
+
+    layout::set_html(ui.by_id("statusbar"),
+                     "<span id=web link=\"https://example.org/a b\">a</span>"
+                     "<span id=site link=\"HTTPS://example.org/\">b</span>"
+                     "<span id=mail link=\"mailto:me@example.org\">c</span>"
+                     "<span id=exe link=\"/usr/bin/xterm\">d</span>"
+                     "<span id=file link=\"file:///etc/passwd\">e</span>"
+                     "<span id=help link=\"help\">f</span>",
+                     layout::html_place::append);
+    for (const char* id : {"web", "site", "mail", "exe", "file", "help"}) {
+        ui.click(ui.by_id(id));
+    }
+    EXPECT_EQ(ui.opener.urls,
+              (std::vector<std::u16string>{u"HTTPS://example.org/", u"mailto:me@example.org"}));
+    EXPECT_EQ(ui.opener.files.size(), 2u);
+    // A press elsewhere released on a link is no click on it.
+    ui.doc().mouse_input(ui.by_id("statusbar"), layout::mouse_event::down, {1, 1},
+                         layout::mouse_button::main, 0);
+    ui.doc().mouse_input(ui.by_id("site"), layout::mouse_event::up, {1, 1},
+                         layout::mouse_button::main, 0);
+    EXPECT_EQ(ui.opener.urls.size(), 2u);
+
+    // Escape closes an open menu first, then hides the window.
+    ui.right_click(ui.app.view->search_bar());
+    ASSERT_EQ(ui.doc().open_popups().size(), 1u);
+    ui.key(escape);
+    EXPECT_TRUE(ui.doc().open_popups().empty());
+    EXPECT_EQ(ui.window.hides, 0);
+    ui.key(escape);
+    EXPECT_EQ(ui.window.hides, 1);
+
+    // The splitter: the pane follows the pointer from where the pull began,
+    // clamped to the room there is, whatever the number of moves.
+    handle panes = ui.by_id("panes");
+    handle splitter = ui.by_id("splitter");
+    layout::set_location(panes, {0, 0, 1000, 500});
+    layout::set_location(ui.by_id("tagpane"), {0, 0, 200, 500});
+    layout::set_location(splitter, {200, 0, 205, 500});
+    layout::set_location(ui.by_id("quotepane"), {205, 0, 1000, 500});
+    auto width = [&](const char* id) {
+        return layout::get_style_attribute(ui.by_id(id), "width").value_or(u"");
+    };
+    ui.doc().mouse_input(splitter, layout::mouse_event::down, {202, 50}, layout::mouse_button::main,
+                         0);
+    for (int x = 210; x <= 250; x += 10) {
+        ui.doc().mouse_input(splitter, layout::mouse_event::move, {x, 50},
+                             layout::mouse_button::main, 0);
+    }
+    EXPECT_EQ(width("tagpane"), u"248px");
+    EXPECT_EQ(width("quotepane"), u"100%");
+    // Pulled far past the window's edge over other elements: clamped, still captured.
+    ui.doc().mouse_input(ui.by_id("statusbar"), layout::mouse_event::move, {5000, 50},
+                         layout::mouse_button::main, 0);
+    EXPECT_EQ(width("tagpane"), u"995px");
+    ui.doc().mouse_input(ui.by_id("statusbar"), layout::mouse_event::move, {-5000, 50},
+                         layout::mouse_button::main, 0);
+    EXPECT_EQ(width("tagpane"), u"0px");
+    ui.doc().mouse_input(ui.by_id("statusbar"), layout::mouse_event::up, {-5000, 50},
+                         layout::mouse_button::main, 0);
+    EXPECT_EQ(ui.doc().capture(), nullptr);
+    ui.doc().mouse_input(splitter, layout::mouse_event::move, {300, 50}, layout::mouse_button::main,
+                         0);
+    EXPECT_EQ(width("tagpane"), u"0px") << "a move after the release resizes nothing";
+}
+
+}  // namespace
