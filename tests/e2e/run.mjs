@@ -161,7 +161,7 @@ const xvfb = start('Xvfb', [`:${display}`, '-nolisten', 'tcp', '-screen', '0', '
     path.join(work, 'xvfb.txt'));
 await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${display}`) || xvfb.exitCode_ !== null);
 if (xvfb.exitCode_ !== null) throw new Error(`Xvfb ended: ${read(path.join(work, 'xvfb.txt'))}`);
-start('trayer', ['--edge', 'top', '--align', 'right', '--widthtype', 'pixel', '--width', '100',
+const trayer = start('trayer', ['--edge', 'top', '--align', 'right', '--widthtype', 'pixel', '--width', '100',
     '--height', '24'], baseEnv, path.join(work, 'trayer.txt'));
 await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0);
 
@@ -348,7 +348,9 @@ await check('text dropped from another program becomes a quote; files are refuse
     const result = await drag([text], dragOutput);
     expect(result === 'copy', `the drop was taken: ${result}`);
     await waitFor('the dropped text in the log', () =>
-        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000);
+        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000).catch((e) => {
+        throw new Error(`${e.message}; the source said: ${read(dragOutput)}`);
+    });
     await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
         const top = document.querySelector('#thequotelist .quote');
         return top && top.textContent.includes(t);
@@ -427,8 +429,25 @@ await check('markup meant to attack the page stays inert and makes no request', 
     expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
 });
 
+// Without a tray host the window is the only way back: it stays shown, and closing
+// it ends the program rather than leaving it running unseen.
+trayer.kill('SIGTERM');
+await trayer.exited;
+const noTray = await session('no-tray', true);
+await check('without a tray the window stays shown and closing it ends the program', async () => {
+    const log = noTray.appLog();
+    expect(log.split('\n').filter((line) => line.includes('No system tray')).length === 1,
+        `one line about the tray:\n${log}`);
+    const [window] = await waitFor('the window', () => mainWindows(noTray.env).length === 1 && mainWindows(noTray.env));
+    noTray.browser.disconnect();
+    x([focusWindowProgram, '--close', window.id], noTray.env);
+    const code = await exitCode(noTray.process, 15000);
+    expect(code === 1, `closing ended it with ${code}`);
+    expect(noTray.appLog().endsWith('Application finished.\n'), noTray.appLog());
+});
+
 if (failed) {
-    for (const s of [main, attack]) {
+    for (const s of [main, attack, noTray]) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }

@@ -42,7 +42,9 @@ public:
             app_line("Running as root: the window's page runs without Chromium's sandbox");
         }
         app_line("Loading html");
-        m_window = std::make_unique<hrd::qt::qt_main_window>(guard());
+        // The behaviors are bound by the program's behavior binder once it is part
+        // of the build; until then the document shows without them.
+        m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), nullptr);
         app_line("Loading html - successful");
         auto& services = hrd::services();
         services.window = m_window.get();

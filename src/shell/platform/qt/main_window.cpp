@@ -1,6 +1,6 @@
 #include "shell/platform/qt/main_window.h"
 
-#include <QChildEvent>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -13,6 +13,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <QWindow>
 
 #include "fml/log.h"
 #include "shell/errors.h"
@@ -85,7 +86,11 @@ public:
         view = new QWebEngineView(this);
         view->setContextMenuPolicy(Qt::NoContextMenu);
         layout->addWidget(view);
-        watch_drops(view);
+        // Drags from other programs are caught before they reach the web view,
+        // whichever inner widget or native child window it happens to use, so a
+        // drop never gets to the page.
+        setAcceptDrops(true);
+        qApp->installEventFilter(this);
     }
 
     QWebEngineView* view = nullptr;
@@ -107,17 +112,14 @@ protected:
             QTimer::singleShot(0, this, [this] { on_minimise(); });
         }
     }
-    // The web view's inner widgets get the drag events first, so they are watched
-    // here: a drop from another program never reaches the page.
     bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::ChildAdded: {
-                auto* child = static_cast<QChildEvent*>(event)->child();
-                if (child->isWidgetType()) {
-                    watch_drops(static_cast<QWidget*>(child));
-                }
-                return false;
-            }
+        const QEvent::Type type = event->type();
+        const bool drag = type == QEvent::DragEnter || type == QEvent::DragMove ||
+                          type == QEvent::DragLeave || type == QEvent::Drop;
+        if (!drag || !is_ours(watched)) {
+            return QWidget::eventFilter(watched, event);
+        }
+        switch (type) {
             case QEvent::DragEnter:
             case QEvent::DragMove: {
                 auto* drag = static_cast<QDragMoveEvent*>(event);
@@ -146,24 +148,27 @@ protected:
                 return true;
             }
             default:
-                return QWidget::eventFilter(watched, event);
+                return false;
         }
     }
 
 private:
-    void watch_drops(QWidget* widget) {
-        widget->setAcceptDrops(true);
-        widget->installEventFilter(this);
-        for (QObject* child : widget->children()) {
-            if (child->isWidgetType()) {
-                watch_drops(static_cast<QWidget*>(child));
+    bool is_ours(QObject* target) const {
+        if (target->isWidgetType()) {
+            return static_cast<QWidget*>(target)->window() == this;
+        }
+        for (auto* window = qobject_cast<QWindow*>(target); window; window = window->parent()) {
+            if (window == windowHandle()) {
+                return true;
             }
         }
+        return false;
     }
 };
 
-qt_main_window::qt_main_window(guard_function guard)
+qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors)
     : m_guard(std::move(guard)), m_host(std::make_unique<document_host>()) {
+    m_host->m_behaviors = behaviors;
     const std::vector<char>& markup = ResourceMgr::instance().get(u"mainform.htm");
     m_document.set_host(m_host.get());
     m_document.set_window(this);
@@ -268,10 +273,6 @@ void qt_main_window::set_drop_action(std::function<void(std::u16string)> on_text
     m_widget->on_drop = [this, on_text](std::u16string text) {
         m_guard([&] { on_text(std::move(text)); });
     };
-}
-
-void qt_main_window::set_behavior_host(layout::host* behaviors) {
-    m_host->m_behaviors = behaviors;
 }
 
 }  // namespace hrd::qt

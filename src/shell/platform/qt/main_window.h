@@ -30,9 +30,11 @@ public:
     using guard_function = std::function<void(const std::function<void()>&)>;
 
     // Loads res/mainform.htm into the document and starts loading the page.
+    // `behaviors` (may be null) binds the behaviors the document names as its
+    // elements join, from this load on; it must outlive the window.
     // Raises resource_not_found_error when the document is missing; a page that
     // fails to load raises later, through `guard`.
-    explicit qt_main_window(guard_function guard);
+    qt_main_window(guard_function guard, layout::host* behaviors);
     ~qt_main_window() override;
 
     layout::document& document() override { return m_document; }
@@ -48,8 +50,6 @@ public:
     void set_close_action(std::function<void()> on_close, bool minimise_hides);
     // Text dropped from other programs goes to `on_text`; nullptr refuses drops.
     void set_drop_action(std::function<void(std::u16string)> on_text);
-    // The engine's behaviors: the document asks this host to attach them.
-    void set_behavior_host(layout::host* behaviors);
 
 private:
     guard_function m_guard;
