@@ -2,6 +2,7 @@
 // cleanly afterwards.
 
 #include <signal.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,16 +61,24 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
             add_quotes_until_killed(m_dir.wpath(), pipe_ends[1], child_logs);
         }
         ::close(pipe_ends[1]);
-        // The first round may die while the file is still being made.
-        const int delay_ms = std::uniform_int_distribution<int>(round == 0 ? 0 : 5, 120)(random);
+        std::vector<record_id> acknowledged;
+        record_id id = 0;
+        // The first round may die while the file is still being made. The others wait
+        // for the burst to be under way (a slow, loaded machine may take a while to
+        // start it), then kill it at a random moment.
+        if (round > 0) {
+            pollfd ready{pipe_ends[0], POLLIN, 0};
+            if (::poll(&ready, 1, 20000) == 1 && ::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
+                acknowledged.push_back(id);
+            }
+        }
+        const int delay_ms = std::uniform_int_distribution<int>(0, 120)(random);
         std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
 
-        std::vector<record_id> acknowledged;
-        record_id id = 0;
         while (::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
             acknowledged.push_back(id);
         }
