@@ -106,8 +106,7 @@ const document_impl::open_popup* popup_containing(const document_impl& doc, cons
     return nullptr;
 }
 
-bool deliver_focus(document_impl& doc, element_node& target, std::uint32_t cmd, bool by_mouse) {
-    (void)doc;
+bool deliver_focus(element_node& target, std::uint32_t cmd, bool by_mouse) {
     event_path path(target);
     focus_params params{cmd | sinking, &target, by_mouse};
     for (element_node* e : path.ancestors()) {
@@ -333,12 +332,12 @@ void move_focus(document_impl& doc, element_node* element, bool by_mouse) {
     if (old) {
         change_state(*old, 0, state::focus);
         if (document_of(*old) == &doc) {
-            deliver_focus(doc, *old, focus_event::lost, by_mouse);
+            deliver_focus(*old, focus_event::lost, by_mouse);
         }
         unuse(old);
     }
     if (element && doc.focus == element) {
-        deliver_focus(doc, *element, focus_event::got, by_mouse);
+        deliver_focus(*element, focus_event::got, by_mouse);
     }
 }
 

@@ -49,6 +49,18 @@ TEST(layout_selector, matches_types_ids_classes_and_attributes) {
     EXPECT_EQ(ids_of(root, "[unknown-attribute]"), "");
     EXPECT_EQ(ids_of(root, "blink"), "");
     EXPECT_EQ(ids_of(root, "ul *"), "m1 m2");
+
+    // The tag-and-attribute walk answers the same questions without a selector.
+    std::string visited;
+    const auto collect = [&](handle e) {
+        visited += get_attribute_utf8(e, "id").value_or("?") + " ";
+        return false;
+    };
+    visit_elements(root, "li", "type", u"check", collect);
+    visit_elements(root, "", "new_tr", std::nullopt, collect);
+    visit_elements(root, "tr", "", std::nullopt, collect);
+    visit_elements(root, "nosuchtag", "", std::nullopt, collect);
+    EXPECT_EQ(visited, "m1 m2 r1 r0 r1 ");
 }
 
 TEST(layout_selector, combinators_and_lists_keep_document_order) {
