@@ -494,6 +494,11 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
     if (opened != SQLITE_OK) {
         refuse(handle != nullptr ? sqlite3_errmsg(handle) : "out of memory");
     }
+    // SQLite falls back to reading only for a write-protected file; every capture
+    // would then fail, so say so now.
+    if (sqlite3_db_readonly(handle, "main") == 1) {
+        refuse(file + " is write-protected");
+    }
     // Until the file has proved to be ours, closing must not checkpoint into it.
     sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(handle, 5000);
