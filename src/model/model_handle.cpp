@@ -179,8 +179,11 @@ void hrdModel::handle(const model_event& event) {
         }
         case ev::mark_quote: {
             const auto& mark = param_of<model_mark>(event);
-            auto found = store.getTag(mark.tag_id);
-            const tag marked = found->current();  // raises for a missing tag
+            // The name is all the view needs: reading the tag's whole mark list would
+            // make every mark cost as much as the tag is popular.
+            tag marked;
+            marked.m_id = mark.tag_id;
+            marked.m_utfname = store.tag_utfname(mark.tag_id);  // raises for a missing tag
             if (store.markQuote(mark.quote_id, mark.tag_id)) {
                 const view_quote_tag added{mark.quote_id, &marked};
                 show(vadd_quote_tag, &added);
@@ -203,8 +206,9 @@ void hrdModel::handle(const model_event& event) {
         }
         case ev::add_search_tag: {
             const record_id id = param_of<record_id>(event);
-            auto found = store.getTag(id);
-            const tag searched = found->current();  // raises for a missing tag
+            tag searched;
+            searched.m_id = id;
+            searched.m_utfname = store.tag_utfname(id);  // raises for a missing tag
             if (store.addSearchTag(id)) {
                 show(vadd_search_tag, &searched);
                 search_refresh();
@@ -216,7 +220,8 @@ void hrdModel::handle(const model_event& event) {
             const auto& ids = param_of<id_list>(event);
             std::vector<tag> searched;
             for (record_id id : ids) {
-                searched.push_back(store.getTag(id)->current());
+                searched.emplace_back().m_id = id;
+                searched.back().m_utfname = store.tag_utfname(id);
             }
             bool added = false;
             for (const tag& t : searched) {
