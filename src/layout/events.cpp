@@ -345,7 +345,9 @@ void run_posted(document_impl& doc) {
     if (doc.input_depth > 0) {
         return;  // the outermost input runs them when it ends
     }
-    input_scope scope(doc);
+    // Counted as input, so that events they post wait in the queue; but not an
+    // input_scope, whose end would start another run.
+    ++doc.input_depth;
     for (std::size_t count = 0; !doc.posted.empty() && count < max_posted_per_run; ++count) {
         const auto event = doc.posted.front();
         doc.posted.pop_front();
@@ -355,6 +357,7 @@ void run_posted(document_impl& doc) {
         unuse(event.target);
         unuse(event.source);
     }
+    --doc.input_depth;
     if (!doc.posted.empty() && doc.the_host) {
         doc.the_host->posted_events_pending();
     }

@@ -203,6 +203,36 @@ TEST_F(events_fixture, posted_events_run_in_order_after_the_current_event) {
     m_doc.run_posted_events();
     EXPECT_EQ(take_log(), "list:100:105");
 
+    // A handler that posts forever cannot hang the program: a run stops and
+    // the host is asked for another.
+    struct pending_host : host {
+        int calls = 0;
+        void posted_events_pending() override { ++calls; }
+    } pending;
+    m_doc.set_host(&pending);
+    int delivered = 0;
+    handle row_for_loop = by_id("row");
+    attach(row_for_loop, "loop", event_group::behavior_event,
+           [&](handle he, std::uint32_t, void* p) {
+               if (static_cast<behavior_event_params*>(p)->cmd == 0x200) {
+                   ++delivered;
+                   post_event(he, 0x200, nullptr, 0);
+                   return true;
+               }
+               return false;
+           });
+    m_log.clear();
+    post_event(row_for_loop, 0x200, nullptr, 0);
+    EXPECT_EQ(pending.calls, 1);
+    m_doc.run_posted_events();
+    EXPECT_EQ(delivered, 100000);
+    EXPECT_EQ(m_doc.posted_event_count(), 1u);
+    EXPECT_EQ(pending.calls, 2);
+    detach_event_handler(row_for_loop, &recorder::proc, m_recorders.back().get());
+    m_doc.run_posted_events();
+    m_doc.set_host(nullptr);
+    m_log.clear();
+
     // A posted source stays valid even if the element leaves the tree meanwhile.
     handle row = by_id("row");
     handle seen = nullptr;
