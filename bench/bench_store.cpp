@@ -5,8 +5,9 @@
 // marks per quote, plus 20 tags on exactly 1% of the quotes each for BM_removeTag.
 // Each size is built once, in bulk, into a cache folder; each run works on a copy.
 //
-//   bench_store                              every benchmark: about a minute, plus
-//                                            half a minute the first time, to build
+//   bench_store                              every benchmark: one to three minutes,
+//                                            plus about a minute the first time
+//                                            to build the collections
 //   bench_store --benchmark_filter=search    one group
 
 #include <benchmark/benchmark.h>

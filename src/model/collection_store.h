@@ -33,7 +33,8 @@ public:
     // filled from the default files in the same folder. Then the id counters are set and
     // undated quotes get the current time.
     // Raises open_db_error for a file that is not a collection this program can use
-    // (not SQLite, damaged, or from a newer version); the file is left exactly as it was.
+    // (not SQLite, damaged, write-protected, or from a newer version); the file is left
+    // exactly as it was.
     explicit CollectionStore(std::u16string data_folder);
     ~CollectionStore();
     CollectionStore(const CollectionStore&) = delete;
