@@ -222,7 +222,7 @@ void remove_node(node& n) {
     notify_and_release(with_handlers);
 }
 
-void remove_children(element_node& e) {
+void remove_children(element_node& e, bool report) {
     if (e.m_children.empty()) {
         return;
     }
@@ -232,7 +232,9 @@ void remove_children(element_node& e) {
         for (node* child : e.m_children.items()) {
             disconnect(*doc, *child, with_handlers);
         }
-        emit(*doc, make_patch(patch_kind::clear, e.m_serial));
+        if (report) {
+            emit(*doc, make_patch(patch_kind::clear, e.m_serial));
+        }
     }
     const std::vector<node*> children(e.m_children.items().begin(), e.m_children.items().end());
     e.m_children.clear();
@@ -248,14 +250,7 @@ void remove_children(element_node& e) {
 
 void replace_text(element_node& e, std::string_view text, std::uint32_t first_serial) {
     document_impl* doc = document_of(e);
-    patch_observer* observer = doc ? doc->observer : nullptr;
-    if (doc) {
-        doc->observer = nullptr;  // one set_text patch says it all
-    }
-    remove_children(e);
-    if (doc) {
-        doc->observer = observer;
-    }
+    remove_children(e, false);  // the set_text patch says it all
     std::string valid;
     append_valid_utf8(valid, text);
     if (is_raw_text_element(e.m_tag)) {

@@ -120,8 +120,9 @@ void insert_markup(element_node& parent, std::size_t position, std::string_view 
                    std::uint32_t first_serial = 0);
 // Takes `n` out of its tree, reporting it, and frees it unless referenced.
 void remove_node(node& n);
-// Removes every child of `e` with one report.
-void remove_children(element_node& e);
+// Removes every child of `e` with one report (none when `report` is false,
+// for callers whose own patch says it).
+void remove_children(element_node& e, bool report = true);
 // Makes `text` the only content of `e`.
 void replace_text(element_node& e, std::string_view text, std::uint32_t first_serial = 0);
 // Puts the children `order` (a permutation of some of e's children) in the

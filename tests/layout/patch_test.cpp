@@ -99,6 +99,11 @@ TEST(layout_patch, a_mirror_rebuilt_from_the_stream_alone_matches) {
     scroll_to_view(nth_child(tags, 2), true, false);
     set_scroll_pos(tags, {0, 40}, true);
     update_element(tags, true);
+    // A pop-up whose owner goes with replaced text closes, in the mirror too.
+    set_html(bar, "<span id=owner>o</span>", html_place::append);
+    show_popup(find_first(root, "#menu"), find_first(root, "#owner"), 2);
+    set_inner_text(bar, u"gone");
+    EXPECT_FALSE(get_state(find_first(root, "#menu")) & state::popup);
 
     EXPECT_EQ(observer.failures, 0);
     expect_same_tree(doc, observer.mirror);
