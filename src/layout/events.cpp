@@ -374,6 +374,9 @@ void forget_subtree(document_impl& doc, const node& root) {
         const auto open = doc.popups[i];
         if (is_inclusive_ancestor(root, *open.popup)) {
             doc.popups.erase(doc.popups.begin() + std::ptrdiff_t(i));
+            if (open.owner && !is_inclusive_ancestor(root, *open.owner)) {
+                change_state(*open.owner, 0, state::owns_popup);  // its pop-up is gone
+            }
             unuse(open.popup);
             unuse(open.owner);
         } else if (open.owner && is_inclusive_ancestor(root, *open.owner)) {

@@ -354,6 +354,14 @@ TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
     EXPECT_EQ(take_log(), "body:100:800b ctx:100:b body:100:b");
     EXPECT_EQ(target, ctx);
 
+    // Deleting an open pop-up leaves its owner owning nothing.
+    handle owned = by_id("manage");
+    show_popup(by_id("ctx"), owned, 2);
+    EXPECT_TRUE(get_state(owned) & state::owns_popup);
+    delete_element(by_id("ctx"));
+    EXPECT_TRUE(m_doc.open_popups().empty());
+    EXPECT_FALSE(get_state(owned) & state::owns_popup);
+
     // Deleting the owner of an open pop-up closes it.
     show_popup(popup, by_id("manage"), 2);
     delete_element(by_id("q-1"));
