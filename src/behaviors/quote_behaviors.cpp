@@ -46,9 +46,17 @@ constexpr std::u16string_view sort_newest_first = u"sort_quotes_newest_first";
 // sorts by number value), then its id, since quotes stored in the same second
 // were stored in the order of their ids.
 std::u16string time_key(HELEMENT row) {
-    HELEMENT block = layout::find_first(row, "div.quote");
-    std::u16string key =
-        layout::get_inner_text(layout::find_first(block, "td.timestamp")).value_or(u"");
+    HELEMENT block = layout::nth_child(layout::nth_child(row, 0), 0);
+    // The stamp is the last cell of the block's last row; walked to directly, as
+    // a selector read for each of many rows costs more than the sort.
+    HELEMENT table = layout::nth_child(block, 0);
+    HELEMENT cells = layout::nth_child(table, layout::child_count(table) - 1);
+    HELEMENT stamp = layout::nth_child(cells, layout::child_count(cells) - 1);
+    if (layout::get_attribute(stamp, "class") != std::optional<std::u16string>(u"timestamp")) {
+        block = layout::find_first(row, "div.quote");
+        stamp = layout::find_first(block, "td.timestamp");
+    }
+    std::u16string key = layout::get_inner_text(stamp).value_or(u"");
     key += u' ';
     key += layout::get_attribute(block, "id").value_or(u"");
     return key;
