@@ -38,7 +38,8 @@ handle previous_sibling(handle element);
 std::uint32_t serial_of(handle element);
 
 // ---- Selection -------------------------------------------------------------
-// Return true from the callback to stop the walk.
+// Return true from the callback to stop the walk. A callback may change states
+// and attributes, not the tree: collect the elements first to delete them.
 using element_callback = std::function<bool(handle)>;
 
 // Calls `callback` for each element below `root` (root itself excluded) that
