@@ -52,18 +52,34 @@ fs::path cache_root() {
     return fs::temp_directory_path() / "hoardly-bench-cache";
 }
 
-// Where this run's copies, logs and scratch files live; removed at exit.
-const fs::path& work_root() {
-    static const fs::path root = [] {
+// Where this run's copies, logs and scratch files live. The folder goes when the
+// program ends normally; an interrupted run leaves it under $TMPDIR.
+class work_folder {
+public:
+    work_folder() {
         std::string pattern = (fs::temp_directory_path() / "hoardly-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
-        fs::create_directories(fs::path(pattern) / "logs");
-        std::atexit([] { fs::remove_all(work_root()); });
-        return fs::path(pattern);
-    }();
-    return root;
+        m_path = pattern;
+        fs::create_directories(m_path / "logs");
+    }
+    ~work_folder() {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    work_folder(const work_folder&) = delete;
+    work_folder& operator=(const work_folder&) = delete;
+
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+const fs::path& work_root() {
+    static const work_folder folder;
+    return folder.path();
 }
 
 void register_logs() {
@@ -195,6 +211,8 @@ struct working_collection {
 };
 
 working_collection& collection(int quotes) {
+    // Made first, so the folder outlives the stores that work in it.
+    work_root();
     static std::map<int, working_collection> copies;
     register_logs();
     auto& copy = copies[quotes];
