@@ -1,0 +1,141 @@
+// Whole-program figures of the desktop: start to a filled, shown window, and the
+// memory of the program with its web view, for collections of N quotes.
+// A measurement, not a test: run by hand, never by CTest.
+//
+// Usage: node bench/desktop_startup.mjs --program build/hoardly [--quotes 10000,100000] [--runs 3]
+// Needs Xvfb, sqlite3 and tests/e2e's node_modules (npm ci there).
+
+import {spawn, spawnSync} from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import {fileURLToPath} from 'node:url';
+import {createRequire} from 'node:module';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const sourceDir = path.resolve(here, '..');
+const require = createRequire(path.join(sourceDir, 'tests', 'e2e', 'package.json'));
+const puppeteer = require('puppeteer-core');
+
+function option(name, fallback) {
+    const i = process.argv.indexOf(name);
+    return i > 0 ? process.argv[i + 1] : fallback;
+}
+const program = path.resolve(option('--program', path.join(sourceDir, 'build', 'hoardly')));
+const sizes = option('--quotes', '10000,100000').split(',').map(Number);
+const runs = Number(option('--runs', '3'));
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+async function waitFor(what, check, timeout) {
+    const end = Date.now() + timeout;
+    for (;;) {
+        const value = await check();
+        if (value) return value;
+        if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+        await sleep(20);
+    }
+}
+const freePort = () => new Promise((resolve) => {
+    const server = net.createServer();
+    server.listen(0, '127.0.0.1', () => {
+        const {port} = server.address();
+        server.close(() => resolve(port));
+    });
+});
+
+// Resident memory of a process and all its descendants, in MiB.
+function treeRss(pid) {
+    let total = 0;
+    const children = new Map();
+    for (const entry of fs.readdirSync('/proc')) {
+        if (!/^\d+$/.test(entry)) continue;
+        try {
+            const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
+            const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+            if (!children.has(parent)) children.set(parent, []);
+            children.get(parent).push(Number(entry));
+        } catch (e) { /* gone */ }
+    }
+    const walk = (p) => {
+        try {
+            const status = fs.readFileSync(`/proc/${p}/status`, 'utf8');
+            total += Number((status.match(/VmRSS:\s+(\d+)/) || [0, 0])[1]);
+        } catch (e) { /* gone */ }
+        for (const c of children.get(p) || []) walk(c);
+    };
+    walk(pid);
+    return total / 1024;
+}
+
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-startup-'));
+let display = 300 + (process.pid % 300);
+while (fs.existsSync(`/tmp/.X11-unix/X${display}`)) display++;
+const xvfb = spawn('Xvfb', [`:${display}`, '-nolisten', 'tcp', '-screen', '0', '1280x800x24'], {stdio: 'ignore'});
+await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${display}`), 10000);
+
+function environment(root, port) {
+    const env = {
+        PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`,
+        HOME: path.join(root, 'home'), XDG_DATA_HOME: path.join(root, 'data'),
+        XDG_DATA_DIRS: path.join(sourceDir, 'share'), XDG_RUNTIME_DIR: path.join(root, 'run'),
+        QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port}`,
+    };
+    if (process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
+    return env;
+}
+
+async function runOnce(root) {
+    const port = await freePort();
+    const started = Date.now();
+    const child = spawn(program, [], {env: environment(root, port), stdio: 'ignore'});
+    const browser = await waitFor('the debugging port', async () => {
+        try {
+            return await puppeteer.connect({browserURL: `http://127.0.0.1:${port}`, defaultViewport: null});
+        } catch (e) {
+            return null;
+        }
+    }, 60000);
+    const page = await waitFor('the page', async () =>
+        (await browser.pages()).find((p) => p.url() === 'hoardly://app/renderer.html'), 60000);
+    const quotes = await waitFor('a filled list', () => page.evaluate(() =>
+        document.querySelectorAll('#thequotelist .quote').length), 120000);
+    // The list is complete once its count stops growing for a moment.
+    let count = quotes;
+    for (;;) {
+        await sleep(100);
+        const now = await page.evaluate(() => document.querySelectorAll('#thequotelist .quote').length);
+        if (now === count) break;
+        count = now;
+    }
+    const filledMs = Date.now() - started - 100;
+    await sleep(500);
+    const rss = treeRss(child.pid);
+    browser.disconnect();
+    child.kill('SIGTERM');
+    await new Promise((resolve) => child.on('exit', resolve));
+    return {filledMs, rss, count};
+}
+
+for (const n of sizes) {
+    const root = path.join(work, `n${n}`);
+    for (const folder of ['home', 'data', 'run']) fs.mkdirSync(path.join(root, folder), {recursive: true});
+    fs.chmodSync(path.join(root, 'run'), 0o700);
+    await runOnce(root);  // the first start creates the collection
+    const db = path.join(root, 'data', 'Hoardly', 'hoardly.fdb');
+    const sql = `INSERT INTO quote(m_id, m_utftext, m_stamp)
+        WITH RECURSIVE c(x) AS (SELECT 1000 UNION ALL SELECT x + 1 FROM c WHERE x < ${999 + n})
+        SELECT x, 'A captured clip of a sentence or two, long enough to wrap once in the list ' || x,
+               1700000000 + x FROM c;`;
+    const result = spawnSync('sqlite3', [db, sql], {encoding: 'utf8'});
+    if (result.status !== 0) throw new Error(result.stderr);
+    const figures = [];
+    for (let i = 0; i < runs; i++) figures.push(await runOnce(root));
+    figures.sort((a, b) => a.filledMs - b.filledMs);
+    const median = figures[Math.floor(figures.length / 2)];
+    console.log(`N=${n}: ${median.count} quote blocks shown; start to filled window ` +
+        `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms; ` +
+        `memory (program + web engine) ${median.rss.toFixed(0)} MiB`);
+}
+xvfb.kill('SIGTERM');
+fs.rmSync(work, {recursive: true, force: true});
