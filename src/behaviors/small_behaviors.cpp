@@ -89,7 +89,7 @@ public:
         switch (key) {
             case layout::key_code::escape: {
                 DragMgr& drag = behavior_controller().drag_manager();
-                if (drag.dragged() != nullptr) {
+                if (drag.active()) {
                     drag.reset();  // Escape first calls off a drag
                     return true;
                 }

@@ -194,10 +194,31 @@ TEST_F(scenario, tag_quotes_by_drag_and_by_the_manage_tags_menu) {
     EXPECT_TRUE(ui.marks_of(q[1]).empty());
     EXPECT_EQ(ui.by_id(ids::quote_tag(q[1], blue)), nullptr);
 
+    // Escape calls a drag off; a tag deleted while it is dragged drops nowhere.
+    auto pull = [&](handle from) {
+        ui.doc().mouse_input(from, layout::mouse_event::down, {100, 100}, 1, 0);
+        ui.doc().mouse_input(from, layout::mouse_event::move, {140, 140}, 1, 0);
+    };
+    pull(ui.tag(red));
+    ui.key(escape);
+    EXPECT_EQ(ui.window.hides, 0);
+    ui.doc().mouse_input(ui.quote_text(q[2]), layout::mouse_event::up, {140, 140}, 1, 0);
+    EXPECT_TRUE(ui.marks_of(q[2]).empty());
+    pull(ui.tag(red));
+    ui.key(vk::del);
+    ui.doc().mouse_input(ui.quote_text(q[2]), layout::mouse_event::up, {140, 140}, 1, 0);
+    EXPECT_EQ(ui.tag_named(u"red"), -1);
+    EXPECT_TRUE(ui.marks_of(q[2]).empty());
+    EXPECT_EQ(ui.app.controller->drag_manager().dragged(), nullptr);
+
     // A drag released outside every target leaves no drag behind.
-    ui.drag(ui.tag(red), ui.by_id("statusbar"));
+    ui.drag(ui.tag(blue), ui.by_id("statusbar"));
     EXPECT_EQ(ui.app.controller->drag_manager().dragged(), nullptr);
     EXPECT_EQ(ui.marks_of(q[2]), std::vector<record_id>{});
+    // The manage-tags control answers the keyboard like any button.
+    ui.doc().set_focus(layout::find_first(ui.quote(q[2]), "button.managetags"));
+    ui.key(enter);
+    EXPECT_EQ(ui.doc().open_popups().size(), 1u);
 }
 
 TEST_F(scenario, search_and_then_or_remove_a_search_tag_clear) {
