@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "behaviors/behavior.h"
 #include "fml/log.h"
 #include "shell/deliver_quote.h"
 #include "shell/platform/qt/desktop_capture.h"
@@ -42,9 +43,7 @@ public:
             app_line("Running as root: the window's page runs without Chromium's sandbox");
         }
         app_line("Loading html");
-        // The behaviors are bound by the program's behavior binder once it is part
-        // of the build; until then the document shows without them.
-        m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), nullptr);
+        m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors);
         app_line("Loading html - successful");
         auto& services = hrd::services();
         services.window = m_window.get();
@@ -134,6 +133,7 @@ private:
     char** m_argv;
     hrd::qt::qt_event_loop* m_loop = nullptr;
     std::function<void()> m_exit;
+    hrd::behavior_binder m_behaviors;  // outlives the window, which binds through it
     hrd::qt::qt_clipboard m_clipboard;
     hrd::qt::qt_desktop_opener m_opener;
     std::unique_ptr<hrd::qt::qt_main_window> m_window;
