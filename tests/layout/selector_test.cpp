@@ -81,6 +81,11 @@ TEST(layout_selector, combinators_and_lists_keep_document_order) {
     EXPECT_EQ(get_attribute(find_first(root, "div"), "id"), u"vt-1");
     htmlayout::dom::element wrapped(root);
     EXPECT_EQ(wrapped.find_first("[id='%s-%d']", "vt", 2).text(), u"b");
+    // A formatted selector is never cut short, however long the id.
+    const std::string long_id(3000, 'x');
+    set_attribute_utf8(find_first(root, "#vt-1"), "id", long_id);
+    set_attribute_utf8(find_first(root, "#vt-2"), "id", long_id.substr(0, 2040));
+    EXPECT_EQ(wrapped.find_first("#%s", long_id.c_str()).text(), u"a");
 }
 
 TEST(layout_selector, state_pseudo_classes_follow_state_bits) {
