@@ -286,15 +286,68 @@ await check('a double Ctrl+C in another program captures the clipboard text', as
     }, text.split('\n')[0]), 5000);
 });
 
-// Copies the text with xclip and presses Ctrl+C twice into whatever has the focus.
+// The centre of the first element matching `selector` (with `text`, if given), in
+// screen coordinates: the window sits at the top left of the screen.
+async function centreOf(page, selector, text) {
+    const box = await page.evaluate((sel, txt) => {
+        const e = [...document.querySelectorAll(sel)].find((c) => !txt || c.textContent.trim() === txt);
+        if (!e) return null;
+        const r = e.getBoundingClientRect();
+        return {x: Math.round(r.x + Math.min(40, r.width / 2)), y: Math.round(r.y + Math.min(20, r.height / 2))};
+    }, selector, text || '');
+    expect(box, `no ${selector} ${text || ''}`);
+    const [window] = mainWindows(main.env);
+    return {x: box.x + window.x, y: box.y + window.y};
+}
+
+await check('a selected quote copied with Ctrl+C comes back exactly from the clipboard', async () => {
+    const top = await centreOf(main.page, '#thequotelist .quote');
+    x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '1'], main.env);
+    await sleep(400);
+    x(['xdotool', 'key', 'ctrl+c'], main.env);
+    const expected = 'Hoardly end-to-end \u{1F600} quote\nsecond line';
+    const copied = await waitFor('the copy on the clipboard', () => {
+        const out = spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
+        return out && out.startsWith(expected) && out;
+    }, 5000).catch((e) => {
+        throw new Error(`${e.message}: ${JSON.stringify(spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout)}`);
+    });
+    expect(copied.startsWith(expected), JSON.stringify(copied));
+});
+
+await check('the manage-tags menu opens under its button and ticking a tag puts it on the quote', async () => {
+    const button = await centreOf(main.page, '#thequotelist .quote button.managetags');
+    x(['xdotool', 'mousemove', String(button.x), String(button.y), 'click', '1'], main.env);
+    const menu = await waitFor('the open menu', () => main.page.evaluate(() => {
+        const popup = document.querySelector('[data-popup]');
+        if (!popup) return null;
+        const r = popup.getBoundingClientRect();
+        return {id: popup.id, top: r.top, items: [...popup.querySelectorAll('li')].map((li) => li.textContent.trim())};
+    }), 5000);
+    expect(menu.id === 'manage-tags' && menu.items.length > 0, JSON.stringify(menu));
+    const name = menu.items[0];
+    const item = await centreOf(main.page, '[data-popup] li', name);
+    x(['xdotool', 'mousemove', String(item.x), String(item.y), 'click', '1'], main.env);
+    await waitFor('the tag on the quote', () => main.page.evaluate((n) =>
+        [...document.querySelector('#thequotelist .quote').querySelectorAll('.qtag')].some((t) => t.textContent.trim() === n), name), 5000);
+    x(['xdotool', 'key', 'Escape'], main.env);
+    await waitFor('the menu closed', () => main.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
+});
+
+// Copies the text with xclip and presses Ctrl+C twice in another program that has
+// the focus, as a user would.
 async function capture(s, text) {
     const before = s.appLog().split('Captured text:').length;
+    const output = path.join(s.root, `other-${before}.txt`);
+    const other = start(focusWindowProgram, [], s.env, output);
+    await waitFor('the other program', () => read(output).includes('ready\n'));
     const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
         {env: s.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
     expect(clip.status === 0, 'xclip sets the clipboard');
     await sleep(600);  // well apart from any earlier copy
     x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
     await waitFor('the capture', () => s.appLog().split('Captured text:').length > before, 5000);
+    other.kill('SIGTERM');
 }
 
 await check('captured markup, script and handlers show as plain text and run nothing', async () => {
