@@ -376,7 +376,7 @@ bool set_html(handle element, std::string_view markup, html_place place) {
             insert_markup(*p, p->m_children.index_of(element) + 1, markup);
             return true;
     }
-    return false;
+    unreachable_case();
 }
 
 std::optional<std::string> get_html(handle element, bool outer) {
@@ -448,7 +448,7 @@ std::optional<rect> get_location(handle element, location_origin origin) {
                         box.bottom - outer.top};
         }
     }
-    return std::nullopt;
+    unreachable_case();
 }
 
 bool set_location(handle element, rect root_relative) {

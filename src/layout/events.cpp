@@ -231,7 +231,7 @@ bool builtin_key(document_impl& doc, element_node& e, const key_params& params) 
         case builtin_behavior::none:
             return false;
     }
-    return false;
+    unreachable_case();
 }
 
 bool deliver_key(document_impl& doc, element_node& target, std::uint32_t cmd, std::uint32_t key,

@@ -7,7 +7,9 @@
 // and every unreferenced node below it; referenced nodes below become detached
 // roots of their own and live on until their last unuse.
 
+#include <cassert>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <span>
@@ -198,6 +200,13 @@ public:
     document_root() : element_node(node_kind::document, 1, names::none) {}
     document_impl* m_owner = nullptr;
 };
+
+// After a switch that handles every value of an enumeration: a value that
+// reaches this point was added without a case.
+[[noreturn]] inline void unreachable_case() {
+    assert(!"a switch is missing a case");
+    std::abort();
+}
 
 // ---- Tree primitives -------------------------------------------------------
 

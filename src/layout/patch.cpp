@@ -158,7 +158,7 @@ bool apply_patch(document& target, const patch& change) {
             // set_state patches of their own.
             return lookup(doc, change.node) != nullptr;
     }
-    return false;
+    unreachable_case();
 }
 
 }  // namespace layout

@@ -253,7 +253,7 @@ bool matches_simple(const simple_selector& part, const element_node& element) {
         case simple_selector::kind::state:
             return (element.m_state & part.state_bits) != 0;
     }
-    return false;
+    unreachable_case();
 }
 
 bool matches_compound(const compound_selector& compound, const element_node& element) {
@@ -301,7 +301,7 @@ match_result match_from(const complex_selector& selector, std::size_t index,
             }
             return match_result::fails_completely;
     }
-    return match_result::fails_completely;
+    unreachable_case();
 }
 
 }  // namespace
