@@ -1,5 +1,7 @@
 #include "layout/markup.h"
 
+#include "fml/text.h"
+
 #include <algorithm>
 #include <array>
 #include <unordered_map>
@@ -26,26 +28,9 @@ bool is_blank(std::string_view text) {
     return std::all_of(text.begin(), text.end(), is_space);
 }
 
-void append_code_point(std::string& out, char32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
+// A character reference's code point as UTF-8; NUL and what is not a character
+// become U+FFFD.
+void append_code_point(std::string& out, char32_t cp) { fml::append_utf8(out, cp == 0 ? 0xFFFD : cp); }
 
 // Length of the well-formed UTF-8 sequence at `text[i]`, or 0 when it is not one.
 std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
