@@ -334,6 +334,59 @@ await check('the manage-tags menu opens under its button and ticking a tag puts 
     await waitFor('the menu closed', () => main.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
 });
 
+await check('text dropped from another program becomes a quote; files are refused', async () => {
+    const dragOutput = path.join(main.root, 'drag.txt');
+    const drag = async (args, output) => {
+        const source = start(dragSourceProgram, args, main.env, output);
+        await waitFor('the drag source', () => read(output).includes('ready\n'));
+        await sleep(300);
+        x(['xdotool', 'mousemove', '1100', '350', 'mousedown', '1'], main.env);
+        for (const [px, py] of [[1080, 345], [1000, 330], [800, 300], [500, 300], [480, 310]]) {
+            await sleep(120);
+            x(['xdotool', 'mousemove', String(px), String(py)], main.env);
+        }
+        await sleep(200);
+        x(['xdotool', 'mouseup', '1'], main.env);
+        const result = await waitFor('the drag result', () => (read(output).match(/result (\w+)/) || [])[1], 5000);
+        source.kill('SIGTERM');
+        return result;
+    };
+    const text = 'Dropped \u{1F4CE} clip';
+    const before = main.appLog().split('Captured text:').length;
+    const result = await drag([text], dragOutput);
+    expect(result === 'copy', `the drop was taken: ${result}`);
+    await waitFor('the dropped text in the log', () =>
+        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000).catch((e) => {
+        throw new Error(`${e.message}; the source said ${result}: ${read(dragOutput)}`);
+    });
+    await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
+        const top = document.querySelector('#thequotelist .quote');
+        return top && top.textContent.includes(t);
+    }, text), 5000);
+    const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'));
+    expect(refused === 'ignore', `a file drop is refused: ${refused}`);
+    await sleep(300);
+    expect(main.appLog().split('Captured text:').length === before + 1, 'nothing stored for the file');
+});
+
+await check('Export asks for a file with the save dialog and writes the shown quotes there', async () => {
+    const button = await centreOf(main.page, 'button', 'Export...');
+    x(['xdotool', 'mousemove', String(button.x), String(button.y), 'click', '1'], main.env);
+    const dialog = await waitFor('the save dialog', () => windowsOf('hoardly', main.env)
+        .find((w) => w.name === 'Export to file'), 5000);
+    // Typed without a suffix: the name is used exactly as typed.
+    const file = path.join(main.root, 'exported quotes');
+    // The name field has the focus and holds "collection.html": replace it.
+    x(['xdotool', 'key', '--window', dialog.id, 'ctrl+a'], main.env);
+    x(['xdotool', 'type', '--delay', '5', file], main.env);
+    x(['xdotool', 'key', 'Return'], main.env);
+    await waitFor('the exported file', () => fs.existsSync(file) && read(file).includes('</html>'), 5000);
+    expect(read(file).includes('Hoardly end-to-end \u{1F600} quote'), 'the captured quote is in the export');
+    expect(!fs.existsSync(`${file}.html`), 'no suffix added');
+    expect(mainWindows(main.env).length === 1 && !windowsOf('hoardly', main.env).some((w) => w.name === 'Export to file'),
+        'the dialog is gone, the window stays');
+});
+
 // Copies the text with xclip and presses Ctrl+C twice in another program that has
 // the focus, as a user would.
 async function capture(s, text) {
@@ -379,46 +432,11 @@ await check('captured markup, script and handlers show as plain text and run not
     expect(requests.length === 0, `requests: ${requests}`);
 });
 
-await check('text dropped from another program becomes a quote; files are refused', async () => {
-    const dragOutput = path.join(main.root, 'drag.txt');
-    const drag = async (args, output) => {
-        const source = start(dragSourceProgram, args, main.env, output);
-        await waitFor('the drag source', () => read(output).includes('ready\n'));
-        await sleep(300);
-        x(['xdotool', 'mousemove', '1100', '350', 'mousedown', '1'], main.env);
-        for (const [px, py] of [[1080, 345], [1000, 330], [800, 300], [500, 300], [480, 310]]) {
-            await sleep(120);
-            x(['xdotool', 'mousemove', String(px), String(py)], main.env);
-        }
-        await sleep(200);
-        x(['xdotool', 'mouseup', '1'], main.env);
-        const result = await waitFor('the drag result', () => (read(output).match(/result (\w+)/) || [])[1], 5000);
-        source.kill('SIGTERM');
-        return result;
-    };
-    const text = 'Dropped \u{1F4CE} clip';
-    const before = main.appLog().split('Captured text:').length;
-    const result = await drag([text], dragOutput);
-    expect(result === 'copy', `the drop was taken: ${result}`);
-    await waitFor('the dropped text in the log', () =>
-        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000).catch((e) => {
-        throw new Error(`${e.message}; the source said: ${read(dragOutput)}`);
-    });
-    await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
-        const top = document.querySelector('#thequotelist .quote');
-        return top && top.textContent.includes(t);
-    }, text), 5000);
-    const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'));
-    expect(refused === 'ignore', `a file drop is refused: ${refused}`);
-    await sleep(300);
-    expect(main.appLog().split('Captured text:').length === before + 1, 'nothing stored for the file');
-});
-
 await check('closing the window hides it to the tray; the program keeps running', async () => {
     const [window] = mainWindows(main.env);
     expect(window, 'the window is shown');
     x([focusWindowProgram, '--close', window.id], main.env);
-    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 5000);
+    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 10000);
     expect(main.process.exitCode_ === null, 'still running');
     const icon = await waitFor('the tray icon', () => trayIcons(main.env)[0]);
     x(['xdotool', 'mousemove', String(icon.x + icon.width / 2), String(icon.y + icon.height / 2), 'click', '1'], main.env);
@@ -430,7 +448,7 @@ await check('the tray icon hides the window and a second start brings it back wi
         throw new Error(`${e.message}; windows: ${JSON.stringify(windowsOf('hoardly', main.env))}\n${main.appLog()}`);
     });
     x(['xdotool', 'mousemove', String(icon.x + icon.width / 2), String(icon.y + icon.height / 2), 'click', '1'], main.env);
-    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 5000);
+    await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 10000);
     const second = main.launch(path.join(main.root, 'second.txt'));
     const code = await exitCode(second, 5000);
     expect(code === 3, `the second start ended with ${code}`);
