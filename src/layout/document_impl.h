@@ -80,6 +80,7 @@ struct document_impl {
     // Elements held with a use reference while they play these parts.
     element_node* focus = nullptr;
     element_node* capture = nullptr;
+    element_node* pressed = nullptr;  // a button held down, until the release
     struct open_popup {
         element_node* popup;
         element_node* owner;

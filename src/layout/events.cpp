@@ -160,6 +160,8 @@ bool builtin_mouse(document_impl& doc, element_node& e, const mouse_params& para
             }
             if (params.cmd == mouse_event::down) {
                 change_state(e, state::pressed, 0);
+                ++e.m_refs;
+                unuse(std::exchange(doc.pressed, &e));
                 deliver_behavior_event(doc, e, behavior_event::button_press, &e, 0);
                 return true;
             }
@@ -370,6 +372,9 @@ void forget_subtree(document_impl& doc, const node& root) {
     if (doc.capture && is_inclusive_ancestor(root, *doc.capture)) {
         unuse(std::exchange(doc.capture, nullptr));
     }
+    if (doc.pressed && is_inclusive_ancestor(root, *doc.pressed)) {
+        unuse(std::exchange(doc.pressed, nullptr));
+    }
     for (std::size_t i = doc.popups.size(); i-- > 0;) {
         const auto open = doc.popups[i];
         if (is_inclusive_ancestor(root, *open.popup)) {
@@ -533,6 +538,12 @@ bool document::mouse_input(handle target, std::uint32_t cmd, point pos, std::uin
     if (!handled && cmd == mouse_event::up && buttons == mouse_button::secondary &&
         document_of(*target) == &doc) {
         handled = show_context_menu(doc, *target, pos);
+    }
+    if (cmd == mouse_event::up && doc.pressed) {
+        // Released elsewhere: the button pops up without a click.
+        element_node* pressed = std::exchange(doc.pressed, nullptr);
+        change_state(*pressed, 0, state::pressed);
+        unuse(pressed);
     }
     unuse(target);
     return handled;

@@ -431,6 +431,13 @@ TEST_F(events_fixture, focus_moves_with_presses_and_states_and_drives_editing) {
     // A release without a press on it is no click.
     m_doc.mouse_input(by_id("add"), mouse_event::up, {1, 1}, mouse_button::main, 0);
     EXPECT_EQ(take_log(), "");
+    // A press released elsewhere leaves the button up, without a click.
+    m_doc.mouse_input(by_id("add"), mouse_event::down, {1, 1}, mouse_button::main, 0);
+    EXPECT_TRUE(get_state(by_id("add")) & state::pressed);
+    m_doc.mouse_input(by_id("elsewhere"), mouse_event::up, {1, 1}, mouse_button::main, 0);
+    EXPECT_FALSE(get_state(by_id("add")) & state::pressed);
+    m_doc.mouse_input(by_id("add"), mouse_event::up, {1, 1}, mouse_button::main, 0);
+    EXPECT_EQ(take_log(), "page:100:8001 page:100:1");
 }
 
 TEST_F(events_fixture, timers_follow_the_injected_clock_and_capture_redirects_input) {
