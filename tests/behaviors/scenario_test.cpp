@@ -262,6 +262,13 @@ TEST_F(scenario, select_quotes_with_shift_and_ctrl_and_copy_them) {
     ui.doc().set_focus(ui.quote_list());
     ui.key(vk::c, ks::control);
     EXPECT_EQ(ui.clip->read_text(), u"the user's own text");
+    // Nor do the list's menu items, which act on the rows selected now only.
+    ui.right_click(ui.quote_list());
+    ASSERT_TRUE(ui.click_menu_item("copy_quotes"));
+    ui.right_click(ui.quote_list());
+    ASSERT_TRUE(ui.click_menu_item("delete_quotes"));
+    EXPECT_EQ(ui.clip->read_text(), u"the user's own text");
+    EXPECT_EQ(ui.shown_quotes().size(), 3u);
 
     ui.click(ui.quote_text(q[2]));
     ui.click(ui.quote_text(q[1]), ks::shift);

@@ -11,6 +11,7 @@
 #include "behaviors/behavior.h"
 #include "layout/document.h"
 #include "layout/dom.h"
+#include "layout/element.h"
 #include "model/clipboard.h"
 #include "support/app_fixture.h"
 #include "view/ids.h"
@@ -94,24 +95,32 @@ struct ui_fixture {
     layout::handle tag_list() const { return app.view->tag_list(); }
 
     // A press and release of the main button, as a user's click.
-    void click(layout::handle target, std::uint32_t keys = 0) {
+    // Each helper holds its elements while it runs: the first event may take
+    // them out of the document (a double click removing a search tag), and the
+    // rest must then go wherever the engine sends input for a removed element.
+    void click(layout::handle element, std::uint32_t keys = 0) {
+        const htmlayout::dom::element target(element);
         doc().mouse_input(target, layout::mouse_event::down, m_pos, layout::mouse_button::main,
                           keys);
         doc().mouse_input(target, layout::mouse_event::up, m_pos, layout::mouse_button::main, keys);
     }
-    void double_click(layout::handle target, std::uint32_t buttons = layout::mouse_button::main) {
+    void double_click(layout::handle element, std::uint32_t buttons = layout::mouse_button::main) {
+        const htmlayout::dom::element target(element);
         click(target);
         doc().mouse_input(target, layout::mouse_event::double_click, m_pos, buttons, 0);
         doc().mouse_input(target, layout::mouse_event::up, m_pos, buttons, 0);
     }
-    void right_click(layout::handle target) {
+    void right_click(layout::handle element) {
+        const htmlayout::dom::element target(element);
         doc().mouse_input(target, layout::mouse_event::down, m_pos, layout::mouse_button::secondary,
                           0);
         doc().mouse_input(target, layout::mouse_event::up, m_pos, layout::mouse_button::secondary,
                           0);
     }
     // Press on `from`, pull well past the drag threshold, release on `to`.
-    void drag(layout::handle from, layout::handle to) {
+    void drag(layout::handle from_element, layout::handle to_element) {
+        const htmlayout::dom::element from(from_element);
+        const htmlayout::dom::element to(to_element);
         const layout::point start{100, 100};
         doc().mouse_input(from, layout::mouse_event::down, start, layout::mouse_button::main, 0);
         doc().mouse_input(from, layout::mouse_event::move, {start.x + 8, start.y + 8},
