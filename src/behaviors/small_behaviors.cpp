@@ -42,6 +42,9 @@ bool starts_with_no_case(std::u16string_view text, std::u16string_view prefix) {
     return true;
 }
 
+// The root's attribute naming the link the last press was on.
+constexpr const char* pressed_link = "pressed_link";
+
 }  // namespace
 
 std::u16string help_path() {
@@ -108,7 +111,10 @@ public:
 
     bool on_mouse(HELEMENT he, HELEMENT target, std::uint32_t event_type, htmlayout::point pt,
                   std::uint32_t buttons, std::uint32_t keys) override {
-        (void)he, (void)target, (void)pt, (void)buttons, (void)keys;
+        (void)target, (void)pt, (void)buttons, (void)keys;
+        if (event_type == (layout::mouse_event::down | layout::sinking)) {
+            layout::set_attribute_utf8(he, pressed_link, std::nullopt);
+        }
         if (event_type == layout::mouse_event::up) {
             DragMgr& drag = behavior_controller().drag_manager();
             if (drag.dragged() != nullptr) {
@@ -138,15 +144,20 @@ public:
         if (buttons != layout::mouse_button::main) {
             return false;
         }
+        // Only a release that follows a press on this same link is a click on
+        // it. The root remembers which link the last press was on; the
+        // document's behavior forgets it at every press.
+        HELEMENT root = layout::root_of(he);
+        const std::string serial = std::to_string(layout::serial_of(he));
         if (event_type == layout::mouse_event::down) {
-            // Only a release that follows a press here is a click on the link.
-            dom_util::set_flag(he, "link_pressed");
+            layout::set_attribute_utf8(root, pressed_link, serial);
             return false;
         }
-        if (event_type != layout::mouse_event::up || !dom_util::has_attribute(he, "link_pressed")) {
+        if (event_type != layout::mouse_event::up ||
+            layout::get_attribute_utf8(root, pressed_link) != serial) {
             return false;
         }
-        dom_util::clear_flag(he, "link_pressed");
+        layout::set_attribute_utf8(root, pressed_link, std::nullopt);
         const auto link = layout::get_attribute(he, "link");
         if (!link) {
             return false;
