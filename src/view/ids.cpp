@@ -1,8 +1,7 @@
 #include "view/ids.h"
 
-#include <limits>
-
 #include "fml/text.h"
+#include "layout/element_id.h"
 
 namespace hrd::ids {
 namespace {
@@ -46,21 +45,19 @@ std::string menu_item(record_id t) {
 }
 
 bool parse_number(std::u16string_view digits, record_id& number) noexcept {
-    if (digits.empty() || digits.size() > 10) {
-        return false;
-    }
-    long long value = 0;
+    std::string narrow;
+    narrow.reserve(digits.size());
     for (char16_t c : digits) {
-        if (c < u'0' || c > u'9') {
+        if (c > 0x7F) {
             return false;
         }
-        value = value * 10 + (c - u'0');
+        narrow += char(c);
     }
-    if (value > std::numeric_limits<record_id>::max()) {
-        return false;
+    const auto value = layout::read_record_id(narrow, "");
+    if (value) {
+        number = *value;
     }
-    number = static_cast<record_id>(value);
-    return true;
+    return value.has_value();
 }
 
 bool matches(std::u16string_view id, std::u16string_view prefix) noexcept {

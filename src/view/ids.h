@@ -32,7 +32,8 @@ std::string tag_entry(record_id t);
 std::string search_tag(record_id t);
 std::string menu_item(record_id t);
 
-// A non-empty run of decimal digits that fits a non-negative 32-bit id; false otherwise.
+// A non-empty run of decimal digits, without leading zeros, that fits a non-negative
+// 32-bit id; false otherwise.
 bool parse_number(std::u16string_view digits, record_id& number) noexcept;
 
 // The number of `id` when it is `prefix` + "-" + number; raises wrong_id_format.
