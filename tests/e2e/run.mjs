@@ -443,11 +443,12 @@ await check('closing the window hides it to the tray; the program keeps running'
     await waitFor('the window shown by the tray icon', () => mainWindows(main.env).length === 1, 5000);
 });
 
-await check('the tray icon hides the window and a second start brings it back with code 3', async () => {
-    const icon = await waitFor('the tray icon', () => trayIcons(main.env)[0]).catch((e) => {
-        throw new Error(`${e.message}; windows: ${JSON.stringify(windowsOf('hoardly', main.env))}\n${main.appLog()}`);
-    });
-    x(['xdotool', 'mousemove', String(icon.x + icon.width / 2), String(icon.y + icon.height / 2), 'click', '1'], main.env);
+await check('a second start brings the hidden window back and ends with code 3', async () => {
+    // Hidden by closing it: clicks on the tray icon in quick succession may count
+    // as a double click, which leaves the window shown.
+    const [window] = mainWindows(main.env);
+    expect(window, 'the window is shown');
+    x([focusWindowProgram, '--close', window.id], main.env);
     await waitFor('the window hidden', () => mainWindows(main.env).length === 0, 10000);
     const second = main.launch(path.join(main.root, 'second.txt'));
     const code = await exitCode(second, 5000);

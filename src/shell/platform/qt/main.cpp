@@ -115,13 +115,16 @@ private:
         m_tray->setContextMenu(m_tray_menu.get());
         QObject::connect(m_tray.get(), &QSystemTrayIcon::activated,
                          [this](QSystemTrayIcon::ActivationReason reason) {
-                             if (reason != QSystemTrayIcon::Trigger) {
-                                 return;
-                             }
-                             m_loop->guarded([this] {
-                                 if (m_window->is_shown()) {
-                                     m_window->hide();
-                                 } else {
+                             m_loop->guarded([this, reason] {
+                                 if (reason == QSystemTrayIcon::Trigger) {
+                                     if (m_window->is_shown()) {
+                                         m_window->hide();
+                                     } else {
+                                         m_window->show();
+                                     }
+                                 } else if (reason == QSystemTrayIcon::DoubleClick) {
+                                     // Its first click toggled already; a double click
+                                     // always ends with the window shown.
                                      m_window->show();
                                  }
                              });

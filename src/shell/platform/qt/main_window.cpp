@@ -97,6 +97,7 @@ public:
     std::function<void()> on_close;  // set: closing hides (or quits) through it
     std::function<void()> on_minimise;
     std::function<void(std::u16string)> on_drop;
+    bool m_drag_accepted = false;  // what the drag offered as it entered
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -122,8 +123,14 @@ protected:
         switch (type) {
             case QEvent::DragEnter:
             case QEvent::DragMove: {
+                // Decided once per drag, as it enters: asking the other program
+                // for its data at every move is slow and gains nothing.
                 auto* drag = static_cast<QDragMoveEvent*>(event);
-                if (on_drop && drag->mimeData() && dropped_text(*drag->mimeData())) {
+                if (type == QEvent::DragEnter) {
+                    m_drag_accepted =
+                        on_drop && drag->mimeData() && dropped_text(*drag->mimeData());
+                }
+                if (m_drag_accepted) {
                     drag->setDropAction(Qt::CopyAction);
                     drag->accept();
                 } else {
@@ -135,8 +142,15 @@ protected:
                 return true;
             case QEvent::Drop: {
                 auto* drop = static_cast<QDropEvent*>(event);
-                auto text =
-                    on_drop && drop->mimeData() ? dropped_text(*drop->mimeData()) : std::nullopt;
+                std::optional<std::u16string> text;
+                // The text travels from the other program as the drop happens; on a
+                // busy desktop that transfer sometimes comes back empty at first.
+                for (int attempt = 0;
+                     attempt < 3 && !text && m_drag_accepted && on_drop && drop->mimeData();
+                     ++attempt) {
+                    text = dropped_text(*drop->mimeData());
+                }
+                m_drag_accepted = false;
                 if (text) {
                     drop->setDropAction(Qt::CopyAction);
                     drop->accept();
