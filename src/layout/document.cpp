@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <chrono>
+#include <unordered_set>
 
 #include "layout/document_impl.h"
 #include "layout/dom.h"
@@ -273,12 +274,20 @@ void replace_text(element_node& e, std::string_view text, std::uint32_t first_se
 }
 
 void reorder_children(element_node& e, std::span<node* const> order) {
+    // The places the moving children hold now, found in one pass over the list, so a
+    // sort of a long list costs no more than the sort itself.
+    const std::unordered_set<const node*> moving(order.begin(), order.end());
     std::vector<std::size_t> positions;
     positions.reserve(order.size());
-    for (node* child : order) {
-        positions.push_back(e.m_children.index_of(child));
+    const auto children = e.m_children.items();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (moving.count(children[i]) != 0) {
+            positions.push_back(i);
+        }
     }
-    std::sort(positions.begin(), positions.end());
+    if (positions.size() != order.size()) {
+        return;  // not all of them are children here: nothing to do soundly
+    }
     for (std::size_t i = 0; i < order.size(); ++i) {
         e.m_children.set_at(positions[i], order[i]);
     }
