@@ -98,6 +98,7 @@ public:
     std::function<void()> on_minimise;
     std::function<void(std::u16string)> on_drop;
     bool m_drag_accepted = false;  // what the drag offered as it entered
+    std::optional<std::u16string> m_drag_text;
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -127,8 +128,9 @@ protected:
                 // for its data at every move is slow and gains nothing.
                 auto* drag = static_cast<QDragMoveEvent*>(event);
                 if (type == QEvent::DragEnter) {
-                    m_drag_accepted =
-                        on_drop && drag->mimeData() && dropped_text(*drag->mimeData());
+                    m_drag_text = on_drop && drag->mimeData() ? dropped_text(*drag->mimeData())
+                                                              : std::nullopt;
+                    m_drag_accepted = m_drag_text.has_value();
                 }
                 if (m_drag_accepted) {
                     drag->setDropAction(Qt::CopyAction);
@@ -142,15 +144,18 @@ protected:
                 return true;
             case QEvent::Drop: {
                 auto* drop = static_cast<QDropEvent*>(event);
+                // The text travels from the other program again as the drop happens;
+                // on a busy desktop that transfer sometimes comes back empty. The same
+                // drag's text, read as it entered, stands in for it then.
                 std::optional<std::u16string> text;
-                // The text travels from the other program as the drop happens; on a
-                // busy desktop that transfer sometimes comes back empty at first.
-                for (int attempt = 0;
-                     attempt < 3 && !text && m_drag_accepted && on_drop && drop->mimeData();
-                     ++attempt) {
+                if (m_drag_accepted && on_drop && drop->mimeData()) {
                     text = dropped_text(*drop->mimeData());
+                    if (!text) {
+                        text = std::move(m_drag_text);
+                    }
                 }
                 m_drag_accepted = false;
+                m_drag_text.reset();
                 if (text) {
                     drop->setDropAction(Qt::CopyAction);
                     drop->accept();
