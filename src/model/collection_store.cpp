@@ -660,6 +660,18 @@ std::unique_ptr<quote_cursor> CollectionStore::getQuote(record_id id) {
         std::make_exception_ptr(wrong_quote_id(decimal(id))));
 }
 
+quote CollectionStore::read_quote_quietly(record_id id) {
+    const std::int64_t seq = m_db->quote_seq(id);
+    std::vector<quote> found;
+    if (seq != 0) {
+        static_cast<record_source<quote>&>(*m_db).load(std::span(&seq, 1), 1, found);
+    }
+    if (found.empty()) {
+        throw wrong_quote_id(decimal(id));
+    }
+    return std::move(found.front());
+}
+
 std::string CollectionStore::tag_utfname(record_id id) {
     sqlite::reset_on_exit reset(m_db->tag_by_id);
     m_db->tag_by_id.bind(1, id);

@@ -50,6 +50,9 @@ public:
     std::unique_ptr<tag_cursor> getTag(record_id id);
     std::unique_ptr<quote_cursor> quotes();
     std::unique_ptr<quote_cursor> getQuote(record_id id);
+    // The quote with this id, read without a log line: for copies and exports that read
+    // many quotes one by one. Raises wrong_quote_id when it is not there.
+    quote read_quote_quietly(record_id id);
 
     // --- Changing.
     // Stores `text` as a new quote stamped now; returns its id. Logs "added quote with id: ".

@@ -51,7 +51,7 @@ private:
 };
 
 quote read_quote(CollectionStore& store, record_id id) {
-    return store.getQuote(id)->current();
+    return store.read_quote_quietly(id);
 }
 
 }  // namespace
