@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 
+#include "bench_support.h"
 #include "controller/controller.h"
 #include "fml/app_dirs.h"
 #include "fml/log.h"
@@ -31,23 +32,14 @@ using namespace hrd;
 
 constexpr int quote_count = 100'000;
 
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-class res_host : public layout::host {
-public:
-    std::optional<std::string> load_resource(std::string_view uri) override {
-        return read(std::string(HOARDLY_SOURCE_DIR "/res/") + std::string(uri));
-    }
-};
+using bench::read_file;
+using bench::res_host;
 
 fs::path scratch(bool durable) {
-    const fs::path base = durable || !fs::is_directory("/dev/shm") ? fs::temp_directory_path() : "/dev/shm";
-    return base / ("hoardly-bench-actions-" + std::to_string(::getpid()) + (durable ? "-disk" : "-shm"));
+    const fs::path base =
+        durable || !fs::is_directory("/dev/shm") ? fs::temp_directory_path() : "/dev/shm";
+    return base /
+           ("hoardly-bench-actions-" + std::to_string(::getpid()) + (durable ? "-disk" : "-shm"));
 }
 
 // A collection of quote_count quotes, tag 1 on every second quote and tag 2 on every
@@ -59,12 +51,16 @@ const fs::path& built_collection() {
         std::ofstream(path / "defaulttags.xml") << "<tags/>";
         std::ofstream(path / "defaultquotes.xml") << "<quotes/>";
         CollectionStore store(fml::utf82wchar(path.string()));
-        for (int t = 1; t <= 10; ++t) store.addTag(u"tag " + fml::utf82wchar(std::to_string(t)));
+        for (int t = 1; t <= 10; ++t)
+            store.addTag(u"tag " + fml::utf82wchar(std::to_string(t)));
         for (int q = 1; q <= quote_count; ++q) {
-            const record_id id = store.addQuote(u"Quote number " + fml::utf82wchar(std::to_string(q)) +
-                                                u": some words of a sentence a reader wanted to keep.");
-            if (q % 2 == 0) store.markQuote(id, 1);
-            if (q % 5 == 0) store.markQuote(id, 2);
+            const record_id id =
+                store.addQuote(u"Quote number " + fml::utf82wchar(std::to_string(q)) +
+                               u": some words of a sentence a reader wanted to keep.");
+            if (q % 2 == 0)
+                store.markQuote(id, 1);
+            if (q % 5 == 0)
+                store.markQuote(id, 2);
         }
         return path;
     }();
@@ -81,10 +77,12 @@ struct running_app {
         for (const char* id : {"app", "profile", "debug", "events", "cntrl", "model", "logic"}) {
             fml::reglog(id, u"logs/" + fml::utf82wchar(id) + u".log");
         }
-        fs::copy(built_collection(), folder, fs::copy_options::recursive | fs::copy_options::skip_existing);
+        fs::copy(built_collection(), folder,
+                 fs::copy_options::recursive | fs::copy_options::skip_existing);
         doc.set_host(&host);
-        doc.load_html(read(HOARDLY_SOURCE_DIR "/res/mainform.htm"));
-        model = std::make_unique<hrdModel>(std::make_unique<CollectionStore>(fml::utf82wchar(folder.string())));
+        doc.load_html(read_file(HOARDLY_SOURCE_DIR "/res/mainform.htm"));
+        model = std::make_unique<hrdModel>(
+            std::make_unique<CollectionStore>(fml::utf82wchar(folder.string())));
         view = std::make_unique<hdview>(doc);
         model->set_view(view.get());
         controller = std::make_unique<hdcontroller>(
@@ -98,7 +96,9 @@ struct running_app {
         fml::closelogs();
         fs::remove_all(folder);
     }
-    layout::handle by_id(const std::string& id) { return layout::find_first(doc.root(), "[id='" + id + "']"); }
+    layout::handle by_id(const std::string& id) {
+        return layout::find_first(doc.root(), "[id='" + id + "']");
+    }
     bool mouse(layout::handle element, std::uint32_t event, int x, int y) {
         const mouse_record record{element, event, x, y, layout::mouse_button::main, 0};
         vcaction action;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bench_support.h"
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/node.h"
@@ -21,19 +22,8 @@ namespace {
 
 using namespace hrd;
 
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-class res_host : public layout::host {
-public:
-    std::optional<std::string> load_resource(std::string_view uri) override {
-        return read(std::string(HOARDLY_SOURCE_DIR "/res/") + std::string(uri));
-    }
-};
+using bench::read_file;
+using bench::res_host;
 
 // Quotes held in memory, handed out as the store's result sets are.
 class quotes_in_memory final : public record_source<quote> {
@@ -75,7 +65,7 @@ std::size_t memory_in_use() {
 struct shown_document {
     shown_document() {
         doc.set_host(&host);
-        doc.load_html(read(HOARDLY_SOURCE_DIR "/res/mainform.htm"));
+        doc.load_html(read_file(HOARDLY_SOURCE_DIR "/res/mainform.htm"));
         view = std::make_unique<hdview>(doc);
     }
     void show(int count) {

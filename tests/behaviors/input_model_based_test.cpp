@@ -13,6 +13,7 @@
 
 #include "behaviors/grid.h"
 #include "fml/text.h"
+#include "support/collection_reference.h"
 #include "ui_fixture.h"
 
 using namespace hrd;
@@ -21,37 +22,7 @@ namespace vk = htmlayout::vk;
 
 namespace {
 
-struct reference {
-    std::map<record_id, std::u16string> tags;
-    struct entry {
-        std::u16string text;
-        std::vector<record_id> tags;
-    };
-    std::map<record_id, entry> quotes;
-    std::vector<record_id> search;
-    bool any_mode = false;
-
-    bool matches(const entry& q) const {
-        auto has = [&](record_id t) { return std::ranges::find(q.tags, t) != q.tags.end(); };
-        if (search.empty())
-            return true;
-        return any_mode ? std::ranges::any_of(search, has) : std::ranges::all_of(search, has);
-    }
-    // The list as shown, top to bottom. A quote stored while a search is on
-    // shows at the top until the list is next rebuilt from the search.
-    std::vector<record_id> shown;
-    void rebuild() {
-        shown.clear();
-        for (auto it = quotes.rbegin(); it != quotes.rend(); ++it) {
-            if (matches(it->second))
-                shown.push_back(it->first);
-        }
-    }
-    bool name_taken(const std::u16string& name, record_id except) const {
-        return std::ranges::any_of(
-            tags, [&](const auto& t) { return t.first != except && t.second == name; });
-    }
-};
+using reference = test::collection_reference;
 
 bool blank(const std::u16string& s) {
     return s.find_first_not_of(u" \t\r\n\u00A0") == std::u16string::npos;

@@ -11,6 +11,7 @@
 
 #include "layout/dom.h"
 #include "support/app_fixture.h"
+#include "support/collection_reference.h"
 #include "view/ids.h"
 
 using namespace hrd;
@@ -19,47 +20,7 @@ using layout::handle;
 namespace {
 
 // What the collection holds and what the window should show, kept by simple rules.
-struct reference {
-    std::map<record_id, std::u16string> tags;
-    struct entry {
-        std::u16string text;
-        std::vector<record_id> tags;
-    };
-    std::map<record_id, entry> quotes;
-    std::vector<record_id> search;
-    bool any_mode = false;
-    std::vector<record_id> shown;  // quote list, top to bottom
-    record_id max_tag = 0;
-    record_id max_quote = 0;
-
-    bool matches(const entry& q) const {
-        if (search.empty())
-            return true;
-        auto has = [&](record_id t) {
-            return std::find(q.tags.begin(), q.tags.end(), t) != q.tags.end();
-        };
-        return any_mode ? std::any_of(search.begin(), search.end(), has)
-                        : std::all_of(search.begin(), search.end(), has);
-    }
-    void rebuild() {
-        shown.clear();
-        for (auto it = quotes.rbegin(); it != quotes.rend(); ++it) {
-            if (matches(it->second))
-                shown.push_back(it->first);
-        }
-    }
-    bool name_taken(const std::u16string& name, record_id except) const {
-        for (const auto& [id, n] : tags) {
-            if (id != except && fml::wchar2utf8(n) == fml::wchar2utf8(name))
-                return true;
-        }
-        return false;
-    }
-    void drop_quote(record_id q) {
-        quotes.erase(q);
-        shown.erase(std::remove(shown.begin(), shown.end(), q), shown.end());
-    }
-};
+using reference = test::collection_reference;
 
 // How the document shows a stored text: a tab as two no-break spaces.
 std::u16string displayed(std::u16string text) {
