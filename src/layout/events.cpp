@@ -142,6 +142,19 @@ std::string_view menu_target_id(std::string_view value) {
     return !value.empty() && value.front() == '#' ? value.substr(1) : value;
 }
 
+// A check item flips its checked state and tells its owners.
+void toggle_check(document_impl& doc, element_node& e) {
+    const std::uint32_t checked = e.m_state & state::checked;
+    change_state(e, state::checked & ~checked, checked);
+    deliver_behavior_event(doc, e, behavior_event::button_state_changed, &e, 0);
+}
+
+// The element sibling after (or before) `e`, or nullptr.
+element_node* item_sibling(element_node& e, bool forward) {
+    handle sibling = forward ? next_sibling(&e) : previous_sibling(&e);
+    return static_cast<element_node*>(sibling);
+}
+
 // The engine's own handling of a mouse event at `e`, after e's handlers.
 bool builtin_mouse(document_impl& doc, element_node& e, const mouse_params& params) {
     const bool main = params.button_state == mouse_button::main;
@@ -179,9 +192,7 @@ bool builtin_mouse(document_impl& doc, element_node& e, const mouse_params& para
                 return false;
             }
             if (params.cmd == mouse_event::up) {
-                const std::uint32_t checked = e.m_state & state::checked;
-                change_state(e, state::checked & ~checked, checked);
-                deliver_behavior_event(doc, e, behavior_event::button_state_changed, &e, 0);
+                toggle_check(doc, e);
             }
             return params.cmd == mouse_event::down || params.cmd == mouse_event::up;
         case builtin_behavior::none:
@@ -219,19 +230,52 @@ bool deliver_mouse(document_impl& doc, element_node& target, std::uint32_t cmd, 
     return false;
 }
 
+// Up and Down move the focus between the items of an open pop-up menu, so a menu
+// works from the keyboard as well as with the mouse.
+bool move_in_menu(document_impl& doc, element_node& item, std::uint32_t key) {
+    if (key != key_code::up && key != key_code::down) {
+        return false;
+    }
+    for (element_node* next = item_sibling(item, key == key_code::down); next != nullptr;
+         next = item_sibling(*next, key == key_code::down)) {
+        if (next->m_tag == names::li) {
+            move_focus(doc, next, false);
+            return true;
+        }
+    }
+    return true;  // at the end of the menu: the key is still the menu's
+}
+
 bool builtin_key(document_impl& doc, element_node& e, const key_params& params) {
+    if (params.cmd != key_event::down) {
+        return false;
+    }
+    const bool activate = params.key_code == key_code::enter || params.key_code == key_code::space;
+    const auto* open = e.m_tag == names::li ? popup_containing(doc, e) : nullptr;
     switch (e.builtin()) {
         case builtin_behavior::button:
-            if (params.cmd == key_event::down &&
-                (params.key_code == key_code::enter || params.key_code == key_code::space)) {
+            if (activate) {
                 deliver_behavior_event(doc, e, behavior_event::button_press, &e, 0);
                 deliver_behavior_event(doc, e, behavior_event::button_click, &e, 0);
                 return true;
             }
             return false;
         case builtin_behavior::check:
+            if (activate) {
+                toggle_check(doc, e);
+                return true;
+            }
+            return open != nullptr && move_in_menu(doc, e, params.key_code);
         case builtin_behavior::none:
-            return false;
+            if (open == nullptr) {
+                return false;
+            }
+            if (activate) {
+                const auto copy = *open;
+                click_menu_item(doc, e, copy);
+                return true;
+            }
+            return move_in_menu(doc, e, params.key_code);
     }
     unreachable_case();
 }

@@ -103,6 +103,8 @@ enum : std::uint32_t {
     enter = 13,
     escape = 27,
     space = 32,
+    up = 38,
+    down = 40,
 };
 }
 namespace behavior_event {

@@ -278,6 +278,54 @@ TEST_F(events_fixture, binds_behaviors_from_style_sheets_as_elements_join) {
     EXPECT_EQ(take_log(), "sms@clear:1:3 sms@clear:100:0");
 }
 
+TEST_F(events_fixture, menus_work_from_the_keyboard) {
+    m_doc.set_host(this);
+    m_doc.load_html(
+        "<html><body id=b><button id=manage menu=manage-tags>M</button>"
+        "<ul id=manage-tags><li type=check id=c1>a</li><li id=sep>-</li><li type=check id=c2>b</li>"
+        "</ul></body></html>");
+    handle popup = by_id("manage-tags");
+    attach(popup, "mmenu", event_group::behavior_event, [](handle, std::uint32_t, void* p) {
+        return static_cast<behavior_event_params*>(p)->cmd == behavior_event::button_state_changed;
+    });
+    handle clicked = nullptr;
+    attach(by_id("manage"), "owner", event_group::behavior_event,
+           [&](handle, std::uint32_t, void* p) {
+               auto* params = static_cast<behavior_event_params*>(p);
+               if (params->cmd == behavior_event::menu_item_click) {
+                   clicked = params->source;
+               }
+               return false;
+           });
+    m_doc.mouse_input(by_id("manage"), mouse_event::down, {1, 1}, mouse_button::main, 0);
+    ASSERT_EQ(m_doc.open_popups(), std::vector<handle>{popup});
+    m_doc.set_focus(by_id("c1"));
+    take_log();
+
+    // Space ticks the focused item and tells the menu; Down and Up walk the items and
+    // stop at the ends.
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::space, 0));
+    EXPECT_TRUE(get_state(by_id("c1")) & state::checked);
+    EXPECT_EQ(take_log(), "mmenu:100:8002 mmenu:100:2");
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::up, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("c1"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::down, 0));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::down, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("c2"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::down, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("c2"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::enter, 0));
+    EXPECT_TRUE(get_state(by_id("c2")) & state::checked);
+    EXPECT_EQ(m_doc.open_popups().size(), 1u);  // ticking keeps the menu open
+
+    // Enter on a plain item clicks it: its owner hears of it and the menu closes.
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::up, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("sep"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::enter, 0));
+    EXPECT_EQ(clicked, by_id("sep"));
+    EXPECT_TRUE(m_doc.open_popups().empty());
+}
+
 TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
     m_doc.set_host(this);
     m_doc.load_html(
