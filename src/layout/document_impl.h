@@ -84,6 +84,10 @@ struct document_impl {
     struct open_popup {
         element_node* popup;
         element_node* owner;
+        // Where the focus was when the pop-up opened: it goes back there when the
+        // pop-up closes with the focus inside, so the keyboard is never left on a
+        // hidden menu. Held with a use reference.
+        element_node* return_focus = nullptr;
     };
     std::vector<open_popup> popups;
     struct posted_event {

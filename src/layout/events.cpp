@@ -342,6 +342,33 @@ bool show_context_menu(document_impl& doc, element_node& target, point pos) {
     return false;
 }
 
+// The context-menu key (or Shift+F10): the menu of the focused element, or of the
+// current row's entry when the focus is on a list, opened at that element with its
+// first item focused, as a right click would open it.
+bool context_menu_from_keyboard(document_impl& doc, element_node& focused) {
+    element_node* at = &focused;
+    if (focused.m_tag == names::table) {
+        if (handle row = find_first(&focused, "tr:current")) {
+            if (handle entry = find_first(row, "div")) {
+                at = entry;
+            }
+        }
+    }
+    const rect box = get_location(at, location_origin::root).value_or(rect{});
+    if (!show_context_menu(doc, *at, point{box.left, box.bottom})) {
+        return false;
+    }
+    element_node* menu = doc.popups.back().popup;
+    for (std::size_t i = 0; i < child_count(menu); ++i) {
+        handle item = nth_child(menu, i);
+        if (element_type(item) == "li") {
+            move_focus(doc, item, false);
+            break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---- shared with the rest of the engine ------------------------------------
@@ -428,6 +455,7 @@ void forget_subtree(document_impl& doc, const node& root) {
             }
             unuse(open.popup);
             unuse(open.owner);
+            unuse(open.return_focus);
         } else if (open.owner && is_inclusive_ancestor(root, *open.owner)) {
             close_popup(doc, *open.popup);
         }
@@ -464,7 +492,11 @@ bool open_popup(document_impl& doc, element_node& popup, element_node* owner, el
         ++owner->m_refs;
         change_state(*owner, state::owns_popup, 0);
     }
-    doc.popups.push_back({&popup, owner});
+    element_node* return_focus = doc.focus;
+    if (return_focus) {
+        ++return_focus->m_refs;
+    }
+    doc.popups.push_back({&popup, owner, return_focus});
     change_state(popup, state::popup, 0);
     patch change = make_patch(patch_kind::show_popup, popup.m_serial, placement);
     change.before = anchor ? anchor->m_serial : 0;
@@ -486,8 +518,13 @@ bool close_popup(document_impl& doc, element_node& popup) {
         change_state(*open.owner, 0, state::owns_popup);
     }
     emit(doc, make_patch(patch_kind::hide_popup, popup.m_serial));
+    if (doc.focus && is_inclusive_ancestor(popup, *doc.focus)) {
+        element_node* back = open.return_focus;
+        move_focus(doc, back && document_of(*back) == &doc ? back : nullptr, false);
+    }
     unuse(open.popup);
     unuse(open.owner);
+    unuse(open.return_focus);
     return true;
 }
 
@@ -609,6 +646,10 @@ bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt
     bool handled = deliver_key(doc, *target, cmd, key, alt_state);
     if (!handled && doc.focus && is_editable(doc.focus)) {
         handled = edit_text(*doc.focus, cmd, key);
+    }
+    if (!handled && cmd == key_event::down && doc.focus &&
+        (key == key_code::apps || (key == key_code::f10 && (alt_state & key_state::shift)))) {
+        handled = context_menu_from_keyboard(doc, *doc.focus);
     }
     unuse(target);
     return handled;

@@ -105,6 +105,8 @@ enum : std::uint32_t {
     space = 32,
     up = 38,
     down = 40,
+    apps = 93,  // the context-menu key
+    f10 = 121,
 };
 }
 namespace behavior_event {

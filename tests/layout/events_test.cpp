@@ -324,6 +324,44 @@ TEST_F(events_fixture, menus_work_from_the_keyboard) {
     EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::enter, 0));
     EXPECT_EQ(clicked, by_id("sep"));
     EXPECT_TRUE(m_doc.open_popups().empty());
+    // The focus left with the menu instead of staying on a hidden item.
+    EXPECT_NE(m_doc.focus(), by_id("sep"));
+}
+
+TEST_F(events_fixture, the_context_menu_key_opens_the_current_rows_menu_and_gives_the_focus_back) {
+    m_doc.set_host(this);
+    m_doc.load_html(
+        "<html><head><style>div.entry { context-menu: selector(#rowmenu) }</style></head><body>"
+        "<table id=list><tr><td><div class=entry id=e1>one</div></td></tr>"
+        "<tr id=r2><td><div class=entry id=e2>two</div></td></tr></table>"
+        "<menu id=rowmenu><li id=first action=copy>Copy</li><li id=second>Delete</li></menu>"
+        "</body></html>");
+    handle clicked_owner = nullptr;
+    attach(by_id("list"), "grid", event_group::behavior_event, [&](handle, std::uint32_t, void* p) {
+        auto* params = static_cast<behavior_event_params*>(p);
+        if (params->cmd == behavior_event::menu_item_click) {
+            clicked_owner = params->target;
+        }
+        return false;
+    });
+    set_state(by_id("r2"), state::current, 0, false);
+    m_doc.set_focus(by_id("list"));
+
+    EXPECT_FALSE(m_doc.key_input(key_event::down, key_code::f10, 0));  // F10 alone: not the menu
+    EXPECT_TRUE(m_doc.open_popups().empty());
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::apps, 0));
+    ASSERT_EQ(m_doc.open_popups(), std::vector<handle>{by_id("rowmenu")});
+    EXPECT_EQ(m_doc.focus(), by_id("first"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::escape, 0));
+    EXPECT_TRUE(m_doc.open_popups().empty());
+    EXPECT_EQ(m_doc.focus(), by_id("list"));
+
+    // Shift+F10 does the same; the menu belongs to the current row's entry.
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::f10, key_state::shift));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::down, 0));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::enter, 0));
+    EXPECT_EQ(clicked_owner, by_id("e2"));
+    EXPECT_EQ(m_doc.focus(), by_id("list"));
 }
 
 TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
