@@ -104,7 +104,15 @@ public:
         if (p.cmd != be::menu_item_click) {
             return false;
         }
-        return run_menu_action(p.target != nullptr ? p.target : he, p.source);
+        HELEMENT block = p.target != nullptr ? p.target : he;
+        // "Tags..." opens the quote's manage-tags menu as its button would, so the
+        // tags of a quote can be ticked from the keyboard too.
+        if (layout::get_attribute(p.source, "action") ==
+            std::optional<std::u16string>(u"manage_tags")) {
+            HELEMENT button = layout::find_first(block, "button.managetags");
+            return button != nullptr && layout::send_event(button, be::button_click, button, 0);
+        }
+        return run_menu_action(block, p.source);
     }
 };
 

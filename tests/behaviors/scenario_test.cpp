@@ -221,6 +221,38 @@ TEST_F(scenario, tag_quotes_by_drag_and_by_the_manage_tags_menu) {
     EXPECT_EQ(ui.doc().open_popups().size(), 1u);
 }
 
+TEST_F(scenario, tag_a_quote_with_the_keyboard_alone) {
+    const auto q = three_quotes();
+    const record_id red = new_tag(u"red");
+    const record_id blue = new_tag(u"blue");
+    // The list has the focus; Home makes the top quote current.
+    ui.doc().set_focus(ui.quote_list());
+    ui.key(vk::home);
+    const record_id top = ui.shown_quotes().front();
+
+    // The context-menu key opens the current quote's menu; "Tags..." opens its
+    // manage-tags menu, where Space ticks the focused tag.
+    ui.key(layout::key_code::apps);
+    ASSERT_EQ(ui.doc().open_popups().size(), 1u);
+    ui.key(enter);
+    ASSERT_EQ(ui.doc().open_popups(), std::vector<handle>{ui.app.view->manage_menu()});
+    ui.key(layout::key_code::space);
+    ASSERT_EQ(ui.marks_of(top).size(), 1u);
+    ui.key(layout::key_code::down);
+    ui.key(layout::key_code::space);
+    EXPECT_EQ(ui.marks_of(top).size(), 2u);
+    EXPECT_NE(ui.by_id(ids::quote_tag(top, red)), nullptr);
+    EXPECT_NE(ui.by_id(ids::quote_tag(top, blue)), nullptr);
+
+    // Escape closes the menu and the keyboard is back on the list: Down moves on.
+    ui.key(escape);
+    EXPECT_TRUE(ui.doc().open_popups().empty());
+    EXPECT_EQ(ui.doc().focus(), ui.quote_list());
+    ui.key(layout::key_code::down);
+    EXPECT_TRUE(layout::get_state(layout::nth_child(ui.quote_list(), 1)) & layout::state::current);
+    (void)q;
+}
+
 TEST_F(scenario, search_and_then_or_remove_a_search_tag_clear) {
     const auto q = three_quotes();
     const record_id red = new_tag(u"red");
