@@ -342,6 +342,49 @@ bool show_context_menu(document_impl& doc, element_node& target, point pos) {
     return false;
 }
 
+// The places Tab visits, in document order: focusable elements, without looking
+// inside one (a list is one stop, not one per button in its rows) or inside a menu.
+void collect_tab_stops(element_node& e, std::vector<element_node*>& stops) {
+    for (node* child : e.m_children.items()) {
+        if (!child->is_element()) {
+            continue;
+        }
+        auto& element = static_cast<element_node&>(*child);
+        if (element.m_tag == names::menu) {
+            continue;
+        }
+        if (is_focusable(element)) {
+            stops.push_back(&element);
+        } else {
+            collect_tab_stops(element, stops);
+        }
+    }
+}
+
+// Tab and Shift+Tab move the focus to the next or previous stop, round the end.
+bool tab_to_next_stop(document_impl& doc, bool backwards) {
+    std::vector<element_node*> stops;
+    collect_tab_stops(*doc.document_node, stops);
+    if (stops.empty()) {
+        return false;
+    }
+    std::size_t at = stops.size();
+    for (std::size_t i = 0; i < stops.size() && doc.focus; ++i) {
+        if (is_inclusive_ancestor(*stops[i], *doc.focus)) {
+            at = i;
+            break;
+        }
+    }
+    std::size_t next = 0;
+    if (at == stops.size()) {
+        next = backwards ? stops.size() - 1 : 0;
+    } else {
+        next = backwards ? (at + stops.size() - 1) % stops.size() : (at + 1) % stops.size();
+    }
+    move_focus(doc, stops[next], false);
+    return true;
+}
+
 // The context-menu key (or Shift+F10): the menu of the focused element, or of the
 // current row's entry when the focus is on a list, opened at that element with its
 // first item focused, as a right click would open it.
@@ -650,6 +693,9 @@ bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt
     if (!handled && cmd == key_event::down && doc.focus &&
         (key == key_code::apps || (key == key_code::f10 && (alt_state & key_state::shift)))) {
         handled = context_menu_from_keyboard(doc, *doc.focus);
+    }
+    if (!handled && cmd == key_event::down && key == key_code::tab && doc.popups.empty()) {
+        handled = tab_to_next_stop(doc, (alt_state & key_state::shift) != 0);
     }
     unuse(target);
     return handled;

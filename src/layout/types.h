@@ -100,6 +100,7 @@ enum : std::uint32_t { detached = 0, attached = 1 };
 namespace key_code {
 enum : std::uint32_t {
     backspace = 8,
+    tab = 9,
     enter = 13,
     escape = 27,
     space = 32,

@@ -364,6 +364,32 @@ TEST_F(events_fixture, the_context_menu_key_opens_the_current_rows_menu_and_give
     EXPECT_EQ(m_doc.focus(), by_id("list"));
 }
 
+TEST_F(events_fixture, tab_walks_the_stops_of_the_document) {
+    m_doc.set_host(this);
+    m_doc.load_html(
+        "<html><body><button id=b1>one</button>"
+        "<table id=list><tr><td><button id=inner>x</button></td></tr></table>"
+        "<menu id=m><li><button id=hidden>y</button></li></menu>"
+        "<div><button id=b2>two</button></div></body></html>");
+    // A list that handles keys is one stop; what is inside it and in menus is not.
+    attach(by_id("list"), "grid", event_group::key,
+           [](handle, std::uint32_t, void*) { return false; });
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("b1"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("list"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("b2"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("b1"));  // round the end
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, key_state::shift));
+    EXPECT_EQ(m_doc.focus(), by_id("b2"));
+    // From inside a stop, Tab goes on from that stop.
+    m_doc.set_focus(by_id("inner"));
+    EXPECT_TRUE(m_doc.key_input(key_event::down, key_code::tab, 0));
+    EXPECT_EQ(m_doc.focus(), by_id("b2"));
+}
+
 TEST_F(events_fixture, popup_menus_checks_and_context_menus) {
     m_doc.set_host(this);
     m_doc.load_html(
