@@ -23,21 +23,29 @@ const T& param_of(const model_event& event) {
     return *static_cast<const T*>(event.param);
 }
 
-// Every tag by id, read once for a rebuild of the quote list.
+// The names of the tags shown on a rebuilt quote list, each read once when first
+// needed. Reading every tag record instead would load each tag's whole mark list
+// (millions of marks in a large collection) just for its name.
 class tag_table {
 public:
-    explicit tag_table(CollectionStore& store) {
-        auto tags = store.tags();
-        for (bool more = !tags->empty(); more; more = tags->next()) {
-            m_tags.emplace(tags->current().m_id, tags->current());
-        }
-    }
-    const tag* find(record_id id) const {
+    explicit tag_table(CollectionStore& store) : m_store(store) {}
+    const tag* find(record_id id) {
         auto it = m_tags.find(id);
-        return it == m_tags.end() ? nullptr : &it->second;
+        if (it == m_tags.end()) {
+            tag named;
+            named.m_id = id;
+            try {
+                named.m_utfname = m_store.tag_utfname(id);
+            } catch (const wrong_tag_id&) {
+                return nullptr;  // gone: not shown
+            }
+            it = m_tags.emplace(id, std::move(named)).first;
+        }
+        return &it->second;
     }
 
 private:
+    CollectionStore& m_store;
     std::map<record_id, tag> m_tags;
 };
 
@@ -53,7 +61,7 @@ void hrdModel::show_quotes(std::unique_ptr<quote_cursor> quotes) {
     if (m_view == nullptr) {
         return;
     }
-    const tag_table names(*m_store);
+    tag_table names(*m_store);
     const view_quotes shown{quotes.get(), [&names](record_id id) { return names.find(id); }};
     show(vupdate_quotes, &shown);
 }
