@@ -19,9 +19,6 @@ using hrd::dom_util::clear_flag;
 using hrd::dom_util::has_attribute;
 using hrd::dom_util::set_flag;
 
-constexpr std::uint32_t grid_groups =
-    layout::event_group::mouse | layout::event_group::key | layout::event_group::focus;
-
 // Ends the edit state of the table, whatever it was.
 void clear_edit_state(HELEMENT table) {
     clear_flag(table, "editable");

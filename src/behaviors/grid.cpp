@@ -16,9 +16,6 @@ using hrd::dom_util::has_attribute;
 using hrd::dom_util::has_state;
 using hrd::dom_util::set_flag;
 
-constexpr std::uint32_t grid_groups =
-    layout::event_group::mouse | layout::event_group::key | layout::event_group::focus;
-
 bool is_multiple(HELEMENT table) {
     return has_attribute(table, "multiple");
 }

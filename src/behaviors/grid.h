@@ -17,6 +17,10 @@
 
 namespace htmlayout {
 
+// What every grid hears: mouse, keys and focus.
+inline constexpr std::uint32_t grid_groups =
+    layout::event_group::mouse | layout::event_group::key | layout::event_group::focus;
+
 // The program's own behavior events between grids and the lists around them.
 inline constexpr std::uint32_t ROW_ADDED = 0x101;    // source: the row of a typed new tag
 inline constexpr std::uint32_t ROW_EDITED = 0x102;   // source: the row of a renamed tag
