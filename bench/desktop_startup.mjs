@@ -98,13 +98,20 @@ async function runOnce(root) {
     }, 60000);
     const page = await waitFor('the page', async () =>
         (await browser.pages()).find((p) => p.url() === 'hoardly://app/renderer.html'), 60000);
-    const quotes = await waitFor('a filled list', () => page.evaluate(() =>
-        document.querySelectorAll('#thequotelist .quote').length), 120000);
+    // The list's length as the page knows it: the rows it holds and the room for
+    // the rest (the page holds only the rows near its view).
+    const listLength = () => page.evaluate(() => {
+        const list = document.querySelector('#thequotelist');
+        const held = list ? list.querySelectorAll('.quote').length : 0;
+        const room = list && window.hoardlyRenderer.windowOf(list);
+        return held === 0 ? 0 : (room ? room.above + room.rows + room.below : held);
+    });
+    const quotes = await waitFor('a filled list', listLength, 120000);
     // The list is complete once its count stops growing for a moment.
     let count = quotes;
     for (;;) {
         await sleep(100);
-        const now = await page.evaluate(() => document.querySelectorAll('#thequotelist .quote').length);
+        const now = await listLength();
         if (now === count) break;
         count = now;
     }
@@ -133,7 +140,7 @@ for (const n of sizes) {
     for (let i = 0; i < runs; i++) figures.push(await runOnce(root));
     figures.sort((a, b) => a.filledMs - b.filledMs);
     const median = figures[Math.floor(figures.length / 2)];
-    console.log(`N=${n}: ${median.count} quote blocks shown; start to filled window ` +
+    console.log(`N=${n}: a list of ${median.count} quotes shown; start to filled window ` +
         `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms; ` +
         `memory (program + web engine) ${median.rss.toFixed(0)} MiB`);
 }

@@ -176,6 +176,7 @@
             for (const name of root.getAttributeNames()) root.removeAttribute(name);
         }
         nodes.clear();
+        windows.clear();
     }
 
     function reorder(parent, order) {
@@ -219,6 +220,118 @@
         popup.style.removeProperty('top');
     }
 
+    // ---- Windowed lists -----------------------------------------------------
+    //
+    // A list marked "virtual-rows" holds only the rows near the view; the span
+    // record says how many rows stand before and after them. That room is kept
+    // as margins of the list, at the height a shown row has, so the scroll bar
+    // tells the truth about the whole list. When the view moves past the rows
+    // held, the page asks for the rows that belong there.
+
+    const windows = new Map();      // serial -> {above, below, unit, asked}
+    const overscan = 12;            // rows held beyond each edge of the view
+    const slack = 3;                // rows of margin before asking again
+    const maxRoom = 15000000;       // px: well within what the browser lays out
+    let touchedWindows = new Set();
+
+    function applySpan(list, record) {
+        const info = windows.get(record.node) || {unit: 0, asked: ''};
+        info.above = record.above;
+        info.below = record.below;
+        windows.set(record.node, info);
+        touchedWindows.add(record.node);
+        if (record.top) {
+            const scroller = scrollerOf(list);
+            if (scroller) scroller.scrollTop = 0;
+            info.asked = '';
+        }
+    }
+
+    function scrollerOf(element) {
+        for (let e = element.parentElement; e; e = e.parentElement) {
+            const overflow = getComputedStyle(e).overflowY;
+            if (overflow === 'auto' || overflow === 'scroll') return e;
+        }
+        return document.scrollingElement;
+    }
+
+    // The usual height of a row: the median, so one long clip does not stretch the room.
+    function rowHeight(list, info) {
+        const heights = [];
+        for (const row of list.children) {
+            const h = row.getBoundingClientRect().height;
+            if (h > 0) heights.push(h);
+        }
+        if (heights.length === 0) return info.unit || 100;
+        heights.sort((a, b) => a - b);
+        return heights[heights.length >> 1];
+    }
+
+    function layoutRoom(serial) {
+        const list = nodes.get(serial);
+        const info = windows.get(serial);
+        if (!list || !info) {
+            windows.delete(serial);
+            return;
+        }
+        const total = info.above + list.children.length + info.below;
+        info.height = rowHeight(list, info);
+        info.unit = Math.min(info.height, maxRoom / Math.max(1, total));
+        list.style.setProperty('--hoardly-room-above', (info.above * info.unit) + 'px');
+        list.style.setProperty('--hoardly-room-below', (info.below * info.unit) + 'px');
+    }
+
+    // Asks for the rows the view shows now when the page does not hold them.
+    function checkWindow(serial) {
+        const list = nodes.get(serial);
+        const info = windows.get(serial);
+        if (!bridge || !list || !info || !info.unit || !list.isConnected) return;
+        const scroller = scrollerOf(list);
+        const view = scroller === document.scrollingElement
+            ? {top: 0, bottom: window.innerHeight}
+            : scroller.getBoundingClientRect();
+        const box = list.getBoundingClientRect();
+        if (box.width === 0 && box.height === 0 && list.children.length > 0) return; // not shown
+        const rows = list.children;
+        const unit = info.unit;
+        let first;
+        if (view.top < box.top || rows.length === 0) {
+            first = Math.floor((view.top - (box.top - info.above * unit)) / unit);
+        } else if (view.top < box.bottom) {
+            first = info.above + rows.length - 1;
+            for (let i = 0; i < rows.length; i++) {
+                if (rows[i].getBoundingClientRect().bottom > view.top) {
+                    first = info.above + i;
+                    break;
+                }
+            }
+        } else {
+            first = info.above + rows.length + Math.floor((view.top - box.bottom) / unit);
+        }
+        const total = info.above + rows.length + info.below;
+        first = Math.max(0, Math.min(first, total - 1));
+        const visible = Math.ceil((view.bottom - view.top) / Math.max(8, info.height)) + 1;
+        const needFirst = Math.max(0, first - slack);
+        const needEnd = Math.min(total, first + visible + slack);
+        if (needFirst >= info.above && needEnd <= info.above + rows.length) return;
+        const askFirst = Math.max(0, first - overscan);
+        const askCount = visible + 2 * overscan;
+        const asked = askFirst + ',' + askCount;
+        if (asked === info.asked) return;  // on its way
+        info.asked = asked;
+        bridge.window(serial, askFirst, askCount);
+    }
+
+    let windowCheckPending = false;
+    function scheduleWindowCheck() {
+        if (windowCheckPending || windows.size === 0) return;
+        windowCheckPending = true;
+        window.requestAnimationFrame(() => {
+            windowCheckPending = false;
+            for (const serial of windows.keys()) checkWindow(serial);
+        });
+    }
+
     function apply(record) {
         if (record.op === 'reset') return reset();
         if (record.op === 'insert') return insert(record);
@@ -248,6 +361,7 @@
             node.scrollIntoView({block: record.top ? 'start' : 'nearest',
                 behavior: record.smooth ? 'smooth' : 'auto'});
             return;
+        case 'span': return applySpan(node, record);
         case 'scroll':
             node.scrollTo({left: record.x, top: record.y, behavior: record.smooth ? 'smooth' : 'auto'});
             return;
@@ -256,13 +370,26 @@
 
     function onBatch(batch) {
         const records = JSON.parse(batch);
+        // Room is laid out before any reveal, so a revealed row lands in its place.
+        const reveals = [];
         for (const record of records) {
             try {
-                apply(record);
+                if (record.op === 'reveal') reveals.push(record);
+                else apply(record);
             } catch (e) {
                 console.error('Hoardly renderer: ' + record.op + ': ' + e);
             }
         }
+        for (const serial of touchedWindows) layoutRoom(serial);
+        touchedWindows = new Set();
+        for (const record of reveals) {
+            try {
+                apply(record);
+            } catch (e) {
+                console.error('Hoardly renderer: reveal: ' + e);
+            }
+        }
+        scheduleWindowCheck();
         window.hoardlyRenderer.batches += 1;
     }
 
@@ -379,7 +506,9 @@
             if (bridge && target && text) bridge.text(serials.get(target), target.textContent + text);
         }, options);
         let scrolled = null;
+        window.addEventListener('resize', scheduleWindowCheck);
         document.addEventListener('scroll', (e) => {
+            scheduleWindowCheck();
             if (!serials.has(e.target)) return;
             if (scrolled === null) {
                 window.requestAnimationFrame(() => {
@@ -395,7 +524,11 @@
     }
 
     // For tests and for a look from the developer tools: read-only facts.
-    window.hoardlyRenderer = {ready: false, batches: 0, nodeCount: () => nodes.size};
+    window.hoardlyRenderer = {ready: false, batches: 0, nodeCount: () => nodes.size,
+        windowOf: (element) => {
+            const info = windows.get(serials.get(element));
+            return info ? {above: info.above, rows: element.children.length, below: info.below} : null;
+        }};
 
     document.addEventListener('DOMContentLoaded', () => {
         listen();

@@ -213,8 +213,12 @@ void remove_node(node& n) {
     document_impl* doc = document_of(n);
     std::vector<element_node*> with_handlers;
     if (doc) {
-        disconnect(*doc, n, with_handlers);
+        // Focus, capture and pop-ups let go of the subtree first (their own
+        // changes come before the removal); the removal is reported while the node
+        // can still be found, so an observer can tell where it stood.
+        forget_subtree(*doc, n);
         emit(*doc, make_patch(patch_kind::remove, n.m_serial));
+        disconnect(*doc, n, with_handlers);
     }
     unlink_node(n);
     if (n.m_refs == 0) {

@@ -185,11 +185,20 @@ function installProgram(folder, fixture) {
 }
 
 // One user: private data, runtime and home folders.
-async function session(name, fixture) {
+// With `quotes`, the new collection starts with that many generated quotes.
+async function session(name, fixture, quotes = 0) {
     const root = path.join(work, name);
     for (const folder of ['home', 'data', 'run', 'share']) fs.mkdirSync(path.join(root, folder), {recursive: true});
     fs.chmodSync(path.join(root, 'run'), 0o700);
     fs.cpSync(path.join(sourceDir, 'share', 'Hoardly'), path.join(root, 'share', 'Hoardly'), {recursive: true});
+    if (quotes > 0) {
+        let xml = '<?xml version="1.0" encoding="UTF-8"?>\n<quotes>\n';
+        for (let i = 1; i <= quotes; i++) {
+            const lines = i % 7 === 0 ? '&#10;with a second line&#10;and a third' : '';
+            xml += `<quote id="${i}" text="Long list quote ${i}${lines}"><tag id="${1 + (i % 5)}"/></quote>\n`;
+        }
+        fs.writeFileSync(path.join(root, 'share', 'Hoardly', 'defaultquotes.xml'), xml + '</quotes>\n');
+    }
     const documentKind = installProgram(path.join(root, 'app'), fixture);
     const port = await freePort();
     const env = {
@@ -501,6 +510,67 @@ await check('markup meant to attack the page stays inert and makes no request', 
     expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
 });
 
+// A long list: the page holds only the rows near its view, and scrolling or the
+// keyboard brings the right rows in wherever the view goes.
+const long = await session('long', false, 3000);
+await check('a long list follows scrolling and the keyboard with only the rows near the view', async () => {
+    const facts = () => long.page.evaluate(() => {
+        const list = document.querySelector('#thequotelist');
+        const pane = document.querySelector('#quotepane').getBoundingClientRect();
+        const room = window.hoardlyRenderer.windowOf(list);
+        const rows = [...list.children];
+        const seen = rows.filter((r) => {
+            const b = r.getBoundingClientRect();
+            return b.bottom > pane.top && b.top < pane.bottom;
+        });
+        return {room, held: rows.length, seen: seen.map((r) => r.querySelector('td.text').textContent.split('\n')[0]),
+            current: (list.querySelector('tr[data-state~="current"] td.text') || {textContent: ''}).textContent.split('\n')[0]};
+    });
+    const start = await waitFor('the whole list', async () => {
+        const f = await facts();
+        return f.room && f.room.above + f.room.rows + f.room.below === 3000 && f.seen.length > 0 && f;
+    }, 20000);
+    expect(start.held < 200, `the page holds ${start.held} rows`);
+    const scrollTo = (fraction) => long.page.evaluate((f) => {
+        const pane = document.querySelector('#quotepane');
+        pane.scrollTop = (pane.scrollHeight - pane.clientHeight) * f;
+    }, fraction);
+    // A jump into the middle, then to the end: rows fill the view each time.
+    await scrollTo(0.5);
+    const middle = await waitFor('rows in the middle of the list', async () => {
+        const f = await facts();
+        return f.room.above > 500 && f.room.below > 500 && f.seen.length > 2 && f;
+    }, 5000);
+    await scrollTo(1);
+    const end = await waitFor('the last rows', async () => {
+        const f = await facts();
+        return f.room.below === 0 && f.seen.length > 2 && f;
+    }, 5000);
+    expect(end.held < 200 && middle.held < 200, `held: ${middle.held}, ${end.held}`);
+    // The keyboard: Home goes to the first quote, End to the last, wherever the view is.
+    await scrollTo(0.3);
+    const row = await waitFor('a row to click', async () => {
+        const f = await facts();
+        return f.seen.length > 2 && f.seen[1];
+    }, 5000);
+    const target = await centreOf(long.page, '#thequotelist td.text', row);
+    x(['xdotool', 'mousemove', String(target.x), String(target.y), 'click', '1'], long.env);
+    await waitFor('the clicked row current', async () => (await facts()).current === row, 5000);
+    x(['xdotool', 'key', 'Home'], long.env);
+    const home = await waitFor('the first row current and in view', async () => {
+        const f = await facts();
+        return f.room.above === 0 && f.current && f.seen.includes(f.current) && f;
+    }, 5000);
+    x(['xdotool', 'key', 'End'], long.env);
+    const last = await waitFor('the last row current and in view', async () => {
+        const f = await facts();
+        return f.room.below === 0 && f.current && f.current !== home.current && f.seen.includes(f.current) && f;
+    }, 5000);
+    expect(last.held < 200, `held: ${last.held}`);
+    long.process.kill('SIGTERM');
+    expect(await exitCode(long.process, 15000) === 1, 'ends with code 1');
+});
+
 // Without a tray host the window is the only way back: it stays shown, and closing
 // it ends the program rather than leaving it running unseen.
 trayer.kill('SIGTERM');
@@ -519,7 +589,7 @@ await check('without a tray the window stays shown and closing it ends the progr
 });
 
 if (failed) {
-    for (const s of [main, attack, noTray]) {
+    for (const s of [main, attack, long, noTray]) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }

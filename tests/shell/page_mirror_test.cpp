@@ -33,6 +33,7 @@ struct mirror {
     };
     std::map<int, node> nodes;
     std::vector<int> top;
+    std::map<int, std::pair<int, int>> spans;  // windowed list -> rows before, rows after
 
     void add(const QJsonObject& description, int parent, std::vector<int>& siblings,
              std::vector<int>::iterator where) {
@@ -87,6 +88,9 @@ struct mirror {
             if (op == "reset") {
                 nodes.clear();
                 top.clear();
+                spans.clear();
+            } else if (op == "span") {
+                spans[serial] = {r.value("above").toInt(), r.value("below").toInt()};
             } else if (op == "insert") {
                 const int parent = r.value("parent").toInt();
                 auto& siblings = children_of(parent);
@@ -97,6 +101,7 @@ struct mirror {
                     where = siblings.begin() + offset + 1;
                 }
             } else if (op == "remove") {
+                EXPECT_TRUE(nodes.count(serial)) << "removes a node it never sent: " << serial << " in " << batch.substr(0, 1500);
                 auto& siblings = children_of(nodes[serial].parent);
                 siblings.erase(std::find(siblings.begin(), siblings.end(), serial));
                 forget(serial);
@@ -201,7 +206,7 @@ struct page : layout::patch_observer {
         flush();
     }
     void flush() {
-        const std::string records = page_mirror_encoder::finish(std::exchange(batch, {}));
+        const std::string records = encoder.finish(std::exchange(batch, {}));
         all += records;
         shown.apply(records);
     }
@@ -337,6 +342,117 @@ TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
     view.flush();
     EXPECT_NE(view.all.find("{\"op\":\"state\",\"node\":"), std::string::npos);
     EXPECT_NE(view.all.find("\"state\":\"current checked\""), std::string::npos) << view.all;
+}
+
+// A list of rows the page holds only a window of: whatever happens to the list,
+// the page holds exactly the rows of its window, in order and up to date, knows
+// how many rows stand around them, and hears nothing about the rest.
+TEST(page_mirror, a_windowed_list_holds_the_rows_of_its_window_only) {
+    layout::document doc;
+    page view(doc);
+    std::string markup = "<html><body><table id=list virtual-rows>";
+    for (int i = 0; i < 1000; ++i) {
+        markup += "<tr id=r" + std::to_string(i) + "><td>row " + std::to_string(i) + "</td></tr>";
+    }
+    markup += "</table></body></html>";
+    doc.load_html(markup);
+    view.connect();
+    layout::handle list = layout::find_first(doc.root(), "#list");
+    const int list_serial = int(layout::serial_of(list));
+
+    const auto expect_window = [&](const std::string& when) {
+        const auto [above, below] = view.shown.spans.at(list_serial);
+        const auto& rows = view.shown.nodes[list_serial].children;
+        const auto count = int(layout::child_count(list));
+        ASSERT_EQ(above + int(rows.size()) + below, count) << when;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            layout::handle row = layout::nth_child(list, std::size_t(above) + i);
+            ASSERT_EQ(rows[i], int(layout::serial_of(row))) << when << ", row " << i;
+            ASSERT_EQ(view.shown.describe({rows[i]}), describe(row)) << when;
+        }
+        EXPECT_EQ(view.encoder.shown_rows(std::uint32_t(list_serial)).size(), rows.size());
+    };
+    const std::size_t window = page_mirror_encoder::default_window_rows;
+    EXPECT_EQ(view.shown.nodes[list_serial].children.size(), window);
+    EXPECT_LT(view.all.size(), 10'000u) << "the whole list went to the page";
+    expect_window("start");
+
+    // Changes to rows out of the window cost nothing; those in it arrive.
+    view.all.clear();
+    for (std::size_t i = 500; i < 1000; ++i) {
+        layout::set_state(layout::nth_child(list, i), layout::state::checked, 0, false);
+        layout::set_inner_text_utf8(layout::find_first(layout::nth_child(list, i), "td"), "far");
+    }
+    layout::set_state(layout::nth_child(list, 3), layout::state::checked, 0, false);
+    view.flush();
+    EXPECT_LT(view.all.size(), 300u) << view.all;
+    expect_window("far changes");
+
+    // The page scrolls: it asks for rows further down and gets them, with the room.
+    view.encoder.request_window(std::uint32_t(list_serial), 600, 30);
+    view.flush();
+    expect_window("scrolled");
+    EXPECT_EQ(view.shown.spans.at(list_serial).first, 600);
+
+    std::mt19937 random(11);
+    for (int step = 0; step < 200; ++step) {
+        const std::size_t count = layout::child_count(list);
+        const std::string n = std::to_string(step);
+        switch (random() % 7) {
+            case 0:  // a capture on top: the view stays on the rows it shows
+                layout::set_html(list, "<tr><td>new " + n + "</td></tr>",
+                                 layout::html_place::insert_at_start);
+                break;
+            case 1:
+                layout::delete_element(layout::nth_child(list, random() % count));
+                break;
+            case 2:
+                view.encoder.request_window(std::uint32_t(list_serial),
+                                            std::uint32_t(random() % (count + 50)),
+                                            std::uint32_t(1 + random() % 80));
+                break;
+            case 3:  // the keyboard moves to a row far away
+                layout::scroll_to_view(layout::nth_child(list, random() % count), false, false);
+                break;
+            case 4:
+                layout::sort_elements(list, 0, count, [](layout::handle a, layout::handle b) {
+                    return int(layout::serial_of(b)) - int(layout::serial_of(a));
+                });
+                break;
+            case 5:
+                layout::set_state(layout::nth_child(list, random() % count),
+                                  layout::state::current, 0, false);
+                layout::set_html(layout::nth_child(list, random() % count),
+                                 "<tr><td>before " + n + "</td></tr>",
+                                 layout::html_place::insert_before);
+                break;
+            case 6:
+                if (step % 5 == 0) {  // a rebuild: the page goes back to the top
+                    std::string rows;
+                    for (std::size_t i = 0; i < count; ++i) {
+                        rows += "<tr><td>again " + std::to_string(i) + "</td></tr>";
+                    }
+                    layout::set_html(list, rows, layout::html_place::replace_content);
+                }
+                break;
+        }
+        if (step % 2 == 0) {
+            view.flush();
+            expect_window("step " + n);
+        }
+    }
+    view.flush();
+    expect_window("end");
+
+    // A revealed row is in the page by the time the page is told to reveal it.
+    layout::handle far = layout::nth_child(list, layout::child_count(list) - 5);
+    layout::scroll_to_view(far, false, false);
+    view.all.clear();
+    view.flush();
+    const auto reveal = view.all.find("\"op\":\"reveal\"");
+    ASSERT_NE(reveal, std::string::npos);
+    EXPECT_LT(view.all.find("\"s\":" + std::to_string(layout::serial_of(far))), reveal);
+    expect_window("revealed");
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ void page_bridge::schedule_flush() {
 
 void page_bridge::flush() {
     m_flush_pending = false;
-    std::string batch = page_mirror_encoder::finish(std::exchange(m_batch, {}));
+    std::string batch = m_encoder.finish(std::exchange(m_batch, {}));
     if (!batch.empty()) {
         ++m_batches;
         emit patches(QString::fromUtf8(batch.data(), qsizetype(batch.size())));
@@ -145,6 +145,16 @@ void page_bridge::text(int serial, const QString& value) {
         m_document.text_input(m_document.element_by_serial(std::uint32_t(serial)),
                               value.toStdU16String());
         schedule_timer();
+    });
+}
+
+void page_bridge::window(int list, int first, int count) {
+    m_guard([&] {
+        if (!m_page_ready || first < 0 || count <= 0) {
+            return;
+        }
+        m_encoder.request_window(std::uint32_t(list), std::uint32_t(first), std::uint32_t(count));
+        schedule_flush();
     });
 }
 

@@ -48,6 +48,9 @@ public slots:
     void key(int cmd, int code, int keys);
     // Text the user put into an element in place (a paste into an edited cell).
     void text(int serial, const QString& value);
+    // The page shows rows [first, first + count) of the windowed list `list` (a
+    // serial) and wants those rows there.
+    void window(int list, int first, int count);
     // Boxes and scroll facts without input (after a resize or a scroll).
     void facts(const QString& facts);
 

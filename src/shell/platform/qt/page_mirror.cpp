@@ -4,10 +4,12 @@
 #include <array>
 #include <cctype>
 #include <span>
+#include <unordered_set>
 
 // The tree's nodes themselves: the public element operations see elements only,
 // and an insertion holds text nodes too.
 #include "layout/document_impl.h"
+#include "layout/names.h"
 #include "layout/node.h"
 #include "layout/patch.h"
 
@@ -136,71 +138,6 @@ void append_optional(std::string& batch, std::string_view name,
     }
 }
 
-// One node and everything below it, or nothing for a node the page must not have.
-// Returns whether something was written. Recursion depth is bounded by the
-// engine's nesting limit.
-bool append_node(std::string& out, const layout::node& n, bool first) {
-    using layout::element_node;
-    if (n.is_text()) {
-        out += first ? "{\"s\":" : ",{\"s\":";
-        append_number(out, n.m_serial);
-        append_field(out, "x", static_cast<const layout::text_node&>(n).m_text);
-        out += '}';
-        return true;
-    }
-    const auto& e = static_cast<const element_node&>(n);
-    const std::string_view tag = layout::name_text(e.m_tag);
-    if (!is_safe_element(tag)) {
-        return false;
-    }
-    out += first ? "{\"s\":" : ",{\"s\":";
-    append_number(out, e.m_serial);
-    append_field(out, "t", tag);
-    out += ",\"a\":[";
-    bool first_attribute = true;
-    e.m_attributes.for_each([&](layout::name_id name, std::string_view value) {
-        const std::string_view text = layout::name_text(name);
-        if (!is_safe_attribute(text, value)) {
-            return;
-        }
-        out += first_attribute ? "[" : ",[";
-        first_attribute = false;
-        append_string(out, text);
-        out += ',';
-        append_string(out, value);
-        out += ']';
-    });
-    out += ']';
-    if (e.m_state != 0) {
-        append_field(out, "st", state_names(e.m_state));
-    }
-    if (const layout::element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
-        out += ",\"y\":[";
-        bool first_style = true;
-        for (const auto& [name, value] : extras->style) {
-            out += first_style ? "[" : ",[";
-            first_style = false;
-            append_string(out, layout::name_text(name));
-            out += ',';
-            append_string(out, value);
-            out += ']';
-        }
-        out += ']';
-    }
-    if (!e.m_children.empty()) {
-        out += ",\"c\":[";
-        bool first_child = true;
-        for (const layout::node* child : e.m_children.items()) {
-            if (append_node(out, *child, first_child)) {
-                first_child = false;
-            }
-        }
-        out += ']';
-    }
-    out += '}';
-    return true;
-}
-
 const layout::node* lookup(layout::document_impl& doc, std::uint32_t serial) {
     if (serial == layout::document_serial) {
         return doc.document_node;
@@ -209,19 +146,17 @@ const layout::node* lookup(layout::document_impl& doc, std::uint32_t serial) {
     return it == doc.by_serial.end() ? nullptr : it->second;
 }
 
-void append_insert(std::string& batch, std::uint32_t parent_serial, std::uint32_t before,
-                   std::span<const layout::node* const> nodes) {
-    open_record(batch, "insert");
-    append_field(batch, "parent", parent_serial);
-    append_field(batch, "before", before);
-    batch += ",\"nodes\":[";
-    bool first = true;
-    for (const layout::node* n : nodes) {
-        if (append_node(batch, *n, first)) {
-            first = false;
-        }
-    }
-    batch += "]}";
+bool contains(const std::vector<std::uint32_t>& serials, std::uint32_t serial) {
+    return std::find(serials.begin(), serials.end(), serial) != serials.end();
+}
+
+const layout::element_node* as_element(const layout::node* n) {
+    return n && !n->is_text() ? static_cast<const layout::element_node*>(n) : nullptr;
+}
+
+bool is_windowed(const layout::element_node& e) {
+    static const layout::name_id marker = layout::intern_name("virtual-rows");
+    return e.m_attributes.has(marker);
 }
 
 }  // namespace
@@ -271,35 +206,187 @@ std::string state_names(std::uint32_t state) {
     return out;
 }
 
-void page_mirror_encoder::encode(const layout::patch& change, std::string& batch) const {
+// One node and everything below it, or nothing for a node the page must not have.
+// Returns whether something was written. Recursion depth is bounded by the
+// engine's nesting limit.
+bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, bool first) {
+    using layout::element_node;
+    if (n.is_text()) {
+        out += first ? "{\"s\":" : ",{\"s\":";
+        append_number(out, n.m_serial);
+        append_field(out, "x", static_cast<const layout::text_node&>(n).m_text);
+        out += '}';
+        return true;
+    }
+    const auto& e = static_cast<const element_node&>(n);
+    const std::string_view tag = layout::name_text(e.m_tag);
+    if (!is_safe_element(tag)) {
+        return false;
+    }
+    out += first ? "{\"s\":" : ",{\"s\":";
+    append_number(out, e.m_serial);
+    append_field(out, "t", tag);
+    out += ",\"a\":[";
+    bool first_attribute = true;
+    e.m_attributes.for_each([&](layout::name_id name, std::string_view value) {
+        const std::string_view text = layout::name_text(name);
+        if (!is_safe_attribute(text, value)) {
+            return;
+        }
+        out += first_attribute ? "[" : ",[";
+        first_attribute = false;
+        append_string(out, text);
+        out += ',';
+        append_string(out, value);
+        out += ']';
+    });
+    out += ']';
+    if (e.m_state != 0) {
+        append_field(out, "st", state_names(e.m_state));
+    }
+    if (const layout::element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
+        out += ",\"y\":[";
+        bool first_style = true;
+        for (const auto& [name, value] : extras->style) {
+            out += first_style ? "[" : ",[";
+            first_style = false;
+            append_string(out, layout::name_text(name));
+            out += ',';
+            append_string(out, value);
+            out += ']';
+        }
+        out += ']';
+    }
+    if (!e.m_children.empty()) {
+        std::span<layout::node* const> children = e.m_children.items();
+        windowed_list* list = nullptr;
+        if (is_windowed(e)) {
+            // Newly in the page: its window starts at the top, and finish() says
+            // how much room the rows after it take.
+            list = &m_lists[e.m_serial];
+            *list = windowed_list{};
+            const std::size_t end = std::min<std::size_t>(children.size(), list->count);
+            children = children.first(end);
+        }
+        out += ",\"c\":[";
+        bool first_child = true;
+        for (const layout::node* child : children) {
+            if (append_node(out, *child, first_child)) {
+                first_child = false;
+            }
+            if (list) {
+                list->shown.push_back(child->m_serial);
+            }
+        }
+        out += ']';
+    } else if (is_windowed(e)) {
+        m_lists[e.m_serial] = windowed_list{};
+    }
+    out += '}';
+    return true;
+}
+
+void page_mirror_encoder::append_insert(std::string& batch, std::uint32_t parent_serial,
+                                        std::uint32_t before, const layout::node* const* nodes,
+                                        std::size_t count) {
+    open_record(batch, "insert");
+    append_field(batch, "parent", parent_serial);
+    append_field(batch, "before", before);
+    batch += ",\"nodes\":[";
+    bool first = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (append_node(batch, *nodes[i], first)) {
+            first = false;
+        }
+    }
+    batch += "]}";
+}
+
+bool page_mirror_encoder::page_has(const layout::node* n) const {
+    if (m_lists.empty()) {
+        return true;
+    }
+    for (; n && n->m_parent; n = n->m_parent) {
+        auto it = m_lists.find(n->m_parent->m_serial);
+        if (it != m_lists.end() && !contains(it->second.shown, n->m_serial)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::pair<page_mirror_encoder::windowed_list*, const layout::node*> page_mirror_encoder::row_of(
+    const layout::node* n) {
+    for (; n && n->m_parent; n = n->m_parent) {
+        auto it = m_lists.find(n->m_parent->m_serial);
+        if (it != m_lists.end()) {
+            return {&it->second, n};
+        }
+    }
+    return {nullptr, nullptr};
+}
+
+void page_mirror_encoder::encode(const layout::patch& change, std::string& batch) {
     using layout::patch_kind;
     layout::document_impl& doc = m_document.impl();
+    const layout::node* target = lookup(doc, change.node);
+    if (change.kind != patch_kind::remove && change.kind != patch_kind::insert &&
+        change.kind != patch_kind::scroll_to_view && target && !page_has(target)) {
+        return;  // inside a row the page does not hold: it is described when shown
+    }
     switch (change.kind) {
         case patch_kind::insert: {
-            const layout::node* parent = lookup(doc, change.node);
             const layout::node* first = lookup(doc, change.first_serial);
-            if (!parent || parent->is_text() || !first || first->m_parent != parent) {
+            if (!as_element(target) || !first || first->m_parent != target) {
                 return;  // not in the tree any more: a later patch says what became of it
             }
-            const auto& children = static_cast<const layout::element_node*>(parent)->m_children;
-            const auto items = children.items();
+            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
+                it->second.dirty = it->second.moved = true;  // finish() sends what the window needs
+                return;
+            }
+            if (!page_has(target)) {
+                return;
+            }
+            const auto items = as_element(target)->m_children.items();
             auto begin = std::find(items.begin(), items.end(), first);
             auto end = begin;
             while (end != items.end() &&
                    (change.before == 0 || (*end)->m_serial != change.before)) {
                 ++end;
             }
-            append_insert(batch, change.node, change.before,
-                          std::span<const layout::node* const>(
-                              items.data() + (begin - items.begin()), std::size_t(end - begin)));
+            append_insert(batch, change.node, change.before, items.data() + (begin - items.begin()),
+                          std::size_t(end - begin));
             return;
         }
-        case patch_kind::remove:
+        case patch_kind::remove: {
+            // Called before the node leaves the tree, so its row can still be found.
+            if (target) {
+                if (auto [list, row] = row_of(target); list && row == target) {
+                    list->dirty = list->moved = true;
+                    auto at = std::find(list->shown.begin(), list->shown.end(), change.node);
+                    if (at == list->shown.end()) {
+                        return;  // a row the page never got
+                    }
+                    list->shown.erase(at);
+                } else if (!page_has(target)) {
+                    return;
+                }
+            }
+            m_lists.erase(change.node);
             open_record(batch, "remove");
             append_field(batch, "node", change.node);
             batch += '}';
             return;
+        }
         case patch_kind::clear:
+            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
+                windowed_list& list = it->second;
+                list.shown.clear();
+                list.first = 0;
+                list.dirty = list.emptied = true;
+                list.moved = false;
+                list.reveal_row = 0;
+            }
             open_record(batch, "clear");
             append_field(batch, "node", change.node);
             batch += '}';
@@ -324,6 +411,8 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
             batch += '}';
             return;
         case patch_kind::set_text:
+            // A list that becomes one text is a list no more.
+            m_lists.erase(change.node);
             open_record(batch, "text");
             append_field(batch, "node", change.node);
             append_field(batch, "serial", change.first_serial);
@@ -338,6 +427,10 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
             batch += '}';
             return;
         case patch_kind::reorder:
+            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
+                it->second.dirty = true;  // the window keeps its place, with other rows in it
+                return;
+            }
             open_record(batch, "reorder");
             append_field(batch, "node", change.node);
             batch += ",\"order\":[";
@@ -366,6 +459,16 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
         case patch_kind::update:
             return;  // the page redraws by itself
         case patch_kind::scroll_to_view:
+            if (auto [list, row] = row_of(target); list) {
+                // Sent after the window has moved to the row, with the rows it needs.
+                list->reveal_row = row->m_serial;
+                list->dirty = true;
+                m_reveals.push_back(change);
+                return;
+            }
+            if (target && !page_has(target)) {
+                return;
+            }
             open_record(batch, "reveal");
             append_field(batch, "node", change.node);
             append_field(batch, "top", (change.state & 1) ? 1 : 0);
@@ -383,20 +486,163 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
     }
 }
 
-void page_mirror_encoder::encode_snapshot(std::string& batch) const {
+void page_mirror_encoder::encode_snapshot(std::string& batch) {
     layout::document_impl& doc = m_document.impl();
+    m_lists.clear();
+    m_reveals.clear();
     open_record(batch, "reset");
     batch += '}';
     const auto items = doc.document_node->m_children.items();
-    append_insert(batch, layout::document_serial, 0,
-                  std::span<const layout::node* const>(items.data(), items.size()));
+    append_insert(batch, layout::document_serial, 0, items.data(), items.size());
+}
+
+void page_mirror_encoder::request_window(std::uint32_t list, std::uint32_t first,
+                                         std::uint32_t count) {
+    auto it = m_lists.find(list);
+    if (it == m_lists.end()) {
+        return;
+    }
+    windowed_list& w = it->second;
+    count = std::clamp<std::uint32_t>(count, 1, max_window_rows);
+    if (w.first != first || w.count != count) {
+        w.first = first;
+        w.count = count;
+        w.dirty = true;
+    }
+}
+
+void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std::string& batch) {
+    layout::document_impl& doc = m_document.impl();
+    const auto* e = as_element(lookup(doc, serial));
+    const std::span<layout::node* const> children =
+        e ? e->m_children.items() : std::span<layout::node* const>();
+    const auto n = std::uint32_t(children.size());
+
+    if (w.moved && w.first > 0 && !w.shown.empty()) {
+        // Rows came or went: the window stays on the rows the page shows, wherever
+        // they now stand. A window at the very top stays there, so a new quote on
+        // top comes into view.
+        const std::unordered_set<std::uint32_t> shown(w.shown.begin(), w.shown.end());
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (shown.count(children[i]->m_serial) != 0) {
+                w.first = i;
+                break;
+            }
+        }
+    }
+    if (w.reveal_row != 0) {
+        const auto* row = lookup(doc, w.reveal_row);
+        const std::size_t at = row && row->m_parent == e ? e->m_children.index_of(row) : n;
+        if (at < n && (at < w.first || at >= std::size_t(w.first) + w.count)) {
+            w.first = std::uint32_t(at) - std::min(std::uint32_t(at), w.count / 3);
+        }
+    }
+    w.first = std::min(w.first, n - std::min(n, w.count));
+    const std::uint32_t end = std::min(n, w.first + w.count);
+    const std::span<layout::node* const> wanted = children.subspan(w.first, end - w.first);
+
+    // Rows that leave the window go; rows that stay keep their place when they are
+    // still in order (a sort moves them: then they go too and come back in order).
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t row : w.shown) {
+        const bool stays = std::any_of(wanted.begin(), wanted.end(),
+                                       [&](const layout::node* c) { return c->m_serial == row; });
+        if (stays) {
+            kept.push_back(row);
+        }
+    }
+    std::size_t next_kept = 0;
+    bool in_order = true;
+    for (const layout::node* c : wanted) {
+        if (next_kept < kept.size() && c->m_serial == kept[next_kept]) {
+            ++next_kept;
+        } else if (contains(kept, c->m_serial)) {
+            in_order = false;
+            break;
+        }
+    }
+    if (!in_order) {
+        kept.clear();
+    }
+    for (std::uint32_t row : w.shown) {
+        if (!contains(kept, row)) {
+            open_record(batch, "remove");
+            append_field(batch, "node", row);
+            batch += '}';
+        }
+    }
+    // The missing rows go in as runs, each before the next row the page keeps.
+    std::size_t i = 0;
+    while (i < wanted.size()) {
+        if (contains(kept, wanted[i]->m_serial)) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < wanted.size() && !contains(kept, wanted[j]->m_serial)) {
+            ++j;
+        }
+        const std::uint32_t before = j < wanted.size() ? wanted[j]->m_serial : 0;
+        append_insert(batch, serial, before, wanted.data() + i, j - i);
+        i = j;
+    }
+    w.shown.clear();
+    for (const layout::node* c : wanted) {
+        w.shown.push_back(c->m_serial);
+    }
+    open_record(batch, "span");
+    append_field(batch, "node", serial);
+    append_field(batch, "above", w.first);
+    append_field(batch, "below", n - end);
+    append_field(batch, "top", w.emptied ? 1 : 0);
+    batch += '}';
+    w.dirty = w.moved = w.emptied = false;
+    w.reveal_row = 0;
 }
 
 std::string page_mirror_encoder::finish(std::string batch) {
+    layout::document_impl& doc = m_document.impl();
+    // Rows put into the page may hold windowed lists of their own, which then need
+    // their room too: a few rounds cover any nesting a document has.
+    for (int round = 0; round < 8; ++round) {
+        std::vector<std::uint32_t> dirty;
+        for (auto it = m_lists.begin(); it != m_lists.end();) {
+            if (!as_element(lookup(doc, it->first))) {
+                it = m_lists.erase(it);  // gone with something above it
+                continue;
+            }
+            if (it->second.dirty) {
+                dirty.push_back(it->first);
+            }
+            ++it;
+        }
+        if (dirty.empty()) {
+            break;
+        }
+        for (std::uint32_t serial : dirty) {
+            // Looked up each time: reconciling one list may add others.
+            reconcile(serial, m_lists.at(serial), batch);
+        }
+    }
+    for (const layout::patch& reveal : std::exchange(m_reveals, {})) {
+        const layout::node* target = lookup(doc, reveal.node);
+        if (target && page_has(target)) {
+            open_record(batch, "reveal");
+            append_field(batch, "node", reveal.node);
+            append_field(batch, "top", (reveal.state & 1) ? 1 : 0);
+            append_field(batch, "smooth", (reveal.state & 2) ? 1 : 0);
+            batch += '}';
+        }
+    }
     if (!batch.empty()) {
         batch += ']';
     }
     return batch;
+}
+
+std::vector<std::uint32_t> page_mirror_encoder::shown_rows(std::uint32_t list) const {
+    auto it = m_lists.find(list);
+    return it == m_lists.end() ? std::vector<std::uint32_t>{} : it->second.shown;
 }
 
 }  // namespace hrd::qt
