@@ -24,6 +24,7 @@ hrd::quote sample_quote(int id) {
 struct recording_page : layout::patch_observer {
     explicit recording_page(layout::document& d) : encoder(d) { d.set_observer(this); }
     void on_patch(const layout::patch& change) override { encoder.encode(change, batch); }
+    bool wants_markup() const override { return false; }
     hrd::qt::page_mirror_encoder encoder;
     std::string batch;
 };

@@ -133,9 +133,11 @@ void insert_parsed(element_node& parent, std::size_t position, std::vector<node*
         patch change = make_patch(patch_kind::insert, parent.m_serial);
         change.before = serial_at(parent, position + nodes.size());
         change.first_serial = nodes.front()->m_serial;
-        change.value.emplace();
-        for (node* n : nodes) {
-            serialize_outer(*n, *change.value);
+        if (doc->observer->wants_markup()) {
+            change.value.emplace();
+            for (node* n : nodes) {
+                serialize_outer(*n, *change.value);
+            }
         }
         emit(*doc, std::move(change));
     }

@@ -20,7 +20,7 @@ namespace layout {
 class document;
 
 enum class patch_kind : std::uint8_t {
-    insert,          // node: parent; before: sibling or 0 to append; value: markup
+    insert,          // node: parent; before: sibling or 0 to append; value: markup (see wants_markup)
     remove,          // node: the node taken out of the tree
     clear,           // node: the element whose children all go
     set_attribute,   // node, name, value (nullopt: removed)
@@ -52,6 +52,10 @@ public:
     virtual ~patch_observer() = default;
     // Called synchronously right after each change.
     virtual void on_patch(const patch& change) = 0;
+    // Whether insert patches carry the markup of what they insert. An observer
+    // that describes insertions from the tree right away can do without it, and
+    // spares the document writing out every long list it builds.
+    virtual bool wants_markup() const { return true; }
 };
 
 // A patch of `kind` about `node`; other fields are set by whoever makes it.

@@ -200,6 +200,7 @@ struct page : layout::patch_observer {
     explicit page(layout::document& d) : doc(d), encoder(d) { doc.set_observer(this); }
     ~page() override { doc.set_observer(nullptr); }
     void on_patch(const layout::patch& change) override { encoder.encode(change, batch); }
+    bool wants_markup() const override { return false; }
     void connect() {
         batch.clear();
         encoder.encode_snapshot(batch);

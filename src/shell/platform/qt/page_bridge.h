@@ -56,6 +56,7 @@ public slots:
 
 private:
     void on_patch(const layout::patch& change) override;
+    bool wants_markup() const override { return false; }  // the encoder reads the tree
     void apply_facts(const QString& facts);
     void schedule_flush();
     void flush();
