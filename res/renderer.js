@@ -235,6 +235,15 @@
     let touchedWindows = new Set();
 
     function applySpan(list, record) {
+        // When the first rows and the whole length arrived, for measurements.
+        const now = performance.timeOrigin + performance.now();
+        const total = record.above + list.children.length + record.below;
+        const facts = window.hoardlyRenderer;
+        if (!facts.firstRowsAt && list.children.length > 0) facts.firstRowsAt = now;
+        if (total !== facts.lastLength) {
+            facts.lastLength = total;
+            facts.lastLengthAt = now;
+        }
         const info = windows.get(record.node) || {unit: 0, asked: ''};
         info.above = record.above;
         info.below = record.below;

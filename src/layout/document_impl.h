@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -97,6 +98,7 @@ struct document_impl {
         std::uint32_t reason;
     };
     std::deque<posted_event> posted;
+    std::function<bool()> background;  // see document::set_background_work
     struct timer {
         element_node* element;
         std::uint32_t id;

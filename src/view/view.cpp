@@ -1,5 +1,7 @@
 #include "view/view.h"
 
+#include <algorithm>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -51,7 +53,7 @@ layout::document& main_document() {
 
 hdview::hdview() : hdview(main_document()) {}
 
-hdview::hdview(layout::document& doc) {
+hdview::hdview(layout::document& doc) : m_document(doc) {
     m_root = keep(doc.root());
     // A list that is missing would make every later update do nothing without a
     // word, so a document without one is refused at once.
@@ -79,12 +81,16 @@ hdview::hdview(layout::document& doc) {
 }
 
 hdview::~hdview() {
+    m_document.cancel_background_work();  // it fills this view's list
     for (element h : {m_manage_menu, m_search_bar, m_quote_list, m_tag_list, m_root}) {
         layout::unuse(h);
     }
 }
 
 void hdview::handle(const view_event& event) {
+    if (event.id != vupdate_quotes) {
+        m_document.finish_background_work();  // every change meets the whole list
+    }
     switch (event.id) {
         case vadd_quote:
             return add_quote(*static_cast<const quote*>(event.param));
@@ -269,30 +275,74 @@ void hdview::delete_search_tag(record_id id) {
     }
 }
 
+// Rows put in at once when a list is built: more than any screen shows, so the
+// window is full at once; the rest follows in slices between other work.
+namespace {
+constexpr std::size_t first_screen_rows = 1000;
+constexpr std::size_t rows_per_slice = 2000;
+
+void append_row(std::string& out, const quote& q, const tag_lookup& tags) {
+    out += "<tr><td>";
+    fragments::append_quote_block(out, q, tags);
+    out += "</td></tr>";
+}
+}  // namespace
+
 void hdview::update_quotes(const view_quotes& quotes) {
     app_line("vupdate_quotes");
-    // The whole list is built as one piece of markup and set once: the last record
-    // ends on top, as if each had been inserted at the start in turn.
-    std::vector<std::string> rows;
-    std::size_t total = 0;
+    m_document.cancel_background_work();  // a list still filling is replaced whole
+    // The last record ends on top, as if each had been inserted at the start in turn.
+    auto pending = std::make_shared<pending_rows>();
+    std::vector<quote>& all = pending->quotes;
     if (quotes.quotes != nullptr) {
         for (bool more = !quotes.quotes->empty(); more; more = quotes.quotes->next()) {
-            std::string row = "<tr><td>";
-            fragments::append_quote_block(row, quotes.quotes->current(), quotes.tags);
-            row += "</td></tr>";
-            total += row.size();
-            rows.push_back(std::move(row));
+            all.push_back(quotes.quotes->current());
         }
     }
+    std::reverse(all.begin(), all.end());
+    // The first screen replaces the list in one piece; a long list's far end is
+    // appended in slices, and finished before anything else touches the view.
+    const std::size_t first = std::min(all.size(), first_screen_rows);
     std::string markup;
-    markup.reserve(total);
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        markup += *it;
+    for (std::size_t i = 0; i < first; ++i) {
+        append_row(markup, all[i], quotes.tags);
     }
-    rows.clear();
+    pending->next = first;
     layout::set_html(m_quote_list, markup, html_place::replace_content);
     layout::update_element(m_quote_list, true);
+    if (first == all.size()) {
+        app_line("vupdate_quotes complete");
+        return;
+    }
+    for (std::size_t i = first; i < all.size(); ++i) {
+        for (record_id t : all[i].m_tags) {
+            if (pending->tags.count(t) == 0) {
+                if (const tag* found = quotes.tags ? quotes.tags(t) : nullptr) {
+                    pending->tags.emplace(t, *found);
+                }
+            }
+        }
+    }
+    m_document.set_background_work([this, pending] { return fill_quote_rows(*pending); });
+}
+
+bool hdview::fill_quote_rows(pending_rows& pending) {
+    const tag_lookup names = [&pending](record_id id) -> const tag* {
+        auto it = pending.tags.find(id);
+        return it == pending.tags.end() ? nullptr : &it->second;
+    };
+    std::string markup;
+    const std::size_t end = std::min(pending.quotes.size(), pending.next + rows_per_slice);
+    for (; pending.next < end; ++pending.next) {
+        append_row(markup, pending.quotes[pending.next], names);
+        std::string().swap(pending.quotes[pending.next].m_utftext);  // done with it
+    }
+    layout::set_html(m_quote_list, markup, html_place::append);
+    if (pending.next < pending.quotes.size()) {
+        return true;
+    }
     app_line("vupdate_quotes complete");
+    return false;
 }
 
 void hdview::rename_search_tag(const view_rename& rename) {

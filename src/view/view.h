@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "fml/exception.h"
 #include "fml/singleton.h"
@@ -74,6 +76,18 @@ private:
     layout::handle links_cell(layout::handle block) const;
     layout::handle fresh_tag_row(const char* for_event) const;
 
+    // Quotes of the list still to be put in, top to bottom, after its first
+    // screen, with the tags they carry; the document runs the filling in the
+    // background and finishes it before any other change, so the names copied
+    // here are still the current ones when the rows are built.
+    struct pending_rows {
+        std::vector<quote> quotes;
+        std::unordered_map<record_id, tag> tags;
+        std::size_t next = 0;
+    };
+    bool fill_quote_rows(pending_rows& pending);
+
+    layout::document& m_document;
     layout::handle m_root = nullptr;
     layout::handle m_tag_list = nullptr;
     layout::handle m_quote_list = nullptr;

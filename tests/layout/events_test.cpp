@@ -595,3 +595,58 @@ TEST_F(events_fixture, timers_follow_the_injected_clock_and_capture_redirects_in
     m_doc.mouse_input(by_id("c"), mouse_event::move, {9, 9}, 0, 0);
     EXPECT_EQ(take_log(), "");
 }
+
+// Background work runs a step at a time when the host asks, and is finished
+// before any input that could act on the tree, so input never meets half of it.
+TEST_F(events_fixture, background_work_is_finished_before_input_acts) {
+    m_doc.load_html("<div id=list></div><div id=other></div>");
+    struct counting_host : host {
+        int told = 0;
+        void background_work_pending() override { ++told; }
+    } notified;
+    m_doc.set_host(&notified);
+    int left = 0;
+    auto work = [&](int steps) {
+        left = steps;
+        m_doc.set_background_work([&] {
+            set_html(by_id("list"), "<p>row</p>", html_place::append);
+            return --left > 0;
+        });
+    };
+    work(3);
+    EXPECT_EQ(notified.told, 1);
+    EXPECT_TRUE(m_doc.run_background_step());
+    EXPECT_EQ(child_count(by_id("list")), 1u);
+    // Hovering does not need the work done; a press, a key or typed text does.
+    m_doc.mouse_input(by_id("other"), mouse_event::move, {1, 1}, 0, 0);
+    EXPECT_EQ(child_count(by_id("list")), 1u);
+    m_doc.mouse_input(by_id("other"), mouse_event::down, {1, 1}, mouse_button::main, 0);
+    EXPECT_EQ(child_count(by_id("list")), 3u);
+    EXPECT_FALSE(m_doc.has_background_work());
+    EXPECT_FALSE(m_doc.run_background_step());
+
+    work(4);
+    m_doc.key_input(key_event::down, 'A', 0);
+    EXPECT_EQ(child_count(by_id("list")), 7u);
+
+    // Replaced work never runs; cancelled work neither.
+    work(5);
+    int other_steps = 0;
+    m_doc.set_background_work([&] { return ++other_steps < 2; });
+    m_doc.finish_background_work();
+    EXPECT_EQ(other_steps, 2);
+    EXPECT_EQ(child_count(by_id("list")), 7u);
+    work(5);
+    m_doc.cancel_background_work();
+    EXPECT_FALSE(m_doc.run_background_step());
+    EXPECT_EQ(child_count(by_id("list")), 7u);
+
+    // A step that hands over to new work: the new work goes on, the old one ends.
+    m_doc.set_background_work([&] {
+        m_doc.set_background_work([&] { return ++other_steps < 4; });
+        return true;
+    });
+    m_doc.finish_background_work();
+    EXPECT_EQ(other_steps, 4);
+    m_doc.set_host(this);
+}

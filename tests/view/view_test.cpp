@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
+#include "fml/text.h"
 #include "layout/dom.h"
 #include "support/document_host.h"
 #include "support/memory_source.h"
@@ -118,6 +120,63 @@ TEST_F(view, single_quote_and_mark_changes_patch_one_block) {
         m_view.handle({unknown, nullptr});
     }
     EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
+}
+
+// A long list shows its first screen at once and fills the rest in the
+// background; any change to the view first finishes it, so the list is whole
+// and in order whenever something acts on it.
+TEST_F(view, a_long_list_fills_in_the_background_and_is_whole_before_any_change) {
+    std::vector<quote> many;
+    for (record_id id = 1; id <= 3600; ++id) {
+        many.emplace_back(id, u"quote " + fml::utf82wchar(std::to_string(id)), no_stamp);
+        if (id % 100 == 0) {
+            many.back().m_tags = {3};
+        }
+    }
+    const auto ids_from = [](record_id top, record_id bottom) {
+        std::vector<std::string> out;
+        for (record_id id = top; id >= bottom; --id) {
+            out.push_back(ids::quote(id));
+        }
+        return out;
+    };
+    show_quotes(many);
+    EXPECT_TRUE(m_doc.doc.has_background_work());
+    const std::size_t first_screen = layout::child_count(m_view.quote_list());
+    EXPECT_GT(first_screen, 20u);
+    EXPECT_LT(first_screen, many.size());
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
+              ids_from(3600, record_id(3600 - first_screen + 1)));
+
+    // The model's names may change under the view; rows still to come carry the
+    // name the view was given, until an event says otherwise.
+    m_tags[3].m_utfname = "changed meanwhile";
+    // A quote deleted from the part still to come stays deleted.
+    const record_id far_away = 5;
+    m_view.handle({vdelete_quote, &far_away});
+    EXPECT_FALSE(m_doc.doc.has_background_work());
+    const quote added(3601, u"new", no_stamp);
+    m_view.handle({vadd_quote, &added});
+    std::vector<std::string> expected = ids_from(3601, 1);
+    expected.erase(std::find(expected.begin(), expected.end(), "q-5"));
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), expected);
+    EXPECT_EQ(text(by_id("qt-100-3")), u"work");
+
+    // A rebuild while filling replaces the list whole: nothing of the old one
+    // arrives later.
+    m_tags[3].m_utfname = "work";
+    show_quotes(many);
+    EXPECT_TRUE(m_doc.doc.run_background_step());
+    show_quotes({quote(9, u"only", no_stamp)});
+    EXPECT_FALSE(m_doc.doc.has_background_work());
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-9"}));
+
+    // Steps run by the event loop complete it too.
+    show_quotes(many);
+    while (m_doc.doc.run_background_step()) {
+    }
+    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), ids_from(3600, 1));
+    EXPECT_EQ(text(by_id("qt-100-3")), u"work");
 }
 
 TEST_F(view, search_bar_switches_between_caption_and_tags) {

@@ -39,6 +39,9 @@ void page_bridge::page_ready() {
         m_encoder.encode_snapshot(m_batch);
         m_page_ready = true;
         flush();
+        if (m_document.has_background_work()) {
+            schedule_background();
+        }
     });
 }
 
@@ -74,6 +77,23 @@ void page_bridge::schedule_pending() {
     }
     m_posted_pending = true;
     QTimer::singleShot(0, this, [this] { m_guard([this] { run_pending(); }); });
+}
+
+void page_bridge::schedule_background() {
+    // Not before the page shows the first screen: the page's own start needs this
+    // thread too. Then a step at a time with a pause, so the page keeps painting.
+    if (m_background_pending || !m_page_ready) {
+        return;
+    }
+    m_background_pending = true;
+    QTimer::singleShot(background_pause_ms, this, [this] { m_guard([this] { run_background(); }); });
+}
+
+void page_bridge::run_background() {
+    m_background_pending = false;
+    if (m_document.run_background_step()) {
+        schedule_background();
+    }
 }
 
 void page_bridge::run_pending() {

@@ -30,6 +30,9 @@ public:
     // Runs the document's posted events and due timers soon, from the loop, and
     // sends what they changed. For events posted while no input was handled.
     void schedule_pending();
+    // Runs the document's background work a step per turn of the loop, so the
+    // window stays responsive while it lasts.
+    void schedule_background();
     // How many batches and records went out; for tests and the log.
     std::uint64_t batches_sent() const { return m_batches; }
 
@@ -61,6 +64,7 @@ private:
     void schedule_flush();
     void flush();
     void run_pending();
+    void run_background();
     void schedule_timer();
 
     layout::document& m_document;
@@ -70,6 +74,8 @@ private:
     bool m_page_ready = false;
     bool m_flush_pending = false;
     bool m_posted_pending = false;
+    bool m_background_pending = false;
+    static constexpr int background_pause_ms = 1;
     QTimer m_timer;  // the document's next element timer
     std::uint64_t m_batches = 0;
 };
