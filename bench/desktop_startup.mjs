@@ -1,9 +1,15 @@
-// Whole-program figures of the desktop: start to a filled, shown window, and the
-// memory of the program with its web view, for collections of N quotes.
+// Whole-program figures of the desktop, for collections of N quotes: start to a
+// filled, shown window; the memory of the program with its web view; and the
+// capture latency, from the second Ctrl+C (pressed through XTEST while another
+// program has the focus; the program decides on the press and releases the
+// keyboard at once) to the frame that shows the new quote,
+// with the keyboard hold the program reports for those presses.
 // A measurement, not a test: run by hand, never by CTest.
 //
 // Usage: node bench/desktop_startup.mjs --program build/hoardly [--quotes 10000,100000] [--runs 3]
-// Needs Xvfb, sqlite3 and tests/e2e's node_modules (npm ci there).
+//        [--captures 5] [--double-copy build/bench/bench_double_copy]
+//        [--focus-window build/tests/e2e/e2e_focus_window]
+// Needs Xvfb, xclip, sqlite3 and tests/e2e's node_modules (npm ci there).
 
 import {spawn, spawnSync} from 'node:child_process';
 import fs from 'node:fs';
@@ -25,6 +31,9 @@ function option(name, fallback) {
 const program = path.resolve(option('--program', path.join(sourceDir, 'build', 'hoardly')));
 const sizes = option('--quotes', '10000,100000').split(',').map(Number);
 const runs = Number(option('--runs', '3'));
+const captures = Number(option('--captures', '5'));
+const doubleCopy = path.resolve(option('--double-copy', path.join(path.dirname(program), 'bench', 'bench_double_copy')));
+const focusWindow = path.resolve(option('--focus-window', path.join(path.dirname(program), 'tests', 'e2e', 'e2e_focus_window')));
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 async function waitFor(what, check, timeout) {
@@ -114,10 +123,39 @@ async function runOnce(root) {
     const filledMs = Math.round(times[1] - started);
     await sleep(500);
     const rss = treeRss(child.pid);
+    const latencies = await measureCaptures(page, root, port);
     browser.disconnect();
     child.kill('SIGTERM');
     await new Promise((resolve) => child.on('exit', resolve));
-    return {firstMs, filledMs, rss, count};
+    const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
+    const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
+    return {firstMs, filledMs, rss, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+}
+
+// Captures `captures` clips while another program has the focus; returns the
+// latency of each in milliseconds.
+async function measureCaptures(page, root, port) {
+    if (captures === 0 || !fs.existsSync(doubleCopy) || !fs.existsSync(focusWindow)) return [];
+    const env = environment(root, port);
+    const other = spawn(focusWindow, [], {env, stdio: ['ignore', 'pipe', 'ignore']});
+    await new Promise((resolve) => other.stdout.once('data', resolve));
+    const latencies = [];
+    for (let i = 0; i < captures; i++) {
+        const text = `Bench capture ${i} at ${Date.now()}`;
+        spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+            {env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+        await sleep(700);  // apart from the last presses
+        const pressed = Number(spawnSync(doubleCopy, [], {env, encoding: 'utf8'}).stdout);
+        await waitFor('the captured quote', () => page.evaluate((t) => {
+            const top = document.querySelector('#thequotelist td.text');
+            return top && top.textContent === t;
+        }, text), 10000);
+        await sleep(100);
+        const shown = await page.evaluate(() => window.hoardlyRenderer.lastLengthFrameAt);
+        latencies.push(shown - pressed);
+    }
+    other.kill('SIGTERM');
+    return latencies;
 }
 
 for (const n of sizes) {
@@ -140,6 +178,13 @@ for (const n of sizes) {
         `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms ` +
         `(first quotes in view: median ${median.firstMs} ms); ` +
         `memory (program + web engine) ${median.rss.toFixed(0)} MiB`);
+    const latencies = figures.flatMap((f) => f.latencies).sort((a, b) => a - b);
+    if (latencies.length) {
+        console.log(`N=${n}: capture, second copy key to the frame showing the quote: ` +
+            `min ${latencies[0].toFixed(1)} / median ${latencies[latencies.length >> 1].toFixed(1)} / ` +
+            `max ${latencies.at(-1).toFixed(1)} ms over ${latencies.length} captures; ` +
+            `longest keyboard hold ${Math.max(...figures.map((f) => f.hold))} us`);
+    }
 }
 xvfb.kill('SIGTERM');
 fs.rmSync(work, {recursive: true, force: true});

@@ -243,6 +243,9 @@
         if (total !== facts.lastLength) {
             facts.lastLength = total;
             facts.lastLengthAt = now;
+            window.requestAnimationFrame(() => {
+                facts.lastLengthFrameAt = performance.timeOrigin + performance.now();
+            });
         }
         const info = windows.get(record.node) || {unit: 0, asked: ''};
         info.above = record.above;

@@ -1,0 +1,6 @@
+# The helper the whole-program benchmark presses the copy keys with.
+find_package(X11 QUIET)
+if(X11_FOUND AND X11_XTest_FOUND)
+  add_executable(bench_double_copy ${CMAKE_CURRENT_LIST_DIR}/double_copy.c)
+  target_link_libraries(bench_double_copy PRIVATE X11::X11 X11::Xtst)
+endif()
