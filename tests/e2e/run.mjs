@@ -441,6 +441,150 @@ await check('captured markup, script and handlers show as plain text and run not
     expect(requests.length === 0, `requests: ${requests}`);
 });
 
+// Mouse and keyboard as a user works them: a press, a drag in several steps and a
+// release, clicks, and the blocks of the quote list as the page shows them.
+function click(s, point, button = '1', repeat = 1) {
+    x(['xdotool', 'mousemove', String(point.x), String(point.y), 'click', '--repeat', String(repeat),
+        '--delay', '80', button], s.env);
+}
+async function dragWithMouse(s, from, to, steps = 6) {
+    x(['xdotool', 'mousemove', String(from.x), String(from.y)], s.env);
+    await sleep(100);
+    x(['xdotool', 'mousedown', '1'], s.env);
+    for (let i = 1; i <= steps; i++) {
+        await sleep(60);
+        x(['xdotool', 'mousemove', String(Math.round(from.x + ((to.x - from.x) * i) / steps)),
+            String(Math.round(from.y + ((to.y - from.y) * i) / steps))], s.env);
+    }
+    await sleep(150);
+    x(['xdotool', 'mouseup', '1'], s.env);
+}
+// Every quote block of the list with the tags it shows, in list order; `visible`
+// tells whether its text lies wholly inside the quote pane, where a click reaches it.
+// The list is short: the page holds it whole.
+async function quoteBlocks(page) {
+    const facts = await page.evaluate(() => {
+        const list = document.querySelector('#thequotelist');
+        const pane = document.querySelector('#quotepane').getBoundingClientRect();
+        return {
+            room: window.hoardlyRenderer.windowOf(list),
+            blocks: [...list.querySelectorAll('.quote')].map((q) => {
+                const r = q.querySelector('td.text').getBoundingClientRect();
+                return {id: q.id, tags: [...q.querySelectorAll('.qtag')].map((t) => t.textContent.trim()),
+                    visible: r.top >= pane.top && r.bottom <= pane.bottom};
+            }),
+        };
+    });
+    expect(facts.room && facts.room.above === 0 && facts.room.below === 0, `the whole list held: ${JSON.stringify(facts.room)}`);
+    return facts.blocks;
+}
+const tagsOf = (blocks) => JSON.stringify(blocks.map(({id, tags}) => ({id, tags})));
+const tagNames = (page) => page.evaluate(() => [...document.querySelectorAll('#taglist .vtag')].map((t) => t.textContent.trim()));
+const searchTags = (page) => page.evaluate(() => [...document.querySelectorAll('#p-searchbar .stag')].map((t) => t.textContent.trim()));
+// Waits until the list shows exactly `expected` (blocks with their tags).
+async function listShows(page, what, expected) {
+    let shown = [];
+    await waitFor(what, async () => {
+        shown = await quoteBlocks(page);
+        return tagsOf(shown) === tagsOf(expected);
+    }, 5000).catch((e) => {
+        throw new Error(`${e.message}: expected ${tagsOf(expected)}, shown ${tagsOf(shown)}`);
+    });
+}
+// A search by one tag, by double-clicking it in the tag list, then Clear.
+async function searchByTag(s, name, expected) {
+    click(s, await centreOf(s.page, '#taglist .vtag', name), '1', 2);
+    await listShows(s.page, `the quotes tagged ${name}`, expected);
+    expect(JSON.stringify(await searchTags(s.page)) === JSON.stringify([name]), `the search bar: ${await searchTags(s.page)}`);
+    click(s, await centreOf(s.page, '#clear-search'));
+    await waitFor('the search bar emptied', async () => (await searchTags(s.page)).length === 0, 5000);
+}
+
+await check('a tag dragged from the tag list onto a quote shows on it and a search by the tag finds it', async () => {
+    const before = await quoteBlocks(main.page);
+    const name = 'Capture';
+    const target = before.find((b) => b.visible && !b.tags.includes(name));
+    expect(target, `a quote in view without ${name}: ${tagsOf(before)}`);
+    await dragWithMouse(main, await centreOf(main.page, '#taglist .vtag', name),
+        await centreOf(main.page, `#${target.id} td.text`));
+    const expected = before.map((b) => (b.id === target.id ? {...b, tags: [...b.tags, name]} : b));
+    await listShows(main.page, `${name} on the quote`, expected);
+    // The search reads the collection: the new mark is stored.
+    await searchByTag(main, name, expected.filter((b) => b.tags.includes(name)));
+    await listShows(main.page, 'the whole list again', expected);
+});
+
+await check('two tags in the search bar show the quotes with all of them or with any of them; Clear shows all again', async () => {
+    const before = await quoteBlocks(main.page);
+    const [a, b] = ['Getting started', 'Capture'];
+    const all = before.filter((q) => q.tags.includes(a) && q.tags.includes(b));
+    const any = before.filter((q) => q.tags.includes(a) || q.tags.includes(b));
+    expect(all.length > 0 && all.length < any.length && any.length < before.length,
+        `the tags make a search worth doing: ${tagsOf(before)}`);
+    const bar = await centreOf(main.page, '#p-searchbar');
+    for (const name of [a, b]) {
+        await dragWithMouse(main, await centreOf(main.page, '#taglist .vtag', name), bar);
+        await waitFor(`${name} in the search bar`, async () => (await searchTags(main.page)).includes(name), 5000);
+    }
+    expect(JSON.stringify(await searchTags(main.page)) === JSON.stringify([a, b]), `the search bar: ${await searchTags(main.page)}`);
+    click(main, await centreOf(main.page, '#mode-and'));
+    await listShows(main.page, 'the quotes with both tags', all);
+    click(main, await centreOf(main.page, '#mode-or'));
+    await listShows(main.page, 'the quotes with either tag', any);
+    click(main, await centreOf(main.page, '#mode-and'));
+    await listShows(main.page, 'the quotes with both tags again', all);
+    click(main, await centreOf(main.page, '#clear-search'));
+    await listShows(main.page, 'every quote', before);
+    expect((await searchTags(main.page)).length === 0, 'the search bar is empty');
+});
+
+await check('the Delete key removes the clicked quote from the list and from the collection', async () => {
+    const before = await quoteBlocks(main.page);
+    const victim = before.find((b) => b.visible && b.tags.length > 0);
+    expect(victim, `a tagged quote in view: ${tagsOf(before)}`);
+    click(main, await centreOf(main.page, `#${victim.id} td.text`));
+    await waitFor('the quote selected', () => main.page.evaluate((id) =>
+        /\bchecked\b/.test(document.getElementById(id).closest('tr').getAttribute('data-state') || ''), victim.id), 5000);
+    x(['xdotool', 'key', 'Delete'], main.env);
+    const rest = before.filter((b) => b.id !== victim.id);
+    await listShows(main.page, 'the quote gone', rest);
+    // A search and a Clear read the list from the collection again.
+    await searchByTag(main, victim.tags[0], rest.filter((b) => b.tags.includes(victim.tags[0])));
+    await listShows(main.page, 'every quote but the deleted one', rest);
+});
+
+await check('a tag renamed in place from its menu shows the new name in the tag list and on its quotes', async () => {
+    // Once the edit has started: the editor holds the old name, taken back key by key.
+    const rename = async (from, to) => {
+        const editing = await waitFor('the tag in edit', () => main.page.evaluate(() =>
+            !document.querySelector('[data-popup]') && document.querySelector('#taglist[editable]') &&
+            document.querySelector('#taglist [data-state~="focus"]').textContent), 5000);
+        expect(editing === from, `the editor starts with the old name: ${JSON.stringify(editing)}`);
+        const tags = await tagNames(main.page);
+        const before = await quoteBlocks(main.page);
+        expect(before.some((b) => b.tags.includes(from)), `a quote carries ${from}`);
+        x(['xdotool', 'key', '--delay', '20', ...Array(from.length).fill('BackSpace')], main.env);
+        x(['xdotool', 'type', '--delay', '20', to], main.env);
+        x(['xdotool', 'key', 'Return'], main.env);
+        const renamed = tags.map((t) => (t === from ? to : t));
+        await waitFor(`${to} in the tag list`, async () =>
+            JSON.stringify(await tagNames(main.page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
+            throw new Error(`${e.message}: ${await tagNames(main.page)}`);
+        });
+        const expected = before.map((b) => ({...b, tags: b.tags.map((t) => (t === from ? to : t))}));
+        await listShows(main.page, `${to} on the quotes`, expected);
+        // The collection has the new name: a search by it finds the same quotes.
+        await searchByTag(main, to, expected.filter((b) => b.tags.includes(to)));
+    };
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Tags'), '3');
+    await waitFor('the tag menu', () => main.page.evaluate(() => {
+        const popup = document.querySelector('[data-popup]');
+        return popup && popup.id === 'tag-menu';
+    }), 5000);
+    click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
+    await rename('Tags', 'Labels');
+});
+
 await check('closing the window hides it to the tray; the program keeps running', async () => {
     const [window] = mainWindows(main.env);
     expect(window, 'the window is shown');
