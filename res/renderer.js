@@ -479,8 +479,10 @@
     function onKey(event, cmd) {
         if (!bridge || event.isComposing) return;
         bridge.key(cmd, event.keyCode, keyStates(event));
-        if (cmd === 0 && event.key.length <= 2 && !event.ctrlKey && !event.altKey && !event.metaKey) {
-            // A printable key: its UTF-16 units follow as characters.
+        // A printable key's value is one character, which may take two UTF-16 units;
+        // named keys are longer, even the two-letter ones "F1" to "F9".
+        if (cmd === 0 && [...event.key].length === 1 && !event.ctrlKey && !event.altKey && !event.metaKey) {
+            // Its UTF-16 units follow as characters.
             for (let i = 0; i < event.key.length; i++) bridge.key(2, event.key.charCodeAt(i), keyStates(event));
         }
         // Keys the page would act on itself (history, focus moves, scrolling by

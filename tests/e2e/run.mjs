@@ -553,7 +553,7 @@ await check('the Delete key removes the clicked quote from the list and from the
     await listShows(main.page, 'every quote but the deleted one', rest);
 });
 
-await check('a tag renamed in place from its menu shows the new name in the tag list and on its quotes', async () => {
+await check('a tag renamed in place from its menu or with F2 shows the new name in the tag list and on its quotes', async () => {
     // Once the edit has started: the editor holds the old name, taken back key by key.
     const rename = async (from, to) => {
         const editing = await waitFor('the tag in edit', () => main.page.evaluate(() =>
@@ -583,6 +583,12 @@ await check('a tag renamed in place from its menu shows the new name in the tag 
     }), 5000);
     click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
     await rename('Tags', 'Labels');
+    // From the keyboard: the selected tag, F2. The key starts the edit and types nothing.
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Search'));
+    await waitFor('the tag selected', () => main.page.evaluate(() =>
+        document.querySelector('#taglist tr[data-state~="current"]').textContent.trim() === 'Search'), 5000);
+    x(['xdotool', 'key', 'F2'], main.env);
+    await rename('Search', 'Finding');
 });
 
 await check('closing the window hides it to the tray; the program keeps running', async () => {
