@@ -630,6 +630,40 @@ await check('SIGTERM ends the program with code 1 and clean logs', async () => {
     console.log(`Keyboard hold: ${hold[1]} presses decided, the longest held ${hold[2]} us`);
 });
 
+// The tray icon's menu: a popup of the program beside the icon, worked with the
+// keyboard as a popup menu takes it (it holds the keyboard while open).
+const tray = await session('tray', true);
+await check('the tray menu shows the hidden window again, and its Exit ends the program with code 1 and clean logs', async () => {
+    const icon = await waitFor('the tray icon', () => trayIcons(tray.env)[0]);
+    const openMenu = async () => {
+        click(tray, {x: icon.x + icon.width / 2, y: icon.y + icon.height / 2}, '3');
+        const menu = await waitFor('the tray menu', () => windowsOf('hoardly', tray.env)
+            .find((w) => w.id !== icon.id && w.width > 64 && w.width < 400 && w.y < 100), 5000);
+        expect(menu.x < icon.x + icon.width && menu.x + menu.width > icon.x, `the menu beside the icon: ${JSON.stringify(menu)}`);
+        await sleep(300);  // the keyboard goes to the menu once it is mapped
+        return menu;
+    };
+    const [window] = await waitFor('the window', () => mainWindows(tray.env).length === 1 && mainWindows(tray.env));
+    x([focusWindowProgram, '--close', window.id], tray.env);
+    await waitFor('the window hidden', () => mainWindows(tray.env).length === 0, 10000);
+    // The first item: Show Hoardly.
+    const menu = await openMenu();
+    x(['xdotool', 'key', 'Down', 'Return'], tray.env);
+    await waitFor('the window shown from the menu', () => mainWindows(tray.env).length === 1, 5000);
+    await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === menu.id), 5000);
+    // The second item: Exit Hoardly.
+    tray.browser.disconnect();
+    await openMenu();
+    x(['xdotool', 'key', 'Down', 'Down', 'Return'], tray.env);
+    const code = await exitCode(tray.process, 15000);
+    expect(code === 1, `Exit ended it with ${code}`);
+    const log = tray.appLog();
+    expect(log.endsWith('Application finished.\n'), `the last line: ${log}`);
+    expect(!/^(Error|Unknown error)/m.test(log), `no error in the log:\n${log}`);
+    expect(!/^Received /m.test(log), `ended by the menu, not by a signal:\n${log}`);
+    expect(!/Error:/.test(read(tray.output)), `no error on the terminal:\n${read(tray.output)}`);
+});
+
 const attack = await session('attack', true);
 await check('markup meant to attack the page stays inert and makes no request', async () => {
     const requests = [];
@@ -739,7 +773,7 @@ await check('without a tray the window stays shown and closing it ends the progr
 });
 
 if (failed) {
-    for (const s of [main, attack, long, noTray]) {
+    for (const s of [main, tray, attack, long, noTray]) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }
