@@ -2,8 +2,9 @@
 //
 // Starts Xvfb, a tray host (trayer) and the built hoardly with temporary XDG
 // folders and Chromium's remote-debugging port open on loopback, then checks
-// what a user sees and does: the window and its mirrored document, the tray,
-// a second start, the double copy in another program, the end on SIGTERM, and
+// what a user sees and does: the window and its mirrored document, the tray and
+// its menu, a second start, the double copy in another program, tagging, searching,
+// deleting and renaming with the mouse and keyboard, the end on SIGTERM, and
 // that markup meant to attack the page stays inert. Prints the path of a
 // screenshot of the window. Exit code 0: passed; 1: failed; 77: cannot run here.
 //
@@ -558,7 +559,7 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
     const rename = async (from, to) => {
         const editing = await waitFor('the tag in edit', () => main.page.evaluate(() =>
             !document.querySelector('[data-popup]') && document.querySelector('#taglist[editable]') &&
-            document.querySelector('#taglist [data-state~="focus"]').textContent), 5000);
+            (document.querySelector('#taglist [data-state~="focus"]') || {}).textContent), 5000);
         expect(editing === from, `the editor starts with the old name: ${JSON.stringify(editing)}`);
         const tags = await tagNames(main.page);
         const before = await quoteBlocks(main.page);
@@ -586,7 +587,7 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
     // From the keyboard: the selected tag, F2. The key starts the edit and types nothing.
     click(main, await centreOf(main.page, '#taglist .vtag', 'Search'));
     await waitFor('the tag selected', () => main.page.evaluate(() =>
-        document.querySelector('#taglist tr[data-state~="current"]').textContent.trim() === 'Search'), 5000);
+        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Search'), 5000);
     x(['xdotool', 'key', 'F2'], main.env);
     await rename('Search', 'Finding');
 });
