@@ -517,7 +517,9 @@
             e.preventDefault();
             const target = focusedElement();
             const text = e.clipboardData ? e.clipboardData.getData('text/plain') : '';
-            if (bridge && target && text) bridge.text(serials.get(target), target.textContent + text);
+            // Pasted over a selected name, the text replaces it.
+            const kept = target && target.hasAttribute('all-selected') ? '' : (target ? target.textContent : '');
+            if (bridge && target && text) bridge.text(serials.get(target), kept + text);
         }, options);
         let scrolled = null;
         window.addEventListener('resize', scheduleWindowCheck);

@@ -80,6 +80,7 @@ bool ceditable_grid::start_rename(HELEMENT table, HELEMENT row) {
     set_flag(table, "editable");
     layout::set_attribute_utf8(table, "action", "edit");
     set_flag(entry, "editing");
+    set_flag(entry, "all-selected");  // typing replaces the old name, as in any rename
     layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
     layout::set_state(entry, st::focus, 0, true);
     layout::update_element(entry, true);
@@ -97,6 +98,7 @@ void ceditable_grid::commit(HELEMENT table, bool refocus) {
     dom::element row(target_row(table, entry));
     const auto old_value = layout::get_attribute(entry, "old_value");
     clear_flag(entry, "editing");
+    clear_flag(entry, "all-selected");
     clear_flag(entry, "old_value");
     if (refocus) {
         layout::set_state(entry, 0, st::focus, true);
@@ -123,6 +125,7 @@ void ceditable_grid::cancel(HELEMENT table) {
     }
     const auto old_value = layout::get_attribute(entry, "old_value");
     clear_flag(entry, "editing");
+    clear_flag(entry, "all-selected");
     clear_flag(entry, "old_value");
     if (old_value) {
         layout::set_inner_text(entry, *old_value);

@@ -298,14 +298,36 @@ bool deliver_key(document_impl& doc, element_node& target, std::uint32_t cmd, st
     return false;
 }
 
-// In-place editing: typed characters go to the end of the edited text.
+// In-place editing: typed characters go to the end of the edited text. An
+// element marked "all-selected" holds text the user sees selected, as a rename
+// starts: the first character typed replaces it, Backspace empties it, and an
+// arrow, Home or End keeps it and puts the caret at its end.
 bool edit_text(element_node& e, std::uint32_t cmd, std::uint32_t key) {
+    static const name_id all_selected = intern_name("all-selected");
+    const bool selected = e.m_attributes.has(all_selected);
+    const auto keep_text = [&] {
+        if (selected) {
+            set_attribute(&e, "all-selected", std::nullopt);
+        }
+    };
     if (cmd == key_event::character && key >= 0x20) {
-        auto text = get_inner_text(&e).value_or(u"");
+        auto text = selected ? std::u16string() : get_inner_text(&e).value_or(u"");
+        keep_text();
         text += char16_t(key);
         return set_inner_text(&e, text);
     }
+    if (cmd == key_event::down && selected &&
+        (key == key_code::left || key == key_code::right || key == key_code::home ||
+         key == key_code::end)) {
+        keep_text();
+        return true;
+    }
     if (cmd == key_event::down && key == key_code::backspace) {
+        if (selected) {
+            keep_text();
+            set_inner_text(&e, u"");
+            return true;
+        }
         auto text = get_inner_text(&e).value_or(u"");
         if (!text.empty()) {
             const bool pair = text.size() >= 2 && text.back() >= 0xDC00 && text.back() <= 0xDFFF;
@@ -714,6 +736,7 @@ bool document::text_input(handle element, std::u16string_view text) {
     }
     finish_background_work();
     input_scope scope(*m_impl);
+    set_attribute(element, "all-selected", std::nullopt);  // the page sent the whole text
     return set_inner_text(element, text);
 }
 

@@ -104,7 +104,11 @@ enum : std::uint32_t {
     enter = 13,
     escape = 27,
     space = 32,
+    end = 35,
+    home = 36,
+    left = 37,
     up = 38,
+    right = 39,
     down = 40,
     apps = 93,  // the context-menu key
     f10 = 121,

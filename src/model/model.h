@@ -57,6 +57,8 @@ private:
     view_target* m_view = nullptr;
 
     void show(std::int32_t id, const void* param = nullptr);
+    // Tells the view which search mode the mode buttons show.
+    void show_search_mode();
     void show_quotes(std::unique_ptr<quote_cursor> quotes);
     void full_refresh();
     void search_refresh();

@@ -51,6 +51,11 @@ private:
 
 }  // namespace
 
+void hrdModel::show_search_mode() {
+    const int mode = store().searchMode();
+    show(vsearch_mode, &mode);
+}
+
 void hrdModel::show(std::int32_t id, const void* param) {
     if (m_view != nullptr) {
         m_view->handle(view_event{id, param});
@@ -262,6 +267,7 @@ void hrdModel::handle(const model_event& event) {
         case ev::set_search_mode_or:
             store.setSearchMode(event.id == ev::set_search_mode_and ? search_mode_and
                                                                     : search_mode_or);
+            show_search_mode();
             if (!store.isSearchEmpty()) {
                 search_refresh();
             }
@@ -269,6 +275,7 @@ void hrdModel::handle(const model_event& event) {
         case ev::load_all: {
             auto tags = store.tags();
             show(vupdate_tags, tags.get());
+            show_search_mode();
             show_quotes(store.quotes());
             return;
         }

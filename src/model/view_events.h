@@ -30,6 +30,7 @@ enum view_event_id : std::int32_t {
     vrefresh_quotes = 17,     // param: none
     vclear_search_tags = 20,  // param: none
     vrename_quote_tags = 21,  // param: const view_tag_on_quotes* (new name of a tag on quotes)
+    vsearch_mode = 22,        // param: const int* (search_mode_and or search_mode_or)
 };
 
 struct view_event {

@@ -8,6 +8,7 @@
 #include "fml/log.h"
 #include "layout/document.h"
 #include "layout/dom.h"
+#include "model/collection_store.h"
 #include "view/ids.h"
 #include "view/platform.h"
 
@@ -127,6 +128,8 @@ void hdview::handle(const view_event& event) {
             return clear_search_tags();
         case vrename_quote_tags:
             return rename_quote_tags(*static_cast<const view_tag_on_quotes*>(event.param));
+        case vsearch_mode:
+            return show_search_mode(*static_cast<const int*>(event.param));
         default:
             return;  // other ids are not the view's
     }
@@ -343,6 +346,19 @@ bool hdview::fill_quote_rows(pending_rows& pending) {
     }
     app_line("vupdate_quotes complete");
     return false;
+}
+
+void hdview::show_search_mode(int mode) {
+    // The buttons are the document's to have or not: without them nothing shows it.
+    const auto mark = [this](const char* id, bool on) {
+        if (element button = find_id(m_root, id)) {
+            layout::set_state(button, on ? layout::state::checked : 0,
+                              on ? 0 : layout::state::checked, false);
+            layout::set_attribute_utf8(button, "aria-pressed", on ? "true" : "false");
+        }
+    };
+    mark("mode-and", mode == search_mode_and);
+    mark("mode-or", mode == search_mode_or);
 }
 
 void hdview::rename_search_tag(const view_rename& rename) {

@@ -71,6 +71,7 @@ private:
     void refresh_quotes();
     void clear_search_tags();
     void set_search_empty();
+    void show_search_mode(int mode);
 
     layout::handle find_quote_block(record_id id) const;
     layout::handle links_cell(layout::handle block) const;

@@ -77,12 +77,30 @@ TEST_F(scenario, create_and_rename_tags) {
     EXPECT_EQ(layout::child_count(ui.tag_list()), 1u);
     EXPECT_EQ(ui.window.hides, 0) << "Escape in the editor must not hide the window";
 
-    // F2 on the current row, type, Enter.
+    // F2 on the current row starts with the name selected: typing replaces it.
     ui.click(ui.tag(work));
     ui.key(vk::f2);
+    EXPECT_TRUE(layout::get_attribute(ui.tag(work), "all-selected"));
+    ui.type(u"job");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"job"), work);
+    EXPECT_FALSE(layout::get_attribute(ui.tag(work), "all-selected"));
+    // After End typing adds to the name; Backspace takes the last character.
+    ui.key(vk::f2);
+    ui.key(vk::end);
     ui.type(u"x");
     ui.key(layout::key_code::backspace);
     ui.type(u"s");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"jobs"), work);
+    // Backspace on the selected name empties it, which cancels the rename.
+    ui.key(vk::f2);
+    ui.key(layout::key_code::backspace);
+    EXPECT_EQ(ui.shown_text(ui.tag(work)), u"");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"jobs"), work);
+    ui.key(vk::f2);
+    ui.type(u"works");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"works"), work);
 

@@ -329,6 +329,9 @@ protected:
         ASSERT_EQ(bar, m_ref.search);
         EXPECT_EQ(layout::get_attribute(m_app.view->search_bar(), "is_empty").has_value(),
                   m_ref.search.empty());
+        handle any_mode = layout::find_first(m_app.view->root(), "#mode-or");
+        ASSERT_NE(any_mode, nullptr);
+        EXPECT_EQ((layout::get_state(any_mode) & layout::state::checked) != 0, m_ref.any_mode);
 
         std::vector<record_id> shown;
         layout::select_elements(m_app.view->quote_list(), "div.quote", [&](handle e) {

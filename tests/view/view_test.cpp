@@ -10,6 +10,7 @@
 
 #include "fml/text.h"
 #include "layout/dom.h"
+#include "model/collection_store.h"
 #include "support/document_host.h"
 #include "support/memory_source.h"
 #include "view/ids.h"
@@ -205,6 +206,18 @@ TEST_F(view, search_bar_switches_between_caption_and_tags) {
     m_view.handle({vclear_search_tags, nullptr});
     EXPECT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
     EXPECT_EQ(html(bar), "<div class=\"caption\">Drop tags here to search</div>");
+
+    // The mode buttons show the mode in force, one at a time.
+    const auto pressed = [this](const char* id) {
+        const bool checked = (layout::get_state(by_id(id)) & layout::state::checked) != 0;
+        EXPECT_EQ(layout::get_attribute_utf8(by_id(id), "aria-pressed"), checked ? "true" : "false");
+        return checked;
+    };
+    for (const int mode : {search_mode_or, search_mode_and, search_mode_or}) {
+        m_view.handle({vsearch_mode, &mode});
+        EXPECT_EQ(pressed("mode-and"), mode == search_mode_and);
+        EXPECT_EQ(pressed("mode-or"), mode == search_mode_or);
+    }
 }
 
 TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
