@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <span>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -205,6 +206,9 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
           insert_quote(db(), "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?3)"),
           delete_quote(db(), "DELETE FROM quote WHERE m_id = ?1"),
           tags_of_quote(db(), "SELECT tag_id FROM mark WHERE quote_id = ?1 ORDER BY position"),
+          tags_of_quotes(db(),
+                         "SELECT quote_id, tag_id FROM mark WHERE quote_id BETWEEN ?1 AND ?2 "
+                         "ORDER BY quote_id, position"),
           quotes_of_tag(
               db(), "SELECT quote_seq, quote_id FROM mark WHERE tag_id = ?1 ORDER BY quote_seq"),
           mark_exists(db(), "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2"),
@@ -260,6 +264,41 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         tags_of_quote.bind(1, record.m_id);
         while (tags_of_quote.step()) {
             record.m_tags.push_back(static_cast<record_id>(tags_of_quote.column_int(0)));
+        }
+    }
+
+    // The tags of a batch of quotes. A batch's ids are usually close together (they
+    // are handed out in order), so one read over a range of the marks' key serves
+    // the whole batch instead of a lookup per quote; scattered ids are read quote
+    // by quote.
+    void read_tags_of(std::span<quote> rows) {
+        if (rows.size() < 8) {
+            for (quote& record : rows) {
+                read_tags_of(record);
+            }
+            return;
+        }
+        const auto [lowest, highest] = std::minmax_element(
+            rows.begin(), rows.end(), [](const quote& a, const quote& b) { return a.m_id < b.m_id; });
+        const std::int64_t low = lowest->m_id;
+        const std::int64_t span = std::int64_t(highest->m_id) - low + 1;
+        if (span > 4 * std::int64_t(rows.size()) + 64) {
+            for (quote& record : rows) {
+                read_tags_of(record);
+            }
+            return;
+        }
+        std::vector<quote*> by_offset(static_cast<std::size_t>(span), nullptr);
+        for (quote& record : rows) {
+            by_offset[static_cast<std::size_t>(record.m_id - low)] = &record;
+        }
+        sqlite::reset_on_exit reset(tags_of_quotes);
+        tags_of_quotes.bind(1, low);
+        tags_of_quotes.bind(2, low + span - 1);
+        while (tags_of_quotes.step()) {
+            if (quote* record = by_offset[static_cast<std::size_t>(tags_of_quotes.column_int(0) - low)]) {
+                record->m_tags.push_back(static_cast<record_id>(tags_of_quotes.column_int(1)));
+            }
         }
     }
 
@@ -360,7 +399,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     }
 
     // Reads the rows after `after` with `scan` (key, then the record's columns), and
-    // their relation side with `complete`.
+    // their relation side with `complete`, for the whole batch at once.
     template <class Record, class Fill, class Complete>
     std::int64_t load_rows_after(sqlite::statement& scan, std::int64_t after, std::size_t limit,
                                  std::vector<Record>& into, Fill fill, Complete complete) {
@@ -380,8 +419,8 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
                     rows.push_back(std::move(record));
                 }
             }
+            complete(std::span<Record>(rows));
             for (auto& record : rows) {
-                complete(record);
                 into.push_back(std::move(record));
             }
         });
@@ -396,7 +435,11 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
                 record.m_id = static_cast<record_id>(tag_after.column_int(1));
                 record.m_utfname = tag_after.column_text(2);
             },
-            [&](tag& record) { read_quotes_of(record); });
+            [&](std::span<tag> rows) {
+                for (tag& record : rows) {
+                    read_quotes_of(record);
+                }
+            });
     }
 
     std::int64_t load_after(std::int64_t after, std::size_t limit,
@@ -408,7 +451,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
                 record.m_utftext = quote_after.column_text(2);
                 record.m_stamp = static_cast<time_stamp>(quote_after.column_int(3));
             },
-            [&](quote& record) { read_tags_of(record); });
+            [&](std::span<quote> rows) { read_tags_of(rows); });
     }
 
     // The marks of one tag as (quote seq, quote id), in table order.
@@ -471,6 +514,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     sqlite::statement insert_quote;
     sqlite::statement delete_quote;
     sqlite::statement tags_of_quote;
+    sqlite::statement tags_of_quotes;
     sqlite::statement quotes_of_tag;
     sqlite::statement mark_exists;
     sqlite::statement insert_mark;

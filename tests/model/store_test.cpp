@@ -1,7 +1,9 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <random>
 
 #include "model/errors.h"
 #include "store_fixture.h"
@@ -132,6 +134,58 @@ TEST_F(collection_store, marks_keep_their_order_and_follow_removals_on_both_side
     EXPECT_EQ(store.getTag(2)->current().m_quotes, (std::vector<record_id>{q2}));
     EXPECT_EQ(store.getTag(5)->current().m_quotes, (std::vector<record_id>{}));
     EXPECT_EQ(committed("SELECT count(*) FROM mark"), 1);
+}
+
+// A whole list is read in batches, its tags a batch at a time: every quote must
+// come with exactly its own tags in the order they were put on it, whether the
+// ids stand close together or far apart.
+TEST_F(collection_store, listed_quotes_carry_their_own_tags_in_order) {
+    std::mt19937 random(7);
+    for (const bool scattered : {false, true}) {
+        std::string quotes = "<quotes>";
+        for (int i = 1; i <= 120; ++i) {
+            const int id = scattered ? i * 1000 + int(random() % 900) : i;
+            quotes += "<q id='" + std::to_string(id) + "' text='q'/>";
+        }
+        write_defaults(hrd::test::empty_tags, quotes + "</quotes>");
+        auto& store = open();
+        for (auto name : {u"a", u"b", u"c", u"d", u"e", u"f"}) {
+            store.addTag(name);
+        }
+        std::vector<record_id> ids;
+        for (auto all = store.quotes(); !all->empty();) {
+            ids.push_back(all->current().m_id);
+            if (!all->next()) {
+                break;
+            }
+        }
+        ASSERT_EQ(ids.size(), 120u);
+        // Tags put on in a random order, some taken off and put back: the order of
+        // marking, not of tag ids, is the order to read.
+        for (record_id q : ids) {
+            std::vector<record_id> tags = {1, 2, 3, 4, 5, 6};
+            std::shuffle(tags.begin(), tags.end(), random);
+            tags.resize(random() % 5);
+            for (record_id t : tags) {
+                store.markQuote(q, t);
+            }
+            if (tags.size() > 2) {
+                store.unmarkQuote(q, tags[0]);
+                store.markQuote(q, tags[0]);
+            }
+        }
+        std::size_t seen = 0;
+        for (auto all = store.quotes(); !all->empty();) {
+            ++seen;
+            const quote& listed = all->current();
+            EXPECT_EQ(listed.m_tags, store.getQuote(listed.m_id)->current().m_tags)
+                << "quote " << listed.m_id << (scattered ? " (scattered ids)" : "");
+            if (!all->next()) {
+                break;
+            }
+        }
+        EXPECT_EQ(seen, ids.size());
+    }
 }
 
 TEST_F(collection_store, result_sets_read_in_table_order_and_never_hand_out_a_missing_record) {
