@@ -53,6 +53,16 @@ const freePort = () => new Promise((resolve) => {
     });
 });
 
+// Resident memory of one process, in MiB.
+function ownRss(pid) {
+    try {
+        const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+        return Number((status.match(/VmRSS:\s+(\d+)/) || [0, 0])[1]) / 1024;
+    } catch (e) {
+        return NaN;
+    }
+}
+
 // Resident memory of a process and all its descendants, in MiB.
 function treeRss(pid) {
     let total = 0;
@@ -123,13 +133,14 @@ async function runOnce(root) {
     const filledMs = Math.round(times[1] - started);
     await sleep(500);
     const rss = treeRss(child.pid);
+    const programRss = ownRss(child.pid);
     const latencies = await measureCaptures(page, root, port);
     browser.disconnect();
     child.kill('SIGTERM');
     await new Promise((resolve) => child.on('exit', resolve));
     const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
     const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
-    return {firstMs, filledMs, rss, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+    return {firstMs, filledMs, rss, programRss, count, latencies, hold: hold ? Number(hold[2]) : NaN};
 }
 
 // Captures `captures` clips while another program has the focus; returns the
@@ -177,7 +188,8 @@ for (const n of sizes) {
     console.log(`N=${n}: a list of ${median.count} quotes shown; start to filled window ` +
         `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms ` +
         `(first quotes in view: median ${median.firstMs} ms); ` +
-        `memory (program + web engine) ${median.rss.toFixed(0)} MiB`);
+        `memory (program + web engine) ${median.rss.toFixed(0)} MiB, of which the program's own process ` +
+        `${median.programRss.toFixed(0)} MiB`);
     const latencies = figures.flatMap((f) => f.latencies).sort((a, b) => a - b);
     if (latencies.length) {
         console.log(`N=${n}: capture, second copy key to the frame showing the quote: ` +

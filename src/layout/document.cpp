@@ -46,7 +46,7 @@ void unindex_id(document_impl& doc, element_node& e) {
 void connect(document_impl& doc, node& root, std::vector<element_node*>& elements) {
     for_each_in_subtree(root, [&](node& n) {
         if (doc.track_serials) {
-            doc.by_serial[n.m_serial] = &n;
+            doc.by_serial.set(n.m_serial, &n);
         }
         if (n.is_element()) {
             auto& e = static_cast<element_node&>(n);
@@ -145,6 +145,37 @@ void insert_parsed(element_node& parent, std::size_t position, std::vector<node*
 }
 
 }  // namespace
+
+// ---- serial_index ----------------------------------------------------------
+
+void serial_index::set(std::uint32_t serial, node* n) {
+    const std::size_t index = serial >> page_bits;
+    if (index >= m_pages.size()) {
+        m_pages.resize(index + 1);
+    }
+    std::unique_ptr<page>& p = m_pages[index];
+    if (!p) {
+        p = std::make_unique<page>();
+    }
+    node*& slot = p->slots[serial & (page_size - 1)];
+    if (!slot) {
+        ++p->live;
+    }
+    slot = n;
+}
+
+void serial_index::erase(std::uint32_t serial) {
+    const std::size_t index = serial >> page_bits;
+    if (index >= m_pages.size() || !m_pages[index]) {
+        return;
+    }
+    node*& slot = m_pages[index]->slots[serial & (page_size - 1)];
+    if (slot && --m_pages[index]->live == 0) {
+        m_pages[index].reset();
+        return;
+    }
+    slot = nullptr;
+}
 
 // ---- document_impl ---------------------------------------------------------
 
@@ -268,7 +299,7 @@ void replace_text(element_node& e, std::string_view text, std::uint32_t first_se
         node* child[] = {new text_node(serial, valid)};
         insert_nodes(e, 0, child);
         if (doc && doc->track_serials) {
-            doc->by_serial[serial] = child[0];
+            doc->by_serial.set(serial, child[0]);
         }
     }
     if (doc) {
@@ -465,7 +496,7 @@ void document::set_observer(patch_observer* observer) {
     if (observer && !m_impl->track_serials) {
         m_impl->track_serials = true;
         for_each_in_subtree(*m_impl->document_node, [&](node& n) {
-            m_impl->by_serial[n.m_serial] = &n;
+            m_impl->by_serial.set(n.m_serial, &n);
             return walk::next;
         });
     }
@@ -503,9 +534,9 @@ handle document::root() const {
 }
 
 handle document::element_by_serial(std::uint32_t serial) const {
-    auto it = m_impl->by_serial.find(serial);
-    return it != m_impl->by_serial.end() && it->second->is_element()
-               ? static_cast<element_node*>(it->second)
+    node* found = m_impl->by_serial.find(serial);
+    return found != nullptr && found->is_element()
+               ? static_cast<element_node*>(found)
                : nullptr;
 }
 

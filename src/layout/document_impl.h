@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -61,6 +62,32 @@ private:
     std::size_t m_used = 0;  // live entries and tombstones
 };
 
+// Nodes by serial. Serials are handed out in increasing order and a rebuilt list
+// takes a fresh run of them, so the live ones sit in runs: pages of slots indexed
+// by serial cost a word per live node (a hash map costs five), and a page goes as
+// soon as its last node does.
+class serial_index {
+public:
+    node* find(std::uint32_t serial) const {
+        const std::size_t page = serial >> page_bits;
+        return page < m_pages.size() && m_pages[page]
+                   ? m_pages[page]->slots[serial & (page_size - 1)]
+                   : nullptr;
+    }
+    void set(std::uint32_t serial, node* n);
+    void erase(std::uint32_t serial);
+    void clear() { m_pages.clear(); }
+
+private:
+    static constexpr unsigned page_bits = 10;
+    static constexpr std::size_t page_size = std::size_t(1) << page_bits;
+    struct page {
+        node* slots[page_size] = {};
+        std::size_t live = 0;
+    };
+    std::vector<std::unique_ptr<page>> m_pages;
+};
+
 struct document_impl {
     document_impl();
     ~document_impl();
@@ -76,7 +103,7 @@ struct document_impl {
 
     // Serial to node, kept only while someone mirrors the tree.
     bool track_serials = false;
-    std::unordered_map<std::uint32_t, node*> by_serial;
+    serial_index by_serial;
 
     // Elements held with a use reference while they play these parts.
     element_node* focus = nullptr;

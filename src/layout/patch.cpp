@@ -11,8 +11,7 @@ node* lookup(document_impl& doc, std::uint32_t serial) {
     if (serial == document_serial) {
         return doc.document_node;
     }
-    auto it = doc.by_serial.find(serial);
-    return it == doc.by_serial.end() ? nullptr : it->second;
+    return doc.by_serial.find(serial);
 }
 
 element_node* lookup_element(document_impl& doc, std::uint32_t serial) {
@@ -68,7 +67,7 @@ bool apply_patch(document& target, const patch& change) {
     if (!doc.track_serials) {
         doc.track_serials = true;
         for_each_in_subtree(*doc.document_node, [&](node& n) {
-            doc.by_serial[n.m_serial] = &n;
+            doc.by_serial.set(n.m_serial, &n);
             return walk::next;
         });
     }

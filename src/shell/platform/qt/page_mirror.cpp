@@ -142,8 +142,7 @@ const layout::node* lookup(layout::document_impl& doc, std::uint32_t serial) {
     if (serial == layout::document_serial) {
         return doc.document_node;
     }
-    auto it = doc.by_serial.find(serial);
-    return it == doc.by_serial.end() ? nullptr : it->second;
+    return doc.by_serial.find(serial);
 }
 
 bool contains(const std::vector<std::uint32_t>& serials, std::uint32_t serial) {
