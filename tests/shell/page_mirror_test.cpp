@@ -329,6 +329,56 @@ TEST(page_mirror, never_sends_what_could_run_script) {
     EXPECT_EQ(view.shown.nodes[int(layout::serial_of(box))].attributes.count("data-state"), 0u);
 }
 
+// A huge clip in a list row shows its start, cut between characters, and how
+// many characters follow; the same text elsewhere goes whole.
+TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
+    layout::document doc;
+    page view(doc);
+    doc.load_html(
+        "<html><body><table id=list virtual-rows><tr><td id=cell>short</td></tr></table>"
+        "<p id=outside></p></body></html>");
+    view.connect();
+    // Two-byte characters after one odd byte: the cut falls inside a character.
+    const std::string huge = "x" + [] {
+        std::string text;
+        for (int i = 0; i < 100'000; ++i) {
+            text += "\xC3\xA9";
+        }
+        return text;
+    }();
+    const auto shown = [&](const char* id) {
+        const auto& node = view.shown.nodes[int(layout::serial_of(layout::find_first(doc.root(), id)))];
+        return node.children.empty() ? std::string() : view.shown.nodes[node.children[0]].tag;
+    };
+    const auto check = [&](const std::string& text) {
+        ASSERT_GT(text.size(), hrd::qt::max_row_text_bytes - 2);
+        ASSERT_LT(text.size(), hrd::qt::max_row_text_bytes + 100);
+        EXPECT_EQ(text.compare(0, hrd::qt::max_row_text_bytes - 1,
+                               huge.substr(0, hrd::qt::max_row_text_bytes - 1)),
+                  0);
+        const std::size_t kept_characters = 1 + (hrd::qt::max_row_text_bytes - 1) / 2;
+        EXPECT_NE(text.find("\n\u2026 and " + std::to_string(100'001 - kept_characters) +
+                            " more characters"),
+                  std::string::npos)
+            << text.substr(text.size() - 80);
+    };
+    layout::set_inner_text_utf8(layout::find_first(doc.root(), "#cell"), huge);
+    layout::set_inner_text_utf8(layout::find_first(doc.root(), "#outside"), huge);
+    view.flush();
+    check(shown("#cell"));
+    EXPECT_TRUE(shown("#outside") == huge) << shown("#outside").size() << " bytes shown";
+    EXPECT_TRUE(layout::get_inner_text_utf8(layout::find_first(doc.root(), "#cell")) == huge);
+
+    // A page that connects later, and a row put in whole, get the same.
+    view.shown = mirror();
+    view.connect();
+    check(shown("#cell"));
+    layout::set_html(layout::find_first(doc.root(), "#list"), "<tr><td id=fresh>" + huge + "</td></tr>",
+                     layout::html_place::insert_at_start);
+    view.flush();
+    check(shown("#fresh"));
+}
+
 TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
     using namespace layout::state;
     EXPECT_EQ(hrd::qt::state_names(0), "");

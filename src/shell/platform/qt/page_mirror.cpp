@@ -160,6 +160,23 @@ bool is_windowed(const layout::element_node& e) {
 
 }  // namespace
 
+std::string shown_text(std::string_view text) {
+    if (text.size() <= max_row_text_bytes) {
+        return std::string(text);
+    }
+    std::size_t cut = max_row_text_bytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;  // not inside a character
+    }
+    std::size_t more = 0;
+    for (std::size_t i = cut; i < text.size(); ++i) {
+        more += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    }
+    std::string out(text.substr(0, cut));
+    out += "\n\u2026 and " + std::to_string(more) + " more characters (copy the quote for all of it)";
+    return out;
+}
+
 bool is_safe_element(std::string_view tag) {
     static constexpr std::array<std::string_view, 12> refused = {
         "script", "iframe", "frame", "frameset", "object",      "embed",
@@ -208,12 +225,14 @@ std::string state_names(std::uint32_t state) {
 // One node and everything below it, or nothing for a node the page must not have.
 // Returns whether something was written. Recursion depth is bounded by the
 // engine's nesting limit.
-bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, bool first) {
+bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, bool first,
+                                      bool in_row) {
     using layout::element_node;
     if (n.is_text()) {
         out += first ? "{\"s\":" : ",{\"s\":";
         append_number(out, n.m_serial);
-        append_field(out, "x", static_cast<const layout::text_node&>(n).m_text);
+        const std::string& text = static_cast<const layout::text_node&>(n).m_text;
+        append_field(out, "x", in_row && text.size() > max_row_text_bytes ? shown_text(text) : text);
         out += '}';
         return true;
     }
@@ -270,7 +289,7 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
         out += ",\"c\":[";
         bool first_child = true;
         for (const layout::node* child : children) {
-            if (append_node(out, *child, first_child)) {
+            if (append_node(out, *child, first_child, in_row || list != nullptr)) {
                 first_child = false;
             }
             if (list) {
@@ -287,14 +306,14 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
 
 void page_mirror_encoder::append_insert(std::string& batch, std::uint32_t parent_serial,
                                         std::uint32_t before, const layout::node* const* nodes,
-                                        std::size_t count) {
+                                        std::size_t count, bool in_row) {
     open_record(batch, "insert");
     append_field(batch, "parent", parent_serial);
     append_field(batch, "before", before);
     batch += ",\"nodes\":[";
     bool first = true;
     for (std::size_t i = 0; i < count; ++i) {
-        if (append_node(batch, *nodes[i], first)) {
+        if (append_node(batch, *nodes[i], first, in_row)) {
             first = false;
         }
     }
@@ -354,7 +373,7 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
                 ++end;
             }
             append_insert(batch, change.node, change.before, items.data() + (begin - items.begin()),
-                          std::size_t(end - begin));
+                          std::size_t(end - begin), row_of(target).first != nullptr);
             return;
         }
         case patch_kind::remove: {
@@ -415,7 +434,12 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
             open_record(batch, "text");
             append_field(batch, "node", change.node);
             append_field(batch, "serial", change.first_serial);
-            append_field(batch, "value", change.value.value_or(""));
+            if (change.value && change.value->size() > max_row_text_bytes &&
+                row_of(target).first != nullptr) {
+                append_field(batch, "value", shown_text(*change.value));
+            } else {
+                append_field(batch, "value", change.value.value_or(""));
+            }
             batch += '}';
             return;
         case patch_kind::set_style:
@@ -492,7 +516,7 @@ void page_mirror_encoder::encode_snapshot(std::string& batch) {
     open_record(batch, "reset");
     batch += '}';
     const auto items = doc.document_node->m_children.items();
-    append_insert(batch, layout::document_serial, 0, items.data(), items.size());
+    append_insert(batch, layout::document_serial, 0, items.data(), items.size(), false);
 }
 
 void page_mirror_encoder::request_window(std::uint32_t list, std::uint32_t first,
@@ -582,7 +606,7 @@ void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std:
             ++j;
         }
         const std::uint32_t before = j < wanted.size() ? wanted[j]->m_serial : 0;
-        append_insert(batch, serial, before, wanted.data() + i, j - i);
+        append_insert(batch, serial, before, wanted.data() + i, j - i, true);
         i = j;
     }
     w.shown.clear();

@@ -30,6 +30,14 @@ struct node;
 
 namespace hrd::qt {
 
+// What the page shows of a text inside a row of a windowed list: the text itself,
+// or for a huge clip its first max_row_text_bytes (whole characters) and a line
+// telling how many characters follow. The document keeps the whole text (copies
+// and exports take it from there); the page lays out no more than a screenful
+// needs, so one enormous clip cannot slow the list or fill the memory.
+inline constexpr std::size_t max_row_text_bytes = 64 * 1024;
+std::string shown_text(std::string_view text);
+
 // Whether an element of this tag (any case) may appear in the page.
 bool is_safe_element(std::string_view tag);
 // Whether an attribute may appear in the page with this value.
@@ -77,9 +85,11 @@ private:
         std::uint32_t reveal_row = 0;      // a row to bring into the window
     };
 
-    bool append_node(std::string& out, const layout::node& n, bool first);
+    // `in_row`: the node is inside a row of a windowed list, where long texts are
+    // shortened (see shown_text).
+    bool append_node(std::string& out, const layout::node& n, bool first, bool in_row);
     void append_insert(std::string& batch, std::uint32_t parent_serial, std::uint32_t before,
-                       const layout::node* const* nodes, std::size_t count);
+                       const layout::node* const* nodes, std::size_t count, bool in_row);
     // Whether the page holds `n`: no windowed list above it leaves its row out.
     bool page_has(const layout::node* n) const;
     // The windowed list whose row holds `n` (innermost), with that row.
