@@ -498,6 +498,25 @@ void BM_open(benchmark::State& state) {
 }
 BENCHMARK(BM_open)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
+// Every quote with its tags, as the window's list is filled at start: what the
+// program reads before it can show anything.
+void BM_read_all_quotes(benchmark::State& state) {
+    auto& copy = collection(static_cast<int>(state.range(0)));
+    std::size_t count = 0;
+    for (auto _ : state) {
+        count = 0;
+        for (auto all = copy.store->quotes(); !all->empty();) {
+            benchmark::DoNotOptimize(all->current().m_utftext.data());
+            ++count;
+            if (!all->next()) {
+                break;
+            }
+        }
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
+}
+BENCHMARK(BM_read_all_quotes)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
