@@ -165,6 +165,8 @@
             clearChildren(node);
             return;
         }
+        const serial = serials.get(node);
+        if (windows.has(serial)) dropRoom(serial);
         forget(node);
         node.remove();
     }
@@ -224,9 +226,11 @@
     //
     // A list marked "virtual-rows" holds only the rows near the view; the span
     // record says how many rows stand before and after them. That room is kept
-    // as margins of the list, at the height a shown row has, so the scroll bar
-    // tells the truth about the whole list. When the view moves past the rows
-    // held, the page asks for the rows that belong there.
+    // by two spacers beside the list, at the height a shown row has, so the scroll
+    // bar tells the truth about the whole list. Spacers, not margins of the list:
+    // the browser keeps the rows in view steady when something above them changes
+    // size, but not when a style of their own list changes. When the view moves
+    // past the rows held, the page asks for the rows that belong there.
 
     const windows = new Map();      // serial -> {above, below, unit, asked}
     const overscan = 12;            // rows held beyond each edge of the view
@@ -282,15 +286,28 @@
     function layoutRoom(serial) {
         const list = nodes.get(serial);
         const info = windows.get(serial);
-        if (!list || !info) {
-            windows.delete(serial);
+        if (!list || !info || !list.isConnected) {
+            dropRoom(serial);
             return;
         }
         const total = info.above + list.children.length + info.below;
         info.height = rowHeight(list, info);
         info.unit = Math.min(info.height, maxRoom / Math.max(1, total));
-        list.style.setProperty('--hoardly-room-above', (info.above * info.unit) + 'px');
-        list.style.setProperty('--hoardly-room-below', (info.below * info.unit) + 'px');
+        if (!info.spacers) {
+            info.spacers = [document.createElement('div'), document.createElement('div')];
+            for (const spacer of info.spacers) spacer.className = 'hoardly-room';
+        }
+        const [above, below] = info.spacers;
+        if (list.previousSibling !== above) list.before(above);
+        if (list.nextSibling !== below) list.after(below);
+        above.style.height = (info.above * info.unit) + 'px';
+        below.style.height = (info.below * info.unit) + 'px';
+    }
+
+    function dropRoom(serial) {
+        const info = windows.get(serial);
+        if (info && info.spacers) for (const spacer of info.spacers) spacer.remove();
+        windows.delete(serial);
     }
 
     // Asks for the rows the view shows now when the page does not hold them.

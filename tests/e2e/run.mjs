@@ -708,7 +708,9 @@ await check('a long list follows scrolling and the keyboard with only the rows n
             const b = r.getBoundingClientRect();
             return b.bottom > pane.top && b.top < pane.bottom;
         });
-        return {room, held: rows.length, seen: seen.map((r) => r.querySelector('td.text').textContent.split('\n')[0]),
+        const name = (r) => r.querySelector('td.text').textContent.split('\n')[0];
+        return {room, held: rows.length, seen: seen.map(name),
+            tops: Object.fromEntries(seen.map((r) => [name(r), Math.round(r.getBoundingClientRect().top - pane.top)])),
             current: (list.querySelector('tr[data-state~="current"] td.text') || {textContent: ''}).textContent.split('\n')[0]};
     });
     const start = await waitFor('the whole list', async () => {
@@ -752,9 +754,44 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         return f.room.below === 0 && f.current && f.current !== home.current && f.seen.includes(f.current) && f;
     }, 5000);
     expect(last.held < 200, `held: ${last.held}`);
+    // A capture while reading down the list: the rows in view stay where they are,
+    // and the new quote waits on top.
+    await scrollTo(0.5);
+    await waitFor('rows in the middle again', async () => {
+        const f = await facts();
+        return f.room.above > 500 && f.seen.length > 3;
+    }, 5000);
+    await sleep(300);
+    const reading = await facts();
+    const text = 'Captured while reading the middle';
+    await capture(long, text);
+    const after = await waitFor('the list one longer', async () => {
+        const f = await facts();
+        return f.room.above + f.room.rows + f.room.below === 3001 && f;
+    }, 5000);
+    await sleep(300);
+    const stayed = await facts();
+    const watched = reading.seen[1];
+    expect(Math.abs(stayed.tops[watched] - reading.tops[watched]) <= 2,
+        `the view moved: ${JSON.stringify(reading.tops)} -> ${JSON.stringify(stayed.tops)}`);
+    expect(after.room.above > 500, `the window left the middle: ${JSON.stringify(after.room)}`);
+    const clickable = await centreOf(long.page, '#thequotelist td.text', stayed.seen[1]);
+    x(['xdotool', 'mousemove', String(clickable.x), String(clickable.y), 'click', '1'], long.env);
+    await waitFor('a row current', async () => (await facts()).current === stayed.seen[1], 5000);
+    x(['xdotool', 'key', 'Home'], long.env);
+    await waitFor('the captured quote on top', async () => {
+        const f = await facts();
+        return f.room.above === 0 && f.current === text && f.seen.includes(text);
+    }, 5000);
     long.process.kill('SIGTERM');
     expect(await exitCode(long.process, 15000) === 1, 'ends with code 1');
 });
+
+// A failed check above may have left its program running: its window would stand
+// in the way of the next session's.
+for (const s of [main, tray, attack, long]) {
+    if (s.process.exitCode_ === null) s.process.kill('SIGKILL');
+}
 
 // Without a tray host the window is the only way back: it stays shown, and closing
 // it ends the program rather than leaving it running unseen.
