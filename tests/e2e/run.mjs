@@ -728,6 +728,17 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const f = await facts();
         return f.room.above > 500 && f.room.below > 500 && f.seen.length > 2 && f;
     }, 5000);
+    // Reading on from there a little at a time: the rows move by exactly what was
+    // scrolled, however the rows held change behind them.
+    for (let step = 0; step < 12; step++) {
+        const was = await facts();
+        await long.page.evaluate(() => { document.querySelector('#quotepane').scrollTop += 250; });
+        await sleep(150);
+        const now = await facts();
+        const common = was.seen.find((t) => now.seen.includes(t));
+        expect(common && Math.abs(now.tops[common] - was.tops[common] + 250) <= 2,
+            `step ${step}: ${JSON.stringify(was.tops)} -> ${JSON.stringify(now.tops)}`);
+    }
     await scrollTo(1);
     const end = await waitFor('the last rows', async () => {
         const f = await facts();
