@@ -730,13 +730,14 @@ await check('a long list follows scrolling and the keyboard with only the rows n
     }, 5000);
     // Reading on from there a little at a time: the rows move by exactly what was
     // scrolled, however the rows held change behind them.
-    for (let step = 0; step < 12; step++) {
+    for (let step = 0; step < 24; step++) {
+        const by = step < 12 ? 250 : -250;  // down, then back up
         const was = await facts();
-        await long.page.evaluate(() => { document.querySelector('#quotepane').scrollTop += 250; });
+        await long.page.evaluate((d) => { document.querySelector('#quotepane').scrollTop += d; }, by);
         await sleep(150);
         const now = await facts();
         const common = was.seen.find((t) => now.seen.includes(t));
-        expect(common && Math.abs(now.tops[common] - was.tops[common] + 250) <= 2,
+        expect(common && Math.abs(now.tops[common] - was.tops[common] + by) <= 2,
             `step ${step}: ${JSON.stringify(was.tops)} -> ${JSON.stringify(now.tops)}`);
     }
     await scrollTo(1);
