@@ -352,8 +352,8 @@ void hdview::show_search_mode(int mode) {
     // The buttons are the document's to have or not: without them nothing shows it.
     const auto mark = [this](const char* id, bool on) {
         if (element button = find_id(m_root, id)) {
-            layout::set_state(button, on ? layout::state::checked : 0,
-                              on ? 0 : layout::state::checked, false);
+            const std::uint32_t checked = layout::state::checked;
+            layout::set_state(button, on ? checked : 0, on ? 0 : checked, false);
             layout::set_attribute_utf8(button, "aria-pressed", on ? "true" : "false");
         }
     };

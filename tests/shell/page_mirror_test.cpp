@@ -3,13 +3,10 @@
 // of changes the mirror must hold the document's tree, and nothing that could run
 // script may ever reach it.
 
-#include "shell/platform/qt/page_mirror.h"
+#include "shell/page_mirror.h"
 
 #include <gtest/gtest.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <map>
 #include <random>
@@ -17,10 +14,11 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/patch.h"
+#include "support/json_reader.h"
 
 namespace {
 
-using hrd::qt::page_mirror_encoder;
+using hrd::page_mirror_encoder;
 
 // What the page keeps: nodes by serial, as renderer.js does.
 struct mirror {
@@ -35,25 +33,25 @@ struct mirror {
     std::vector<int> top;
     std::map<int, std::pair<int, int>> spans;  // windowed list -> rows before, rows after
 
-    void add(const QJsonObject& description, int parent, std::vector<int>& siblings,
+    void add(const test::json& description, int parent, std::vector<int>& siblings,
              std::vector<int>::iterator where) {
-        const int serial = description.value("s").toInt();
+        const int serial = description["s"].to_int();
         node& n = nodes[serial];
         n.parent = parent;
         if (description.contains("x")) {
             n.text = true;
-            n.tag = description.value("x").toString().toStdString();
+            n.tag = description["x"].to_string();
         } else {
-            n.tag = description.value("t").toString().toStdString();
-            for (const auto& a : description.value("a").toArray()) {
-                n.attributes[a.toArray().at(0).toString().toStdString()] =
-                    a.toArray().at(1).toString().toStdString();
+            n.tag = description["t"].to_string();
+            for (const auto& a : description["a"].items()) {
+                n.attributes[a.items()[0].to_string()] =
+                    a.items()[1].to_string();
             }
         }
         where = siblings.insert(where, serial) + 1;
         std::vector<int> children;
-        for (const auto& child : description.value("c").toArray()) {
-            add(child.toObject(), serial, children, children.end());
+        for (const auto& child : description["c"].items()) {
+            add(child, serial, children, children.end());
         }
         nodes[serial].children = children;
     }
@@ -77,27 +75,28 @@ struct mirror {
         if (batch.empty()) {
             return;
         }
-        QJsonParseError error{};
-        const QJsonDocument parsed =
-            QJsonDocument::fromJson(QByteArray::fromStdString(batch), &error);
-        ASSERT_EQ(error.error, QJsonParseError::NoError) << batch;
-        for (const auto& value : parsed.array()) {
-            const QJsonObject r = value.toObject();
-            const std::string op = r.value("op").toString().toStdString();
-            const int serial = r.value("node").toInt();
+        test::json parsed;
+        try {
+            parsed = test::json::parse(batch);
+        } catch (const std::exception& error) {
+            FAIL() << error.what() << " in " << batch.substr(0, 2000);
+        }
+        for (const auto& r : parsed.items()) {
+            const std::string op = r["op"].to_string();
+            const int serial = r["node"].to_int();
             if (op == "reset") {
                 nodes.clear();
                 top.clear();
                 spans.clear();
             } else if (op == "span") {
-                spans[serial] = {r.value("above").toInt(), r.value("below").toInt()};
+                spans[serial] = {r["above"].to_int(), r["below"].to_int()};
             } else if (op == "insert") {
-                const int parent = r.value("parent").toInt();
+                const int parent = r["parent"].to_int();
                 auto& siblings = children_of(parent);
-                auto where = std::find(siblings.begin(), siblings.end(), r.value("before").toInt());
-                for (const auto& d : r.value("nodes").toArray()) {
+                auto where = std::find(siblings.begin(), siblings.end(), r["before"].to_int());
+                for (const auto& d : r["nodes"].items()) {
                     const auto offset = where - siblings.begin();
-                    add(d.toObject(), parent, siblings, where);
+                    add(d, parent, siblings, where);
                     where = siblings.begin() + offset + 1;
                 }
             } else if (op == "remove") {
@@ -108,17 +107,17 @@ struct mirror {
             } else if (op == "clear") {
                 clear(serial);
             } else if (op == "attr") {
-                if (r.value("value").isNull()) {
-                    nodes[serial].attributes.erase(r.value("name").toString().toStdString());
+                if (r["value"].is_null()) {
+                    nodes[serial].attributes.erase(r["name"].to_string());
                 } else {
-                    nodes[serial].attributes[r.value("name").toString().toStdString()] =
-                        r.value("value").toString().toStdString();
+                    nodes[serial].attributes[r["name"].to_string()] =
+                        r["value"].to_string();
                 }
             } else if (op == "text") {
                 clear(serial);
-                const std::string text = r.value("value").toString().toStdString();
+                const std::string text = r["value"].to_string();
                 if (!text.empty()) {
-                    const int child = r.value("serial").toInt();
+                    const int child = r["serial"].to_int();
                     nodes[child] = node{.text = true,
                                         .tag = text,
                                         .attributes = {},
@@ -129,13 +128,13 @@ struct mirror {
             } else if (op == "reorder") {
                 auto& siblings = children_of(serial);
                 std::vector<std::size_t> places;
-                for (const auto& s : r.value("order").toArray()) {
+                for (const auto& s : r["order"].items()) {
                     places.push_back(std::size_t(
-                        std::find(siblings.begin(), siblings.end(), s.toInt()) - siblings.begin()));
+                        std::find(siblings.begin(), siblings.end(), s.to_int()) - siblings.begin()));
                 }
                 std::sort(places.begin(), places.end());
                 for (std::size_t i = 0; i < places.size(); ++i) {
-                    siblings[places[i]] = r.value("order").toArray().at(qsizetype(i)).toInt();
+                    siblings[places[i]] = r["order"].items()[i].to_int();
                 }
             }
         }
@@ -351,12 +350,12 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
         return node.children.empty() ? std::string() : view.shown.nodes[node.children[0]].tag;
     };
     const auto check = [&](const std::string& text) {
-        ASSERT_GT(text.size(), hrd::qt::max_row_text_bytes - 2);
-        ASSERT_LT(text.size(), hrd::qt::max_row_text_bytes + 100);
-        EXPECT_EQ(text.compare(0, hrd::qt::max_row_text_bytes - 1,
-                               huge.substr(0, hrd::qt::max_row_text_bytes - 1)),
+        ASSERT_GT(text.size(), hrd::max_row_text_bytes - 2);
+        ASSERT_LT(text.size(), hrd::max_row_text_bytes + 100);
+        EXPECT_EQ(text.compare(0, hrd::max_row_text_bytes - 1,
+                               huge.substr(0, hrd::max_row_text_bytes - 1)),
                   0);
-        const std::size_t kept_characters = 1 + (hrd::qt::max_row_text_bytes - 1) / 2;
+        const std::size_t kept_characters = 1 + (hrd::max_row_text_bytes - 1) / 2;
         EXPECT_NE(text.find("\n\u2026 and " + std::to_string(100'001 - kept_characters) +
                             " more characters"),
                   std::string::npos)
@@ -381,9 +380,9 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
 
 TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
     using namespace layout::state;
-    EXPECT_EQ(hrd::qt::state_names(0), "");
-    EXPECT_EQ(hrd::qt::state_names(focus | current | checked), "focus current checked");
-    EXPECT_EQ(hrd::qt::state_names(popup | owns_popup), "owns-popup popup");
+    EXPECT_EQ(hrd::state_names(0), "");
+    EXPECT_EQ(hrd::state_names(focus | current | checked), "focus current checked");
+    EXPECT_EQ(hrd::state_names(popup | owns_popup), "owns-popup popup");
 
     layout::document doc;
     page view(doc);

@@ -12,7 +12,7 @@
 
 #include "layout/document.h"
 #include "layout/patch.h"
-#include "shell/platform/qt/page_mirror.h"
+#include "shell/page_mirror.h"
 
 namespace hrd::qt {
 

@@ -28,7 +28,7 @@ struct patch;
 struct node;
 }  // namespace layout
 
-namespace hrd::qt {
+namespace hrd {
 
 // What the page shows of a text inside a row of a windowed list: the text itself,
 // or for a huge clip its first max_row_text_bytes (whole characters) and a line
@@ -101,4 +101,4 @@ private:
     std::vector<layout::patch> m_reveals;  // held until their rows are in the page
 };
 
-}  // namespace hrd::qt
+}  // namespace hrd

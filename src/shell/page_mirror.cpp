@@ -1,4 +1,4 @@
-#include "shell/platform/qt/page_mirror.h"
+#include "shell/page_mirror.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "layout/node.h"
 #include "layout/patch.h"
 
-namespace hrd::qt {
+namespace hrd {
 namespace {
 
 std::string lower(std::string_view text) {
@@ -668,4 +668,4 @@ std::vector<std::uint32_t> page_mirror_encoder::shown_rows(std::uint32_t list) c
     return it == m_lists.end() ? std::vector<std::uint32_t>{} : it->second.shown;
 }
 
-}  // namespace hrd::qt
+}  // namespace hrd
