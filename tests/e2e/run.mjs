@@ -795,6 +795,35 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const f = await facts();
         return f.room.above === 0 && f.current === text && f.seen.includes(text);
     }, 5000);
+    // Sorting the whole list from its menu (on the pane's margin): the newest quote
+    // goes to the far end and comes back, with the page still holding a window.
+    const sortBy = async (item) => {
+        const [window] = mainWindows(long.env);
+        const margin = await long.page.evaluate(() => {
+            const r = document.querySelector('#quotepane').getBoundingClientRect();
+            return {x: Math.round(r.left + 3), y: Math.round(r.top + r.height / 2)};
+        });
+        click(long, {x: margin.x + window.x, y: margin.y + window.y}, '3');
+        await waitFor('the list menu', () => long.page.evaluate(() => {
+            const popup = document.querySelector('[data-popup]');
+            return popup && popup.id === 'quotelist-menu';
+        }), 5000);
+        click(long, await centreOf(long.page, '[data-popup] li', item));
+        await waitFor('the menu closed', () => long.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
+    };
+    await sortBy('Oldest first');
+    await scrollTo(1);
+    const sorted = await waitFor('the newest quote at the far end', async () => {
+        const f = await facts();
+        return f.room.below === 0 && f.seen.at(-1) === text && f;
+    }, 5000);
+    expect(sorted.held < 200 && sorted.room.above + sorted.room.rows === 3001, JSON.stringify(sorted.room));
+    await sortBy('Newest first');
+    await scrollTo(0);
+    await waitFor('the newest quote on top again', async () => {
+        const f = await facts();
+        return f.room.above === 0 && f.seen[0] === text;
+    }, 5000);
     long.process.kill('SIGTERM');
     expect(await exitCode(long.process, 15000) === 1, 'ends with code 1');
 });
