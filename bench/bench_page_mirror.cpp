@@ -12,7 +12,7 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/patch.h"
-#include "shell/page_mirror.h"
+#include "layout/page_mirror.h"
 #include "view/fragments.h"
 
 namespace {
@@ -27,7 +27,7 @@ struct recording_page : layout::patch_observer {
     explicit recording_page(layout::document& d) : encoder(d) { d.set_observer(this); }
     void on_patch(const layout::patch& change) override { encoder.encode(change, batch); }
     bool wants_markup() const override { return false; }
-    hrd::page_mirror_encoder encoder;
+    layout::page_mirror_encoder encoder;
     std::string batch;
 };
 

@@ -12,7 +12,7 @@
 
 #include "layout/document.h"
 #include "layout/patch.h"
-#include "shell/page_mirror.h"
+#include "layout/page_mirror.h"
 
 namespace hrd::qt {
 
@@ -69,7 +69,7 @@ private:
 
     layout::document& m_document;
     guard_function m_guard;
-    page_mirror_encoder m_encoder;
+    layout::page_mirror_encoder m_encoder;
     std::string m_batch;
     bool m_page_ready = false;
     bool m_flush_pending = false;

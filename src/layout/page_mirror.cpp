@@ -1,4 +1,4 @@
-#include "shell/page_mirror.h"
+#include "layout/page_mirror.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "layout/node.h"
 #include "layout/patch.h"
 
-namespace hrd {
+namespace layout {
 namespace {
 
 std::string lower(std::string_view text) {
@@ -138,8 +138,8 @@ void append_optional(std::string& batch, std::string_view name,
     }
 }
 
-const layout::node* lookup(layout::document_impl& doc, std::uint32_t serial) {
-    if (serial == layout::document_serial) {
+const node* lookup(document_impl& doc, std::uint32_t serial) {
+    if (serial == document_serial) {
         return doc.document_node;
     }
     return doc.by_serial.find(serial);
@@ -149,12 +149,12 @@ bool contains(const std::vector<std::uint32_t>& serials, std::uint32_t serial) {
     return std::find(serials.begin(), serials.end(), serial) != serials.end();
 }
 
-const layout::element_node* as_element(const layout::node* n) {
-    return n && !n->is_text() ? static_cast<const layout::element_node*>(n) : nullptr;
+const element_node* as_element(const node* n) {
+    return n && !n->is_text() ? static_cast<const element_node*>(n) : nullptr;
 }
 
-bool is_windowed(const layout::element_node& e) {
-    static const layout::name_id marker = layout::intern_name("virtual-rows");
+bool is_windowed(const element_node& e) {
+    static const name_id marker = intern_name("virtual-rows");
     return e.m_attributes.has(marker);
 }
 
@@ -201,14 +201,14 @@ std::string state_names(std::uint32_t state) {
         std::string_view name;
     };
     static constexpr named_bit bits[] = {
-        {layout::state::link, "link"},           {layout::state::hover, "hover"},
-        {layout::state::active, "active"},       {layout::state::focus, "focus"},
-        {layout::state::visited, "visited"},     {layout::state::current, "current"},
-        {layout::state::checked, "checked"},     {layout::state::disabled, "disabled"},
-        {layout::state::readonly, "readonly"},   {layout::state::expanded, "expanded"},
-        {layout::state::collapsed, "collapsed"}, {layout::state::focusable, "focusable"},
-        {layout::state::anchor, "anchor"},       {layout::state::owns_popup, "owns-popup"},
-        {layout::state::pressed, "pressed"},     {layout::state::popup, "popup"},
+        {state::link, "link"},           {state::hover, "hover"},
+        {state::active, "active"},       {state::focus, "focus"},
+        {state::visited, "visited"},     {state::current, "current"},
+        {state::checked, "checked"},     {state::disabled, "disabled"},
+        {state::readonly, "readonly"},   {state::expanded, "expanded"},
+        {state::collapsed, "collapsed"}, {state::focusable, "focusable"},
+        {state::anchor, "anchor"},       {state::owns_popup, "owns-popup"},
+        {state::pressed, "pressed"},     {state::popup, "popup"},
     };
     std::string out;
     for (const named_bit& b : bits) {
@@ -225,19 +225,18 @@ std::string state_names(std::uint32_t state) {
 // One node and everything below it, or nothing for a node the page must not have.
 // Returns whether something was written. Recursion depth is bounded by the
 // engine's nesting limit.
-bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, bool first,
+bool page_mirror_encoder::append_node(std::string& out, const node& n, bool first,
                                       bool in_row) {
-    using layout::element_node;
     if (n.is_text()) {
         out += first ? "{\"s\":" : ",{\"s\":";
         append_number(out, n.m_serial);
-        const std::string& text = static_cast<const layout::text_node&>(n).m_text;
+        const std::string& text = static_cast<const text_node&>(n).m_text;
         append_field(out, "x", in_row && text.size() > max_row_text_bytes ? shown_text(text) : text);
         out += '}';
         return true;
     }
     const auto& e = static_cast<const element_node&>(n);
-    const std::string_view tag = layout::name_text(e.m_tag);
+    const std::string_view tag = name_text(e.m_tag);
     if (!is_safe_element(tag)) {
         return false;
     }
@@ -246,8 +245,8 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
     append_field(out, "t", tag);
     out += ",\"a\":[";
     bool first_attribute = true;
-    e.m_attributes.for_each([&](layout::name_id name, std::string_view value) {
-        const std::string_view text = layout::name_text(name);
+    e.m_attributes.for_each([&](name_id name, std::string_view value) {
+        const std::string_view text = name_text(name);
         if (!is_safe_attribute(text, value)) {
             return;
         }
@@ -262,13 +261,13 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
     if (e.m_state != 0) {
         append_field(out, "st", state_names(e.m_state));
     }
-    if (const layout::element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
+    if (const element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
         out += ",\"y\":[";
         bool first_style = true;
         for (const auto& [name, value] : extras->style) {
             out += first_style ? "[" : ",[";
             first_style = false;
-            append_string(out, layout::name_text(name));
+            append_string(out, name_text(name));
             out += ',';
             append_string(out, value);
             out += ']';
@@ -276,7 +275,7 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
         out += ']';
     }
     if (!e.m_children.empty()) {
-        std::span<layout::node* const> children = e.m_children.items();
+        std::span<node* const> children = e.m_children.items();
         windowed_list* list = nullptr;
         if (is_windowed(e)) {
             // Newly in the page: its window starts at the top, and finish() says
@@ -288,7 +287,7 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
         }
         out += ",\"c\":[";
         bool first_child = true;
-        for (const layout::node* child : children) {
+        for (const node* child : children) {
             if (append_node(out, *child, first_child, in_row || list != nullptr)) {
                 first_child = false;
             }
@@ -305,7 +304,7 @@ bool page_mirror_encoder::append_node(std::string& out, const layout::node& n, b
 }
 
 void page_mirror_encoder::append_insert(std::string& batch, std::uint32_t parent_serial,
-                                        std::uint32_t before, const layout::node* const* nodes,
+                                        std::uint32_t before, const node* const* nodes,
                                         std::size_t count, bool in_row) {
     open_record(batch, "insert");
     append_field(batch, "parent", parent_serial);
@@ -320,7 +319,7 @@ void page_mirror_encoder::append_insert(std::string& batch, std::uint32_t parent
     batch += "]}";
 }
 
-bool page_mirror_encoder::page_has(const layout::node* n) const {
+bool page_mirror_encoder::page_has(const node* n) const {
     if (m_lists.empty()) {
         return true;
     }
@@ -333,8 +332,8 @@ bool page_mirror_encoder::page_has(const layout::node* n) const {
     return true;
 }
 
-std::pair<page_mirror_encoder::windowed_list*, const layout::node*> page_mirror_encoder::row_of(
-    const layout::node* n) {
+std::pair<page_mirror_encoder::windowed_list*, const node*> page_mirror_encoder::row_of(
+    const node* n) {
     for (; n && n->m_parent; n = n->m_parent) {
         auto it = m_lists.find(n->m_parent->m_serial);
         if (it != m_lists.end()) {
@@ -344,17 +343,16 @@ std::pair<page_mirror_encoder::windowed_list*, const layout::node*> page_mirror_
     return {nullptr, nullptr};
 }
 
-void page_mirror_encoder::encode(const layout::patch& change, std::string& batch) {
-    using layout::patch_kind;
-    layout::document_impl& doc = m_document.impl();
-    const layout::node* target = lookup(doc, change.node);
+void page_mirror_encoder::encode(const patch& change, std::string& batch) {
+    document_impl& doc = m_document.impl();
+    const node* target = lookup(doc, change.node);
     if (change.kind != patch_kind::remove && change.kind != patch_kind::insert &&
         change.kind != patch_kind::scroll_to_view && target && !page_has(target)) {
         return;  // inside a row the page does not hold: it is described when shown
     }
     switch (change.kind) {
         case patch_kind::insert: {
-            const layout::node* first = lookup(doc, change.first_serial);
+            const node* first = lookup(doc, change.first_serial);
             if (!as_element(target) || !first || first->m_parent != target) {
                 return;  // not in the tree any more: a later patch says what became of it
             }
@@ -510,13 +508,13 @@ void page_mirror_encoder::encode(const layout::patch& change, std::string& batch
 }
 
 void page_mirror_encoder::encode_snapshot(std::string& batch) {
-    layout::document_impl& doc = m_document.impl();
+    document_impl& doc = m_document.impl();
     m_lists.clear();
     m_reveals.clear();
     open_record(batch, "reset");
     batch += '}';
     const auto items = doc.document_node->m_children.items();
-    append_insert(batch, layout::document_serial, 0, items.data(), items.size(), false);
+    append_insert(batch, document_serial, 0, items.data(), items.size(), false);
 }
 
 void page_mirror_encoder::request_window(std::uint32_t list, std::uint32_t first,
@@ -535,10 +533,10 @@ void page_mirror_encoder::request_window(std::uint32_t list, std::uint32_t first
 }
 
 void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std::string& batch) {
-    layout::document_impl& doc = m_document.impl();
+    document_impl& doc = m_document.impl();
     const auto* e = as_element(lookup(doc, serial));
-    const std::span<layout::node* const> children =
-        e ? e->m_children.items() : std::span<layout::node* const>();
+    const std::span<node* const> children =
+        e ? e->m_children.items() : std::span<node* const>();
     const auto n = std::uint32_t(children.size());
 
     if (w.moved && w.first > 0 && !w.shown.empty()) {
@@ -562,21 +560,21 @@ void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std:
     }
     w.first = std::min(w.first, n - std::min(n, w.count));
     const std::uint32_t end = std::min(n, w.first + w.count);
-    const std::span<layout::node* const> wanted = children.subspan(w.first, end - w.first);
+    const std::span<node* const> wanted = children.subspan(w.first, end - w.first);
 
     // Rows that leave the window go; rows that stay keep their place when they are
     // still in order (a sort moves them: then they go too and come back in order).
     std::vector<std::uint32_t> kept;
     for (std::uint32_t row : w.shown) {
         const bool stays = std::any_of(wanted.begin(), wanted.end(),
-                                       [&](const layout::node* c) { return c->m_serial == row; });
+                                       [&](const node* c) { return c->m_serial == row; });
         if (stays) {
             kept.push_back(row);
         }
     }
     std::size_t next_kept = 0;
     bool in_order = true;
-    for (const layout::node* c : wanted) {
+    for (const node* c : wanted) {
         if (next_kept < kept.size() && c->m_serial == kept[next_kept]) {
             ++next_kept;
         } else if (contains(kept, c->m_serial)) {
@@ -610,7 +608,7 @@ void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std:
         i = j;
     }
     w.shown.clear();
-    for (const layout::node* c : wanted) {
+    for (const node* c : wanted) {
         w.shown.push_back(c->m_serial);
     }
     open_record(batch, "span");
@@ -624,7 +622,7 @@ void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std:
 }
 
 std::string page_mirror_encoder::finish(std::string batch) {
-    layout::document_impl& doc = m_document.impl();
+    document_impl& doc = m_document.impl();
     // Rows put into the page may hold windowed lists of their own, which then need
     // their room too: a few rounds cover any nesting a document has.
     for (int round = 0; round < 8; ++round) {
@@ -647,8 +645,8 @@ std::string page_mirror_encoder::finish(std::string batch) {
             reconcile(serial, m_lists.at(serial), batch);
         }
     }
-    for (const layout::patch& reveal : std::exchange(m_reveals, {})) {
-        const layout::node* target = lookup(doc, reveal.node);
+    for (const patch& reveal : std::exchange(m_reveals, {})) {
+        const node* target = lookup(doc, reveal.node);
         if (target && page_has(target)) {
             open_record(batch, "reveal");
             append_field(batch, "node", reveal.node);
@@ -668,4 +666,4 @@ std::vector<std::uint32_t> page_mirror_encoder::shown_rows(std::uint32_t list) c
     return it == m_lists.end() ? std::vector<std::uint32_t>{} : it->second.shown;
 }
 
-}  // namespace hrd
+}  // namespace layout

@@ -3,7 +3,7 @@
 // of changes the mirror must hold the document's tree, and nothing that could run
 // script may ever reach it.
 
-#include "shell/page_mirror.h"
+#include "layout/page_mirror.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 
 namespace {
 
-using hrd::page_mirror_encoder;
+using layout::page_mirror_encoder;
 
 // What the page keeps: nodes by serial, as renderer.js does.
 struct mirror {
@@ -350,12 +350,12 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
         return node.children.empty() ? std::string() : view.shown.nodes[node.children[0]].tag;
     };
     const auto check = [&](const std::string& text) {
-        ASSERT_GT(text.size(), hrd::max_row_text_bytes - 2);
-        ASSERT_LT(text.size(), hrd::max_row_text_bytes + 100);
-        EXPECT_EQ(text.compare(0, hrd::max_row_text_bytes - 1,
-                               huge.substr(0, hrd::max_row_text_bytes - 1)),
+        ASSERT_GT(text.size(), layout::max_row_text_bytes - 2);
+        ASSERT_LT(text.size(), layout::max_row_text_bytes + 100);
+        EXPECT_EQ(text.compare(0, layout::max_row_text_bytes - 1,
+                               huge.substr(0, layout::max_row_text_bytes - 1)),
                   0);
-        const std::size_t kept_characters = 1 + (hrd::max_row_text_bytes - 1) / 2;
+        const std::size_t kept_characters = 1 + (layout::max_row_text_bytes - 1) / 2;
         EXPECT_NE(text.find("\n\u2026 and " + std::to_string(100'001 - kept_characters) +
                             " more characters"),
                   std::string::npos)
@@ -380,9 +380,9 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
 
 TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
     using namespace layout::state;
-    EXPECT_EQ(hrd::state_names(0), "");
-    EXPECT_EQ(hrd::state_names(focus | current | checked), "focus current checked");
-    EXPECT_EQ(hrd::state_names(popup | owns_popup), "owns-popup popup");
+    EXPECT_EQ(layout::state_names(0), "");
+    EXPECT_EQ(layout::state_names(focus | current | checked), "focus current checked");
+    EXPECT_EQ(layout::state_names(popup | owns_popup), "owns-popup popup");
 
     layout::document doc;
     page view(doc);

@@ -1,5 +1,6 @@
 #pragma once
-// Turns the document's patch stream into the JSON records the page applies. Each
+// Turns the document's patch stream into the JSON records a web page applies to
+// mirror the document (the desktop window's renderer page). Each
 // inserted subtree is described from the tree itself, node by node (tag,
 // attributes, text, serial), so the page builds it with createElement and
 // setAttribute and never parses markup. Whatever could run script in the page is
@@ -14,7 +15,8 @@
 // whole list; changes to rows outside the window are not sent at all, so a list
 // of a hundred thousand quotes costs the page what a screenful does.
 //
-// No Qt here, so the rules can be tested without a display.
+// Plain C++ like the rest of the engine, so its rules are tested (and sanitized)
+// without a display.
 
 #include <cstdint>
 #include <string>
@@ -23,12 +25,10 @@
 #include <vector>
 
 namespace layout {
+
 class document;
 struct patch;
 struct node;
-}  // namespace layout
-
-namespace hrd {
 
 // What the page shows of a text inside a row of a windowed list: the text itself,
 // or for a huge clip its first max_row_text_bytes (whole characters) and a line
@@ -54,12 +54,12 @@ public:
     // The most rows the page may ask for at once.
     static constexpr std::uint32_t max_window_rows = 400;
 
-    explicit page_mirror_encoder(layout::document& document) : m_document(document) {}
+    explicit page_mirror_encoder(document& document) : m_document(document) {}
 
     // Appends the record for `change` to `batch`, a JSON array being built ("[" is
     // written before the first record). Call it from the document's observer, right
     // after the change: an insertion is described from the tree as it is then.
-    void encode(const layout::patch& change, std::string& batch);
+    void encode(const patch& change, std::string& batch);
     // Appends a record that empties the page and rebuilds it from the whole tree.
     void encode_snapshot(std::string& batch);
     // The page wants rows [first, first + count) of the windowed list `list`.
@@ -87,18 +87,18 @@ private:
 
     // `in_row`: the node is inside a row of a windowed list, where long texts are
     // shortened (see shown_text).
-    bool append_node(std::string& out, const layout::node& n, bool first, bool in_row);
+    bool append_node(std::string& out, const node& n, bool first, bool in_row);
     void append_insert(std::string& batch, std::uint32_t parent_serial, std::uint32_t before,
-                       const layout::node* const* nodes, std::size_t count, bool in_row);
+                       const node* const* nodes, std::size_t count, bool in_row);
     // Whether the page holds `n`: no windowed list above it leaves its row out.
-    bool page_has(const layout::node* n) const;
+    bool page_has(const node* n) const;
     // The windowed list whose row holds `n` (innermost), with that row.
-    std::pair<windowed_list*, const layout::node*> row_of(const layout::node* n);
+    std::pair<windowed_list*, const node*> row_of(const node* n);
     void reconcile(std::uint32_t serial, windowed_list& list, std::string& batch);
 
-    layout::document& m_document;
+    document& m_document;
     std::unordered_map<std::uint32_t, windowed_list> m_lists;  // by the list's serial
-    std::vector<layout::patch> m_reveals;  // held until their rows are in the page
+    std::vector<patch> m_reveals;  // held until their rows are in the page
 };
 
-}  // namespace hrd
+}  // namespace layout
