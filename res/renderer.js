@@ -419,6 +419,11 @@
             }
         }
         scheduleWindowCheck();
+        if (window.hoardlyRenderer.batches === 0 && bridge) {
+            // Once the first tree is on screen (the frame after next), the program
+            // may go on with work it held back for it.
+            window.requestAnimationFrame(() => window.requestAnimationFrame(() => bridge.shown()));
+        }
         window.hoardlyRenderer.batches += 1;
     }
 

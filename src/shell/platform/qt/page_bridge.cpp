@@ -29,6 +29,7 @@ page_bridge::~page_bridge() {
 
 void page_bridge::page_lost() {
     m_page_ready = false;
+    m_page_shown = false;
     m_batch.clear();
 }
 
@@ -38,7 +39,19 @@ void page_bridge::page_ready() {
         m_batch.clear();
         m_encoder.encode_snapshot(m_batch);
         m_page_ready = true;
+        m_page_shown = false;
         flush();
+        // Should the page never say it has shown the tree, the work starts anyway.
+        QTimer::singleShot(shown_timeout_ms, this, [this] { m_guard([this] { shown(); }); });
+    });
+}
+
+void page_bridge::shown() {
+    m_guard([this] {
+        if (!m_page_ready || m_page_shown) {
+            return;
+        }
+        m_page_shown = true;
         if (m_document.has_background_work()) {
             schedule_background();
         }
@@ -80,9 +93,10 @@ void page_bridge::schedule_pending() {
 }
 
 void page_bridge::schedule_background() {
-    // Not before the page shows the first screen: the page's own start needs this
-    // thread too. Then a step at a time with a pause, so the page keeps painting.
-    if (m_background_pending || !m_page_ready) {
+    // Not before the page has shown the first screen: the page's own start needs
+    // this thread too. Then a step at a time with a pause, so the page keeps
+    // painting.
+    if (m_background_pending || !m_page_shown) {
         return;
     }
     m_background_pending = true;

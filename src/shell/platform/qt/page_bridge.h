@@ -43,6 +43,8 @@ signals:
 public slots:
     // The page has connected: it gets the whole tree, then every change.
     void page_ready();
+    // The page has painted the tree it got first: background work may start.
+    void shown();
     // `facts`: JSON {"boxes":[[serial,left,top,right,bottom]...],
     //                "scroll":[[serial,x,y,view_width,view_height,width,height]...]}.
     void mouse(int serial, int cmd, int x, int y, int buttons, int keys, const QString& facts);
@@ -74,8 +76,10 @@ private:
     bool m_page_ready = false;
     bool m_flush_pending = false;
     bool m_posted_pending = false;
+    bool m_page_shown = false;
     bool m_background_pending = false;
     static constexpr int background_pause_ms = 1;
+    static constexpr int shown_timeout_ms = 500;
     QTimer m_timer;  // the document's next element timer
     std::uint64_t m_batches = 0;
 };
