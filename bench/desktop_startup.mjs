@@ -185,9 +185,10 @@ for (const n of sizes) {
     for (let i = 0; i < runs; i++) figures.push(await runOnce(root));
     figures.sort((a, b) => a.filledMs - b.filledMs);
     const median = figures[Math.floor(figures.length / 2)];
+    const firsts = figures.map((f) => f.firstMs).sort((a, b) => a - b);
     console.log(`N=${n}: a list of ${median.count} quotes shown; start to filled window ` +
         `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms ` +
-        `(first quotes in view: median ${median.firstMs} ms); ` +
+        `(first quotes in view: min ${firsts[0]} / median ${firsts[firsts.length >> 1]} / max ${firsts.at(-1)} ms); ` +
         `memory (program + web engine) ${median.rss.toFixed(0)} MiB, of which the program's own process ` +
         `${median.programRss.toFixed(0)} MiB`);
     const latencies = figures.flatMap((f) => f.latencies).sort((a, b) => a - b);
