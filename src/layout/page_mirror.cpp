@@ -145,6 +145,20 @@ const node* lookup(document_impl& doc, std::uint32_t serial) {
     return doc.by_serial.find(serial);
 }
 
+void append_remove(std::string& batch, std::uint32_t serial) {
+    open_record(batch, "remove");
+    append_field(batch, "node", serial);
+    batch += '}';
+}
+
+void append_reveal(std::string& batch, const patch& change) {
+    open_record(batch, "reveal");
+    append_field(batch, "node", change.node);
+    append_field(batch, "top", (change.state & 1) ? 1 : 0);
+    append_field(batch, "smooth", (change.state & 2) ? 1 : 0);
+    batch += '}';
+}
+
 bool contains(const std::vector<std::uint32_t>& serials, std::uint32_t serial) {
     return std::find(serials.begin(), serials.end(), serial) != serials.end();
 }
@@ -389,9 +403,7 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
                 }
             }
             m_lists.erase(change.node);
-            open_record(batch, "remove");
-            append_field(batch, "node", change.node);
-            batch += '}';
+            append_remove(batch, change.node);
             return;
         }
         case patch_kind::clear:
@@ -490,11 +502,7 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
             if (target && !page_has(target)) {
                 return;
             }
-            open_record(batch, "reveal");
-            append_field(batch, "node", change.node);
-            append_field(batch, "top", (change.state & 1) ? 1 : 0);
-            append_field(batch, "smooth", (change.state & 2) ? 1 : 0);
-            batch += '}';
+            append_reveal(batch, change);
             return;
         case patch_kind::set_scroll_pos:
             open_record(batch, "scroll");
@@ -587,9 +595,7 @@ void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std:
     }
     for (std::uint32_t row : w.shown) {
         if (!contains(kept, row)) {
-            open_record(batch, "remove");
-            append_field(batch, "node", row);
-            batch += '}';
+            append_remove(batch, row);
         }
     }
     // The missing rows go in as runs, each before the next row the page keeps.
@@ -648,11 +654,7 @@ std::string page_mirror_encoder::finish(std::string batch) {
     for (const patch& reveal : std::exchange(m_reveals, {})) {
         const node* target = lookup(doc, reveal.node);
         if (target && page_has(target)) {
-            open_record(batch, "reveal");
-            append_field(batch, "node", reveal.node);
-            append_field(batch, "top", (reveal.state & 1) ? 1 : 0);
-            append_field(batch, "smooth", (reveal.state & 2) ? 1 : 0);
-            batch += '}';
+            append_reveal(batch, reveal);
         }
     }
     if (!batch.empty()) {
