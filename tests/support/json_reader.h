@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "fml/text.h"
+
 namespace test {
 
 class json {
@@ -155,23 +157,6 @@ private:
             }
             return code;
         }
-        static void append_utf8(std::string& out, std::uint32_t code) {
-            if (code < 0x80) {
-                out += char(code);
-            } else if (code < 0x800) {
-                out += char(0xC0 | (code >> 6));
-                out += char(0x80 | (code & 0x3F));
-            } else if (code < 0x10000) {
-                out += char(0xE0 | (code >> 12));
-                out += char(0x80 | ((code >> 6) & 0x3F));
-                out += char(0x80 | (code & 0x3F));
-            } else {
-                out += char(0xF0 | (code >> 18));
-                out += char(0x80 | ((code >> 12) & 0x3F));
-                out += char(0x80 | ((code >> 6) & 0x3F));
-                out += char(0x80 | (code & 0x3F));
-            }
-        }
         std::string string() {
             if (at >= text.size() || text[at] != '"') {
                 fail("expected a string");
@@ -212,7 +197,7 @@ private:
                             }
                             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
                         }
-                        append_utf8(out, code);
+                        fml::append_utf8(out, char32_t(code));
                         break;
                     }
                     default:
