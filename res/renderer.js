@@ -257,7 +257,7 @@
         windows.set(record.node, info);
         touchedWindows.add(record.node);
         if (record.top) {
-            const scroller = scrollerOf(list);
+            const scroller = scrollerFor(list, info);
             if (scroller) scroller.scrollTop = 0;
             info.asked = '';
         }
@@ -269,6 +269,13 @@
             if (overflow === 'auto' || overflow === 'scroll') return e;
         }
         return document.scrollingElement;
+    }
+
+    // The list's scroller, found once: checked on every scrolled frame, it must not
+    // cost a style lookup per ancestor each time.
+    function scrollerFor(list, info) {
+        if (!info.scroller || !info.scroller.contains(list)) info.scroller = scrollerOf(list);
+        return info.scroller;
     }
 
     // The usual height of a row: the median, so one long clip does not stretch the room.
@@ -315,7 +322,7 @@
         const list = nodes.get(serial);
         const info = windows.get(serial);
         if (!bridge || !list || !info || !info.unit || !list.isConnected) return;
-        const scroller = scrollerOf(list);
+        const scroller = scrollerFor(list, info);
         const view = scroller === document.scrollingElement
             ? {top: 0, bottom: window.innerHeight}
             : scroller.getBoundingClientRect();
