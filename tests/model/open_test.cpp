@@ -77,6 +77,14 @@ TEST_F(opening, bad_default_files_raise_and_leave_an_empty_collection_that_impor
          R"(<quotes><q id="1" text="x"><t id="2"/></q><q id="2" text="y"><t id="7"/></q></quotes>)",
          "names the tag id 7, which the tags file does not define"},
         {good_tags, "", "defaultquotes.xml: not well-formed"},
+        // What XML does not allow in a text is refused, not cut short or let through.
+        {good_tags, R"(<quotes><q id="1" text="cut&#0;here"/></quotes>)", "\"&#0;\""},
+        {good_tags, R"(<quotes><q id="1" text="x&#x0;"/></quotes>)", "\"&#x0;\""},
+        {R"(<tags><t id="1" name="a&#xFFFE;"/></tags>)", good_quotes, "\"&#xFFFE;\""},
+        {good_tags, "<quotes><q id=\"1\" text=\"bell\x07\"/></quotes>", "U+0007"},
+        {good_tags, "<quotes><q id=\"1\" text=\"\xED\xA0\x80\"/></quotes>", "not UTF-8"},
+        {good_tags, R"(<quotes><q id="1" text="&nbsp;"/></quotes>)", "unknown entity \"&nbsp;\""},
+        {good_tags, R"(<quotes><q id="1" text="a & b"/></quotes>)", "'&' that starts no"},
     };
     for (const auto& bad : cases) {
         write_defaults(bad.tags, bad.quotes);
