@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <span>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ostream>
+#include <span>
 
 #include "fml/app_dirs.h"
 #include "fml/exception.h"
@@ -77,36 +77,69 @@ std::u16string default_data_folder() {
     return folder;
 }
 
+std::uint32_t big_endian32(const unsigned char* at) {
+    return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) |
+           (std::uint32_t(at[2]) << 8) | std::uint32_t(at[3]);
+}
+
+const char* kind_of_file(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a named pipe";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    return "not a plain file";
+}
+
 // Reads the SQLite header of an existing file and rejects what SQLite would take for
-// an empty or shortened database and then write to: an empty file, a file without the
-// SQLite signature, and a file shorter than its header says. Reads only.
+// an empty or shortened database and then write to: anything but a plain file (a named
+// pipe would block the start), an empty file, a file without the SQLite signature, a
+// file shorter than its header says, and a file of another collection version. Reads
+// only, and never waits.
 void check_database_file(const std::string& file, const std::string& name) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        throw open_db_error(name + ": cannot open " + file + ": " + fml::last_error_text());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw open_db_error(name + ": " + file + " is " + kind_of_file(info.st_mode) +
+                            ", not a collection file");
+    }
+    // Without blocking, and checked again on what was opened, in case the name was
+    // swapped in between.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         throw open_db_error(name + ": cannot open " + file + ": " + fml::last_error_text());
     }
     unsigned char header[100];
-    struct stat info {};
-    const ssize_t got = ::pread(fd, header, sizeof header, 0);
     const bool stat_ok = ::fstat(fd, &info) == 0;
+    const ssize_t got =
+        stat_ok && S_ISREG(info.st_mode) ? ::pread(fd, header, sizeof header, 0) : -1;
     ::close(fd);
+    if (stat_ok && !S_ISREG(info.st_mode)) {
+        throw open_db_error(name + ": " + file + " is " + kind_of_file(info.st_mode) +
+                            ", not a collection file");
+    }
     if (got < static_cast<ssize_t>(sizeof header) || !stat_ok ||
         std::memcmp(header, "SQLite format 3", 16) != 0) {
         throw open_db_error(name + ": " + file + " is not an SQLite database");
     }
-    auto be32 = [&](int at) {
-        return (std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
-               (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]);
-    };
     std::uint64_t page_size = (std::uint32_t(header[16]) << 8) | header[17];
     if (page_size == 1) {
         page_size = 65536;
     }
-    const std::uint64_t pages = be32(28);
+    const std::uint64_t pages = big_endian32(header + 28);
     // The size in the header counts only when the two counters agree. While the
     // write-ahead log holds frames, a checkpoint may have stopped half-way, which
     // leaves the file legitimately shorter; SQLite completes it from the log.
-    const bool size_valid = pages != 0 && be32(24) == be32(92);
+    const bool size_valid = pages != 0 && big_endian32(header + 24) == big_endian32(header + 92);
     struct stat wal {};
     const bool wal_has_frames = ::stat((file + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
     if (size_valid && !wal_has_frames &&
@@ -114,6 +147,98 @@ void check_database_file(const std::string& file, const std::string& name) {
         throw open_db_error(name + ": " + file + " is truncated (" +
                             decimal(static_cast<std::int64_t>(info.st_size)) + " bytes of " +
                             decimal(static_cast<std::int64_t>(pages * page_size)) + ")");
+    }
+    const std::int64_t version = static_cast<std::int32_t>(big_endian32(header + 60));
+    if (version > collection_schema_version) {
+        throw open_db_error(name + ": made by a newer version of Hoardly (collection version " +
+                            decimal(version) + ", this one reads " +
+                            decimal(collection_schema_version) + ")");
+    }
+    if (version != collection_schema_version) {
+        throw open_db_error(name + ": " + file +
+                            " is an SQLite database but not a Hoardly collection");
+    }
+}
+
+// Every table, index and trigger of a database with its definition, blanks collapsed,
+// in a fixed order: what tells our collection from any other SQLite file.
+std::vector<std::string> schema_of(sqlite3* db) {
+    sqlite::statement rows(db,
+                           "SELECT type, name, tbl_name, coalesce(sql, '') FROM sqlite_schema "
+                           "ORDER BY type, name");
+    std::vector<std::string> schema;
+    while (rows.step()) {
+        std::string row;
+        for (int column = 0; column < 4; ++column) {
+            for (const char c : rows.column_text(column)) {
+                const bool blank = c == ' ' || c == '\n' || c == '\t' || c == '\r';
+                if (!blank) {
+                    row += c;
+                } else if (!row.empty() && row.back() != ' ') {
+                    row += ' ';
+                }
+            }
+            row += '\x1f';
+        }
+        schema.push_back(std::move(row));
+    }
+    return schema;
+}
+
+const std::vector<std::string>& collection_schema() {
+    static const std::vector<std::string> schema = [] {
+        sqlite3* handle = nullptr;
+        const int opened = sqlite3_open_v2(":memory:", &handle,
+                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite::connection db(handle);
+        if (opened != SQLITE_OK) {
+            sqlite::fail(handle, "building the collection layout");
+        }
+        db.execute(schema_sql);
+        return schema_of(handle);
+    }();
+    return schema;
+}
+
+// A file URI for `file` with the characters a URI gives meaning to escaped.
+std::string file_uri(const std::string& file) {
+    std::string uri = file.starts_with('/') ? "file://" : "file:";
+    for (const char c : file) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += hex[static_cast<unsigned char>(c) >> 4];
+            uri += hex[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
+}
+
+// Compares the file's tables, indexes and triggers with the collection's own. The file
+// is read as unchangeable: no lock, no journal, no log and no companion file is made
+// or replayed, so a file that turns out to be someone else's is not touched at all.
+// Our collections are built whole before they get their name, so their layout is in
+// the file itself, whatever the log holds.
+void check_collection_schema(const std::string& file, const std::string& name) {
+    std::vector<std::string> schema;
+    try {
+        sqlite3* handle = nullptr;
+        const int opened =
+            sqlite3_open_v2((file_uri(file) + "?immutable=1").c_str(), &handle,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite::connection db(handle);
+        if (opened != SQLITE_OK) {
+            sqlite::fail(handle, "reading " + file);
+        }
+        schema = schema_of(handle);
+    } catch (const db_error& error) {
+        throw open_db_error(name + ": " + file + " is damaged: " + error.what());
+    }
+    if (schema != collection_schema()) {
+        throw open_db_error(name + ": " + file +
+                            " is an SQLite database but not a Hoardly collection");
     }
 }
 
@@ -278,8 +403,9 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             }
             return;
         }
-        const auto [lowest, highest] = std::minmax_element(
-            rows.begin(), rows.end(), [](const quote& a, const quote& b) { return a.m_id < b.m_id; });
+        const auto [lowest, highest] =
+            std::minmax_element(rows.begin(), rows.end(),
+                                [](const quote& a, const quote& b) { return a.m_id < b.m_id; });
         const std::int64_t low = lowest->m_id;
         const std::int64_t span = std::int64_t(highest->m_id) - low + 1;
         if (span > 4 * std::int64_t(rows.size()) + 64) {
@@ -296,7 +422,8 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         tags_of_quotes.bind(1, low);
         tags_of_quotes.bind(2, low + span - 1);
         while (tags_of_quotes.step()) {
-            if (quote* record = by_offset[static_cast<std::size_t>(tags_of_quotes.column_int(0) - low)]) {
+            if (quote* record =
+                    by_offset[static_cast<std::size_t>(tags_of_quotes.column_int(0) - low)]) {
                 record->m_tags.push_back(static_cast<record_id>(tags_of_quotes.column_int(1)));
             }
         }
@@ -524,9 +651,11 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 namespace {
 
 // Opens an existing collection file after checking that it is one this program can use.
-// Nothing is written to the file before every check has passed.
+// Nothing is written to the file, and no companion file made beside it, before every
+// check has passed.
 sqlite::connection open_database(const std::string& file, const std::string& name) {
     check_database_file(file, name);
+    check_collection_schema(file, name);
     sqlite3* handle = nullptr;
     // One thread uses the connection: no need for SQLite to lock it on every call.
     const int opened = sqlite3_open_v2(file.c_str(), &handle,
@@ -536,35 +665,16 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
         throw open_db_error(name + ": " + reason);
     };
     if (opened != SQLITE_OK) {
-        refuse(handle != nullptr ? sqlite3_errmsg(handle) : "out of memory");
+        refuse(file + ": " + (handle != nullptr ? sqlite3_errmsg(handle) : "out of memory"));
     }
     // SQLite falls back to reading only for a write-protected file; every capture
     // would then fail, so say so now.
     if (sqlite3_db_readonly(handle, "main") == 1) {
         refuse(file + " is write-protected");
     }
-    // Until the file has proved to be ours, closing must not checkpoint into it.
+    // Until the store has read the file through, closing must not checkpoint into it.
     sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(handle, 5000);
-    std::int64_t version = 0;
-    std::int64_t our_tables = 0;
-    try {
-        sqlite::statement user_version(handle, "PRAGMA user_version");
-        version = user_version.step() ? user_version.column_int(0) : 0;
-        sqlite::statement tables(handle,
-                                 "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
-                                 "name IN ('tag', 'quote', 'mark')");
-        our_tables = tables.step() ? tables.column_int(0) : 0;
-    } catch (const db_error& error) {
-        refuse(error.what());
-    }
-    if (version > collection_schema_version) {
-        refuse("made by a newer version of Hoardly (collection version " + decimal(version) +
-               ", this one reads " + decimal(collection_schema_version) + ")");
-    }
-    if (version != collection_schema_version || our_tables != 3) {
-        refuse(file + " is an SQLite database but not a Hoardly collection");
-    }
     try {
         sqlite::statement journal(handle, "PRAGMA journal_mode=WAL");
         if (!journal.step() || journal.column_text(0) != "wal") {
@@ -577,10 +687,19 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
             "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON; "
             "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=268435456;");
     } catch (const db_error& error) {
-        refuse(error.what());
+        refuse(file + " is damaged: " + error.what());
     }
-    sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     return db;
+}
+
+bool file_present(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool file_empty_or_absent(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) != 0 || (S_ISREG(info.st_mode) && info.st_size == 0);
 }
 
 }  // namespace
@@ -599,19 +718,35 @@ CollectionStore::CollectionStore(std::u16string data_folder)
         }
         create_database_file(folder, file, name);
     }
-    m_db = std::make_unique<database>(open_database(file, name));
-    bool empty = false;
+    // The log and its index appear with the first read; a collection refused after that
+    // must not be left with companion files it did not have.
+    const bool had_companions = file_present(file + "-wal") || file_present(file + "-shm");
     try {
-        empty = isDatabaseEmpty();
+        m_db = std::make_unique<database>(open_database(file, name));
+        if (isDatabaseEmpty()) {
+            createDefaultCollection();
+        }
+        initMaxIds();
+        insertDates();
     } catch (const db_error& error) {
         // The first reads of the tables are where damage inside the file shows.
-        throw open_db_error(name + ": " + error.what());
+        close_refused(file, had_companions);
+        throw open_db_error(name + ": " + file + " is damaged: " + error.what());
+    } catch (...) {
+        close_refused(file, had_companions);
+        throw;
     }
-    if (empty) {
-        createDefaultCollection();
+    sqlite3_db_config(m_db->db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+}
+
+void CollectionStore::close_refused(const std::string& file, bool had_companions) noexcept {
+    m_db.reset();
+    // An empty log holds nothing; one with frames holds this start's own commits (the
+    // default import, the dates) and stays for the next start.
+    if (!had_companions && file_empty_or_absent(file + "-wal")) {
+        ::unlink((file + "-wal").c_str());
+        ::unlink((file + "-shm").c_str());
     }
-    initMaxIds();
-    insertDates();
 }
 
 CollectionStore::~CollectionStore() = default;

@@ -115,6 +115,10 @@ public:
 private:
     struct database;
 
+    // Closes a collection the constructor gave up on, removing the log and its index
+    // when this start made them and they hold nothing.
+    void close_refused(const std::string& file, bool had_companions) noexcept;
+
     record_id m_max_qid = 0;
     record_id m_max_tid = 0;
     int m_search_mode = search_mode_and;

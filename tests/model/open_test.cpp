@@ -2,6 +2,9 @@
 // refused without being touched.
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <random>
 
@@ -113,6 +116,14 @@ TEST_F(opening, a_file_that_is_not_a_usable_collection_is_refused_and_left_as_it
         EXPECT_EQ(message.find(m_dir.path() + "/hoardly: "), 0u) << message;
         EXPECT_NE(message.find(reason), std::string::npos) << message;
         EXPECT_TRUE(read_file(path) == content) << reason << ": the file was changed";
+        for (const char* companion : {"-wal", "-shm", "-journal"}) {
+            EXPECT_FALSE(std::filesystem::exists(path + companion)) << reason << companion;
+        }
+    };
+    auto refused_special = [&](const std::string& kind) {
+        const std::string message = open_error();
+        EXPECT_NE(message.find(path + " is " + kind), std::string::npos) << message;
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path))) << kind;
     };
     refused("", "is not an SQLite database");
     refused(std::string(8192, 'x'), "is not an SQLite database");
@@ -120,13 +131,43 @@ TEST_F(opening, a_file_that_is_not_a_usable_collection_is_refused_and_left_as_it
     std::string newer = good;
     newer[63] = 2;  // the user_version field of the header
     refused(newer, "newer version of Hoardly (collection version 2");
-    // Any other SQLite database is someone else's file.
+    // Any other SQLite database is someone else's file, even when its tables have our
+    // names and its version number is ours; SQLite's log may not touch it either.
+    auto foreign = [&](const char* sql) {
+        std::remove(path.c_str());
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return read_file(path);
+    };
+    refused(foreign("CREATE TABLE notes(x)"), "not a Hoardly collection");
+    refused(foreign("CREATE TABLE tag(name); CREATE TABLE quote(body, tag);"
+                    "CREATE TABLE mark(a, b); PRAGMA user_version=1"),
+            "not a Hoardly collection");
+    refused(foreign("PRAGMA journal_mode=WAL; CREATE TABLE tag(seq INTEGER PRIMARY KEY, m_id);"
+                    "CREATE TABLE quote(seq INTEGER PRIMARY KEY, text); PRAGMA user_version=1"),
+            "not a Hoardly collection");
+    // Our own collection, damaged in its layout page or in its table pages: refused
+    // naming the file, left as it was.
+    const size_t page = 4096;
+    std::string damaged = good;
+    std::fill(damaged.begin() + 100, damaged.begin() + page, '\xff');
+    refused(damaged, path + " is damaged");
+    damaged = good;
+    std::fill(damaged.begin() + page, damaged.end(), '\x5a');
+    refused(damaged, path + " is damaged");
+    // Not a file at all: refused without waiting for a writer that never comes.
     std::remove(path.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE notes(x)", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    refused(read_file(path), "not a Hoardly collection");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    refused_special("a named pipe");
+    std::remove(path.c_str());
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    refused_special("a folder");
+    ::rmdir(path.c_str());
+    ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0);
+    refused_special("a device");
+    std::remove(path.c_str());
 
     write_file(path, good);
     EXPECT_EQ(open().getQuote(1)->current().m_utftext, "keep me");

@@ -157,4 +157,15 @@ TEST_F(program, bad_environments_end_with_a_clear_error_and_delete_nothing) {
               std::string::npos)
         << read_file(m_dir.file("logs.txt"));
     EXPECT_EQ(read_file(data("logs")), "x");
+    std::filesystem::remove(data("logs"));
+
+    // A named pipe where the collection belongs: refused at once, not waited on.
+    std::filesystem::remove(data("hoardly.fdb"));
+    ASSERT_EQ(::mkfifo(data("hoardly.fdb").c_str(), 0600), 0);
+    auto pipe = start("pipe.txt");
+    EXPECT_EQ(pipe->wait(20s), 1);
+    const std::string refused = read_file(m_dir.file("pipe.txt"));
+    EXPECT_NE(refused.find(data("hoardly.fdb") + " is a named pipe"), std::string::npos) << refused;
+    struct stat info {};
+    EXPECT_TRUE(::lstat(data("hoardly.fdb").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
