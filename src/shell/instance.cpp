@@ -47,32 +47,62 @@ bool wait_readable(int fd, int milliseconds) {
 
 }  // namespace
 
+namespace {
+
+// Whether `folder` is a real folder (not a symlink) of this user's that nobody else
+// may enter; the reason when it is not.
+std::string why_not_private(const std::string& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        return "cannot read it: " + fml::last_error_text();
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return "not a folder (a symlink or a file)";
+    }
+    if (info.st_uid != ::getuid()) {
+        return "someone else's";
+    }
+    if ((info.st_mode & 077) != 0) {
+        return "open to others";
+    }
+    return {};
+}
+
+// Whether the probe socket's path in `folder` fits a socket address.
+bool socket_fits(const std::string& folder) {
+    sockaddr_un address{};
+    return make_address(socket_path(folder), address);
+}
+
+}  // namespace
+
 void ensure_private_folder(const std::string& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         throw instance_error("Cannot create runtime folder \"" + folder +
                              "\": " + fml::last_error_text());
     }
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0) {
-        throw instance_error("Cannot read runtime folder \"" + folder +
-                             "\": " + fml::last_error_text());
-    }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+    const std::string reason = why_not_private(folder);
+    if (!reason.empty()) {
         throw instance_error("Runtime folder \"" + folder +
-                             "\" is not a private folder of this user (a symlink, someone "
-                             "else's, or open to others)");
+                             "\" is not a private folder of this user: " + reason);
     }
 }
 
 std::string runtime_folder() {
+    // Another user who can write into the folder could take the lock name first and
+    // make every start of ours give up, so only a private folder is used as given.
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg != nullptr && xdg[0] == '/') {
-        struct stat info {};
-        if (::stat(xdg, &info) == 0 && S_ISDIR(info.st_mode)) {
-            return xdg;
-        }
+    if (xdg != nullptr && xdg[0] == '/' && why_not_private(xdg).empty() && socket_fits(xdg)) {
+        return xdg;
     }
-    const std::string fallback = "/tmp/hoardly-runtime-" + std::to_string(::getuid());
+    // Our own folder in the temporary folder; in /tmp when $TMPDIR is too deep for a
+    // socket path.
+    const std::string own = "/hoardly-runtime-" + std::to_string(::getuid());
+    const char* tmp = std::getenv("TMPDIR");
+    std::string fallback = "/tmp" + own;
+    if (tmp != nullptr && tmp[0] == '/' && socket_fits(tmp + own)) {
+        fallback = tmp + own;
+    }
     ensure_private_folder(fallback);
     return fallback;
 }
@@ -83,6 +113,14 @@ instance_lock::instance_lock(const std::string& folder) {
     if (m_fd < 0) {
         throw instance_error("Cannot open instance lock \"" + path +
                              "\": " + fml::last_error_text());
+    }
+    // Only a lock file of our own counts: one planted by someone else would otherwise
+    // stop every start of ours as if another instance ran.
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw instance_error("Instance lock \"" + path + "\" is not a plain file of this user's");
     }
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) {

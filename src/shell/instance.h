@@ -15,9 +15,10 @@ inline constexpr const char* instance_mutex_name =
 inline constexpr const char* instance_probe_name =
     "Hoardly-Unique-Window-3e460e80-39a4-11db-a98b-0800200c9a66";
 
-// $XDG_RUNTIME_DIR when it is an absolute folder, else a private folder of the user's
-// own under /tmp (created 0700; refused when it is a symlink, someone else's, or open
-// to others). Raises instance_error with the reason.
+// $XDG_RUNTIME_DIR when it is a private folder of this user's (a real folder, not a
+// symlink, mode 0700) short enough for the probe socket; else a private folder of the
+// user's own in $TMPDIR or /tmp (created 0700; refused when it is a symlink, someone
+// else's, or open to others). Raises instance_error with the reason.
 std::string runtime_folder();
 
 // Creates `folder` 0700 if missing and checks that it is a real folder of this user's

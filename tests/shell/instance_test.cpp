@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "shell/errors.h"
@@ -55,4 +59,66 @@ TEST(instance, runtime_fallback_folder_must_be_private) {
     EXPECT_THROW(hrd::ensure_private_folder(dir.file("open")), hrd::instance_error);
     hrd::test::write_file(dir.file("file"), "");
     EXPECT_THROW(hrd::ensure_private_folder(dir.file("file")), hrd::instance_error);
+}
+
+namespace {
+
+// Sets an environment variable for one test and puts the old value back.
+class scoped_env {
+public:
+    scoped_env(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~scoped_env() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+}  // namespace
+
+TEST(instance, only_a_private_short_runtime_folder_is_used_as_given) {
+    hrd::test::temp_dir dir;
+    scoped_env tmp("TMPDIR", dir.path());
+    const std::string fallback = dir.file("hoardly-runtime-" + std::to_string(::getuid()));
+    std::filesystem::create_directory(dir.file("private"));
+    ::chmod(dir.file("private").c_str(), 0700);
+    {
+        scoped_env xdg("XDG_RUNTIME_DIR", dir.file("private"));
+        EXPECT_EQ(hrd::runtime_folder(), dir.file("private"));
+    }
+    // Someone else could create the lock there first, or the socket would not fit.
+    std::filesystem::create_symlink(dir.file("private"), dir.file("link"));
+    std::filesystem::create_directory(dir.file("open"));
+    ::chmod(dir.file("open").c_str(), 0777);
+    const std::string deep = dir.file("private/" + std::string(60, 'd'));
+    std::filesystem::create_directory(deep);
+    ::chmod(deep.c_str(), 0700);
+    for (const std::string& bad : {dir.file("link"), dir.file("open"), deep}) {
+        scoped_env xdg("XDG_RUNTIME_DIR", bad);
+        EXPECT_EQ(hrd::runtime_folder(), fallback) << bad;
+        struct stat info {};
+        ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+    }
+    // A lock file that is not this user's own is not believed.
+    const std::string lock = dir.file("private/") + hrd::instance_mutex_name;
+    hrd::test::write_file(lock, "");
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(lock.c_str(), 65534, 65534), 0);
+        EXPECT_THROW(hrd::instance_lock planted(dir.file("private")), hrd::instance_error);
+    }
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(dir.file("elsewhere"), lock);
+    EXPECT_THROW(hrd::instance_lock planted(dir.file("private")), hrd::instance_error);
 }

@@ -169,3 +169,20 @@ TEST_F(program, bad_environments_end_with_a_clear_error_and_delete_nothing) {
     struct stat info {};
     EXPECT_TRUE(::lstat(data("hoardly.fdb").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
+
+TEST_F(program, a_runtime_folder_too_deep_for_a_socket_gives_way_to_a_short_private_one) {
+    const std::string deep = m_dir.file("run/" + std::string(80, 'r'));
+    std::filesystem::create_directories(deep);
+    ::chmod(deep.c_str(), 0700);
+    std::filesystem::create_directories(m_dir.file("tmp"));
+    m_env["XDG_RUNTIME_DIR"] = deep;
+    m_env["TMPDIR"] = m_dir.file("tmp");
+    auto first = start();
+    ASSERT_TRUE(wait_started()) << read_file(m_dir.file("output.txt"));
+    auto second = start("second.txt");
+    EXPECT_EQ(second->wait(10s), 3) << read_file(m_dir.file("second.txt"));
+    EXPECT_TRUE(
+        wait_for_text(data("logs/application.log"), "A second start asked for the window\n", 5s));
+    first->signal(SIGTERM);
+    EXPECT_EQ(first->wait(10s), 1);
+}
