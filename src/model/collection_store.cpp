@@ -798,10 +798,12 @@ void CollectionStore::initMaxIds() {
 
 void CollectionStore::insertDates() {
     // Only the first quote in table order decides whether old, undated quotes exist.
+    // With no quote at all nothing decides against it: the pass runs, changes nothing,
+    // and is committed and logged like any other.
     const std::int64_t first =
-        m_db->single_number("SELECT m_stamp FROM quote ORDER BY seq LIMIT 1", INT64_MIN);
+        m_db->single_number("SELECT m_stamp FROM quote ORDER BY seq LIMIT 1", 0);
     if (first != no_stamp && first != 0) {
-        return;  // dated, or no quote at all
+        return;  // dated
     }
     m_db->in_transaction([&] {
         sqlite::statement date(m_db->db(),

@@ -72,6 +72,16 @@ TEST_F(program, first_start_seeds_a_private_data_folder_and_a_second_start_ends_
     EXPECT_EQ(read_file(data("defaultquotes.xml")), "<quotes/>\n");
     const std::string log = app_log();
     EXPECT_EQ(log.rfind("Application started\nSetDataDir: ", 0), 0u) << log;
+    EXPECT_NE(log.find("Loading html\nLoading app data\nLoading app data - successful\n"
+                       "Loading html - successful\nRegisterDropWindow\n"),
+              std::string::npos)
+        << log;
+    // Nothing to date in an empty collection, and the pass is still made and logged.
+    EXPECT_NE(read_file(data("logs/logicevents.log"))
+                  .find("creating DB\nm_max_tid: 0m_max_qid: 0\n"
+                        "automatically insert dates for some quotes\n"),
+              std::string::npos)
+        << read_file(data("logs/logicevents.log"));
 
     // A second start while the first runs: code 3 at once, the first one is told.
     auto second = start("second.txt");

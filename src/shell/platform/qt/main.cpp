@@ -44,7 +44,12 @@ public:
         }
         app_line("Loading html");
         m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors);
+        app_line("Loading app data");
+        app_line("Loading app data - successful");
         app_line("Loading html - successful");
+        app_line("RegisterDropWindow");
+        m_window->set_drop_action(
+            [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); });
         auto& services = hrd::services();
         services.window = m_window.get();
         services.clip = &m_clipboard;
@@ -66,8 +71,6 @@ public:
             m_window->set_close_action([this] { m_exit(); }, false);
         }
         m_window->show();
-        m_window->set_drop_action(
-            [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); });
         m_capture = std::make_unique<hrd::qt::desktop_capture>(
             m_clipboard, [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); },
             guard(), [](const std::string& line) { app_line(line); });
