@@ -367,10 +367,13 @@ void hdcontroller::execute(const named_action& action) {
 }
 
 template <class Action>
-bool hdcontroller::refuse_errors(Action&& action) {
+bool hdcontroller::refuse_errors(Action&& action, std::string* refusal) {
     try {
         return action();
     } catch (const fml::exception& e) {
+        if (refusal != nullptr) {
+            *refusal = e.what();
+        }
         if (fml::haslog("app")) {
             fml::getlog("app") << "Error: " << e.what() << std::endl;
         }
@@ -388,6 +391,10 @@ bool hdcontroller::refuse_errors(Action&& action) {
 
 bool hdcontroller::send_safely(const vcaction& action) {
     return refuse_errors([&] { return send(action); });
+}
+
+bool hdcontroller::send_safely(const vcaction& action, std::string& refusal) {
+    return refuse_errors([&] { return send(action); }, &refusal);
 }
 
 bool hdcontroller::execute_safely(const named_action& action) {

@@ -44,6 +44,9 @@ public:
     // step with the store, and false is returned. What the user interface calls.
     bool send_safely(const vcaction& action);
     bool execute_safely(const named_action& action);
+    // The same as send_safely, and when the action is refused `refusal` gets the
+    // error's message, for telling the user why.
+    bool send_safely(const vcaction& action, std::string& refusal);
 
     DragMgr& drag_manager() { return *m_drag; }
 
@@ -56,7 +59,7 @@ private:
                   layout::handle target);
     void forward(std::int32_t event, const void* param);
     template <class Action>
-    bool refuse_errors(Action&& action);
+    bool refuse_errors(Action&& action, std::string* refusal = nullptr);
 
     hrdModel& m_model;
     std::unique_ptr<DragMgr> m_drag;

@@ -1,7 +1,7 @@
 #pragma once
 // What the core asks of the desktop: the window with its document, the clipboard,
-// the save dialog and the desktop's opener. The desktop shell fills these in at
-// start-up; tests put fakes in. Nothing here knows Qt or X11.
+// the save dialog, the desktop's opener and a way to warn the user. The desktop
+// shell fills these in at start-up; tests put fakes in. Nothing here knows Qt or X11.
 
 #include <optional>
 #include <string>
@@ -46,6 +46,15 @@ public:
     virtual bool open_file(std::u16string_view path) = 0;
 };
 
+// Tells the user what they would otherwise never see, such as a capture that could
+// not be kept while they were busy in another program.
+class user_notice {
+public:
+    virtual ~user_notice() = default;
+    // Shows `message` under `title` without stopping the user's work.
+    virtual void warn(std::u16string_view title, std::u16string_view message) = 0;
+};
+
 // The process-wide set. Each pointer is null until the shell (or a test) sets it;
 // callers treat a missing service as "not available here".
 struct platform_services {
@@ -53,6 +62,7 @@ struct platform_services {
     hrd::clipboard* clip = nullptr;
     save_dialog* dialog = nullptr;
     desktop_opener* opener = nullptr;
+    user_notice* notice = nullptr;
 };
 
 platform_services& services();

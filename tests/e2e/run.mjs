@@ -851,6 +851,34 @@ await check('without a tray the window stays shown and closing it ends the progr
     expect(noTray.appLog().endsWith('Application finished.\n'), noTray.appLog());
 });
 
+// A capture the collection cannot take is told to the user on screen (here a
+// message box: the tray host is gone), and the log does not claim it.
+await check('a capture that cannot be stored is told to the user and not claimed in the log', async () => {
+    const s = await session('full-disk', true);
+    s.browser.disconnect();
+    s.process.kill('SIGTERM');
+    await exitCode(s.process, 15000);
+    // The same user again, with files limited to 2 MB: with SIGXFSZ ignored a write
+    // past that fails as on a full disk instead of ending the program.
+    const limited = start('sh', ['-c', 'trap "" XFSZ; exec prlimit --fsize=2000000 -- "$0"',
+        path.join(s.root, 'app', 'hoardly')], s.env, s.output);
+    await waitFor('Init complete', () => (s.appLog().includes('Init complete\n') &&
+        !s.appLog().includes('Application finished')) || limited.exitCode_ !== null, 20000);
+    expect(limited.exitCode_ === null, `the program ended: ${read(s.output)}`);
+    const text = 'too large to keep '.repeat(200000);
+    const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+        {env: s.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    expect(clip.status === 0, 'xclip sets the clipboard');
+    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
+    await waitFor('the refusal in the log', () =>
+        s.appLog().includes(`Captured text NOT kept (${text.length} characters)`), 20000);
+    expect(!s.appLog().includes('Captured text:'), `a capture claimed:\n${s.appLog()}`);
+    await waitFor('the warning on screen', () =>
+        x(['xdotool', 'search', '--onlyvisible', '--name', '^Hoardly did not keep your text$'], s.env).trim(), 10000);
+    limited.kill('SIGTERM');
+    expect(await exitCode(limited, 15000) === 1, 'the program ends on SIGTERM');
+});
+
 if (failed) {
     for (const s of [main, tray, attack, long, noTray]) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));

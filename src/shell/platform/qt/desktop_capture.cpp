@@ -1,7 +1,7 @@
 #include "shell/platform/qt/desktop_capture.h"
 
 #include <QGuiApplication>
-#include <QTimer>
+#include <QMetaObject>
 
 namespace hrd::qt {
 
@@ -27,36 +27,28 @@ void desktop_capture::start() {
         return;
     }
     try {
-        // The capture calls back after it has released the press; the clipboard is
-        // read on a later turn of the loop, so the keyboard is never held for it.
+        // The capture calls back on its own thread after it has released the press;
+        // the clipboard is read here, on the loop's thread, and however long that
+        // takes the keyboard is not held for it.
         m_capture = std::make_unique<x11::copy_key_capture>(
             [this] {
-                QTimer::singleShot(0, &m_context,
-                                   [this] { m_guard([this] { read_clipboard(); }); });
+                QMetaObject::invokeMethod(
+                    &m_context, [this] { m_guard([this] { read_clipboard(); }); },
+                    Qt::QueuedConnection);
             },
             m_log);
+        m_capture->run_in_background();
     } catch (const std::exception& e) {
+        m_capture.reset();
         m_log(std::string("The double copy is not captured: ") + e.what());
         return;
     }
-    m_notifier = std::make_unique<QSocketNotifier>(m_capture->fd(), QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &m_context, [this] {
-        m_guard([this] {
-            if (m_capture) {
-                m_capture->process_events();
-            }
-        });
-    });
-    // Events that arrived while the grab was being set up are not announced by
-    // the socket again.
-    m_capture->process_events();
 }
 
 void desktop_capture::stop() noexcept {
     if (!m_capture) {
         return;
     }
-    m_notifier.reset();
     m_capture->stop();
     try {
         m_log("Copy keys: " + std::to_string(m_capture->decided_presses()) +

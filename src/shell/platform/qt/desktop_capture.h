@@ -1,10 +1,10 @@
 #pragma once
-// The double copy on the Qt loop: the X11 capture's connection is watched by a
-// socket notifier, and each capture reads the clipboard once the key press has
-// been released, then hands the text on.
+// The double copy on the Qt loop: the X11 capture decides the copy keys on a
+// thread of its own, so the keyboard is answered at once whatever this loop is
+// doing; each capture is posted here, where the clipboard is read and the text
+// handed on.
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,7 +40,6 @@ private:
     guard_function m_guard;
     log_function m_log;
     std::unique_ptr<x11::copy_key_capture> m_capture;
-    std::unique_ptr<QSocketNotifier> m_notifier;
     QObject m_context;  // receives the posted clipboard reads: none runs once it is gone
 };
 

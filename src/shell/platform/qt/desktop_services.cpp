@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 
@@ -47,6 +48,19 @@ std::optional<std::u16string> qt_save_dialog::ask_export_path() {
         return std::nullopt;
     }
     return dialog.selectedFiles().front().toStdU16String();
+}
+
+void qt_user_notice::warn(std::u16string_view title, std::u16string_view message) {
+    if (m_tray && m_tray->isVisible() && QSystemTrayIcon::supportsMessages()) {
+        m_tray->showMessage(to_qstring(title), to_qstring(message), QSystemTrayIcon::Warning,
+                            30'000);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, to_qstring(title), to_qstring(message),
+                                QMessageBox::Ok, m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 bool is_openable_url(std::u16string_view url) {

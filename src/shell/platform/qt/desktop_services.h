@@ -1,8 +1,9 @@
 #pragma once
-// The desktop services the core asks for, on Qt: clipboard, the export dialog and
-// the opener for links and the help document.
+// The desktop services the core asks for, on Qt: clipboard, the export dialog,
+// the opener for links and the help document, and warnings to the user.
 
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QWidget>
 
 #include "view/platform.h"
@@ -32,6 +33,18 @@ public:
     // open local files through a link.
     bool open_url(std::u16string_view url) override;
     bool open_file(std::u16string_view path) override;
+};
+
+// Warnings as a tray notification when there is a tray that shows them, otherwise
+// as a message box over the window that does not stop the user.
+class qt_user_notice final : public user_notice {
+public:
+    qt_user_notice(QSystemTrayIcon* tray, QWidget* window) : m_tray(tray), m_window(window) {}
+    void warn(std::u16string_view title, std::u16string_view message) override;
+
+private:
+    QPointer<QSystemTrayIcon> m_tray;
+    QPointer<QWidget> m_window;
 };
 
 // Whether open_url accepts this address.

@@ -71,6 +71,8 @@ public:
             m_window->set_close_action([this] { m_exit(); }, false);
         }
         m_window->show();
+        m_notice = std::make_unique<hrd::qt::qt_user_notice>(m_tray.get(), m_window->widget());
+        hrd::services().notice = m_notice.get();
         m_capture = std::make_unique<hrd::qt::desktop_capture>(
             m_clipboard, [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); },
             guard(), [](const std::string& line) { app_line(line); });
@@ -80,6 +82,8 @@ public:
     void stop_desktop() noexcept override {
         try {
             m_capture.reset();  // the keyboard first
+            hrd::services().notice = nullptr;
+            m_notice.reset();
             if (m_window) {
                 m_window->set_drop_action(nullptr);
             }
@@ -146,6 +150,7 @@ private:
     std::unique_ptr<hrd::qt::qt_save_dialog> m_dialog;
     std::unique_ptr<QMenu> m_tray_menu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<hrd::qt::qt_user_notice> m_notice;
     std::unique_ptr<hrd::qt::desktop_capture> m_capture;
 };
 

@@ -5,14 +5,20 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
+#include <cerrno>
 
 namespace hrd::x11 {
 namespace {
 
 // Xlib's default error handler ends the process; a refused grab must not. Errors
 // are recorded here and read right after the XSync that follows each request.
-int g_last_error = 0;
+std::atomic<int> g_last_error = 0;
 
 int record_x_error(Display*, XErrorEvent* error) {
     g_last_error = error->error_code;
@@ -28,6 +34,7 @@ constexpr unsigned copy_modifiers[] = {ControlMask, ControlMask | ShiftMask};
 
 struct copy_key_capture::connection {
     Display* display = nullptr;
+    int wake = -1;  // an eventfd that tells the background thread to end
     Window root = 0;
     int xi_opcode = -1;  // -1: no XInput2, so presses cannot be told from repeats
     KeyCode key_c = 0;
@@ -41,6 +48,9 @@ struct copy_key_capture::connection {
     std::array<bool, 256> is_alt{};
 
     ~connection() {
+        if (wake >= 0) {
+            ::close(wake);
+        }
         if (display != nullptr) {
             XCloseDisplay(display);
         }
@@ -125,7 +135,48 @@ void copy_key_capture::grab_keys() {
     m_x->grabbed = true;
 }
 
+void copy_key_capture::run_in_background() {
+    if (m_thread.joinable()) {
+        return;
+    }
+    m_x->wake = ::eventfd(0, EFD_CLOEXEC);
+    if (m_x->wake < 0) {
+        throw x11_error("Cannot make the copy-key capture's wake-up descriptor (errno " +
+                        std::to_string(errno) + ")");
+    }
+    m_thread = std::thread([this] { serve(); });
+}
+
+// The background thread's loop: the connection is this thread's alone until stop()
+// has joined it.
+void copy_key_capture::serve() {
+    std::array<pollfd, 2> fds{pollfd{fd(), POLLIN, 0}, pollfd{m_x->wake, POLLIN, 0}};
+    for (;;) {
+        // Xlib may already hold events read along with a reply: handle those first,
+        // the socket would not announce them again.
+        process_events();
+        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+            // Nobody would answer a grabbed press any more and the keyboard would
+            // stay frozen: give the keys back and go without capture.
+            XUngrabKey(m_x->display, AnyKey, AnyModifier, m_x->root);
+            XSync(m_x->display, False);
+            m_x->grabbed = false;
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+    }
+}
+
 void copy_key_capture::stop() noexcept {
+    if (m_thread.joinable()) {
+        const std::uint64_t one = 1;
+        // An eventfd write of 8 bytes cannot be short; it fails only if the counter
+        // overflowed, which one writer of 1 never reaches.
+        [[maybe_unused]] const auto written = ::write(m_x->wake, &one, sizeof one);
+        m_thread.join();
+    }
     if (!m_x || m_x->display == nullptr || !m_x->grabbed) {
         return;
     }

@@ -7,13 +7,16 @@
 // renew the rule's time without ever freezing the keyboard.
 //
 // Nothing slow happens while the keyboard is held: the decision is made, the press
-// released, and only then is `on_capture` called.
+// released, and only then is `on_capture` called. The program runs the connection
+// on a thread of its own (run_in_background), so a press is decided at once even
+// while its main thread waits for a clipboard owner or stores a large capture.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "behaviors/capture_rule.h"
 #include "fml/exception.h"
@@ -38,10 +41,16 @@ public:
     int fd() const;
     // Handles every event that has arrived. Call when fd() is readable.
     void process_events();
-    // Releases the grabs; no press is held or decided afterwards.
+    // From now on a thread of its own waits for the events and handles them, and
+    // `on_capture` is called on that thread. fd() and process_events() are then
+    // no longer the caller's to use.
+    void run_in_background();
+    // Ends the background thread, if any, and releases the grabs; no press is held
+    // or decided afterwards.
     void stop() noexcept;
 
-    // How long the longest press was held so far, and how many were decided.
+    // How long the longest press was held so far, and how many were decided. Read
+    // them from another thread only after stop().
     std::chrono::microseconds longest_hold() const { return m_longest_hold; }
     std::uint64_t decided_presses() const { return m_decided; }
 
@@ -50,6 +59,7 @@ private:
     void grab_keys();
     void on_grabbed_press(const void* event);
     void on_raw_event(int type, unsigned keycode, unsigned long time);
+    void serve();
 
     std::unique_ptr<connection> m_x;
     std::function<void()> m_on_capture;
@@ -57,6 +67,7 @@ private:
     capture_rule m_rule;
     std::chrono::microseconds m_longest_hold{0};
     std::uint64_t m_decided = 0;
+    std::thread m_thread;
 };
 
 }  // namespace hrd::x11
