@@ -265,6 +265,14 @@ await check('a screenshot of the window is saved', async () => {
     console.log(`Screenshot: ${file}`);
 });
 
+await check('a first start shows the Welcome tip on top of the list', async () => {
+    const top = await waitFor('the first row', () => main.page.evaluate(() => {
+        const first = document.querySelector('#thequotelist .quote td.text');
+        return first && first.textContent;
+    }), 5000);
+    expect(top.startsWith('Welcome to Hoardly!'), `the first row: ${JSON.stringify(top)}`);
+});
+
 await check('a double Ctrl+C in another program captures the clipboard text', async () => {
     const other = start(focusWindowProgram, [], main.env, path.join(main.root, 'other.txt'));
     const otherOutput = () => read(path.join(main.root, 'other.txt'));
