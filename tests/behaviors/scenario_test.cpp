@@ -271,6 +271,30 @@ TEST_F(scenario, tag_a_quote_with_the_keyboard_alone) {
     (void)q;
 }
 
+TEST_F(scenario, tab_and_shift_tab_walk_the_tools_and_both_lists_round_the_ends) {
+    three_quotes();
+    new_tag(u"red");
+    const std::vector<handle> stops = {
+        ui.by_id("mode-and"), ui.by_id("mode-or"), ui.by_id("clear-search"), ui.by_id("export"),
+        ui.by_id("add-tag"),  ui.tag_list(),       ui.quote_list()};
+    // From the page itself (nothing focused yet), Tab starts at the first stop.
+    ui.doc().set_focus(ui.doc().root());
+    ui.key(layout::key_code::tab);
+    EXPECT_EQ(ui.doc().focus(), stops[0]);
+    ui.doc().set_focus(ui.quote_list());
+    for (std::size_t i = 0; i < stops.size() + 1; ++i) {
+        ui.key(layout::key_code::tab);
+        EXPECT_EQ(ui.doc().focus(), stops[i % stops.size()]) << "Tab number " << i + 1;
+        EXPECT_TRUE(layout::get_state(stops[i % stops.size()]) & layout::state::focus);
+    }
+    for (std::size_t i = 0; i < stops.size() + 1; ++i) {
+        ui.key(layout::key_code::tab, ks::shift);
+        EXPECT_EQ(ui.doc().focus(), stops[(2 * stops.size() - 1 - i) % stops.size()])
+            << "Shift+Tab number " << i + 1;
+    }
+    EXPECT_EQ(ui.window.hides, 0);
+}
+
 TEST_F(scenario, search_and_then_or_remove_a_search_tag_clear) {
     const auto q = three_quotes();
     const record_id red = new_tag(u"red");

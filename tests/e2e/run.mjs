@@ -600,6 +600,36 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
     await rename('Search', 'Finding');
 });
 
+await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
+    const order = ['mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
+    const focused = () => main.page.evaluate(() => {
+        const e = document.querySelector('[data-state~="focus"]');
+        if (!e) return null;
+        const style = getComputedStyle(e);
+        const ring = (style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0) ||
+            (style.boxShadow && style.boxShadow !== 'none');
+        const r = e.getBoundingClientRect();
+        return {id: e.id, ring, shown: r.width > 0 && r.height > 0};
+    });
+    const blocks = await quoteBlocks(main.page);
+    click(main, await centreOf(main.page, `#${blocks.find((b) => b.visible).id} td.text`));
+    await waitFor('the quote list focused', async () => ((await focused()) || {}).id === 'thequotelist', 5000);
+    const walk = async (key, expected) => {
+        for (const id of expected) {
+            x(['xdotool', 'key', key], main.env);
+            const now = await waitFor(`${key} to ${id}`, async () => {
+                const f = await focused();
+                return f && f.id === id && f;
+            }, 5000).catch(async (e) => {
+                throw new Error(`${e.message}: ${JSON.stringify(await focused())}`);
+            });
+            expect(now.ring && now.shown, `a visible focus ring on ${id}: ${JSON.stringify(now)}`);
+        }
+    };
+    await walk('Tab', order);  // round the end, back to the quote list
+    await walk('shift+Tab', [...order].reverse().slice(1).concat(['thequotelist']));
+});
+
 await check('closing the window hides it to the tray; the program keeps running', async () => {
     const [window] = mainWindows(main.env);
     expect(window, 'the window is shown');
