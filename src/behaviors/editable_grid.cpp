@@ -3,12 +3,16 @@
 //   table "action"    "add-new" for a typed new tag, "edit" for a rename;
 //   entry "editing"   on the edited tag element, so the commit reaches the row
 //                     the edit started on whatever row is current by then;
-//   entry "old_value" the name before a rename, put back by a cancel.
+//   entry "old_value" the name before a rename, put back by a cancel;
+//   entry "all-selected" while the old name shows selected (typing replaces it).
+// A rename is started by the view (the tag menu's "Rename" and F2 both ask the
+// controller for it); a new tag row is started here.
 
 #include <string>
 
 #include "behaviors/dom_util.h"
 #include "behaviors/grid.h"
+#include "controller/controller.h"
 #include "view/fragments.h"
 
 namespace htmlayout {
@@ -43,11 +47,7 @@ HELEMENT ceditable_grid::edited_entry(HELEMENT table) {
     if (!has_attribute(table, "editable")) {
         return nullptr;
     }
-    if (HELEMENT entry = layout::find_first(table, "div[editing]")) {
-        return entry;
-    }
-    // A rename started by the "Rename" menu marks its entry with the old name only.
-    return layout::find_first(table, "div[old_value]");
+    return layout::find_first(table, "div[editing]");
 }
 
 void ceditable_grid::start_new_row(HELEMENT table) {
@@ -73,18 +73,15 @@ void ceditable_grid::start_new_row(HELEMENT table) {
 }
 
 bool ceditable_grid::start_rename(HELEMENT table, HELEMENT row) {
+    (void)table;
     HELEMENT entry = layout::find_first(row, "div");
     if (entry == nullptr || !layout::get_attribute(entry, "id")) {
         return false;  // no tag here, or one not yet stored
     }
-    set_flag(table, "editable");
-    layout::set_attribute_utf8(table, "action", "edit");
-    set_flag(entry, "editing");
-    set_flag(entry, "all-selected");  // typing replaces the old name, as in any rename
-    layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
-    layout::set_state(entry, st::focus, 0, true);
-    layout::update_element(entry, true);
-    layout::update_element(table, true);
+    // The same way in as the tag menu's "Rename": whatever starts a rename,
+    // the user meets the same editor.
+    const hrd::element_pair pair{entry, nullptr};
+    hrd::behavior_controller().execute_safely(hrd::named_action{u"rename_vtag", &pair});
     return true;
 }
 

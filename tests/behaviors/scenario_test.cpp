@@ -156,12 +156,20 @@ TEST_F(scenario, rename_is_committed_to_the_row_it_started_on) {
     EXPECT_EQ(ui.shown_text(ui.tag(b)), u"b");
     EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
 
-    // The "Rename" item of a tag's menu starts the same editor.
+    // The "Rename" item of a tag's menu starts the same editor as F2, from the
+    // mouse and from the menu key: the old name selected, typing replaces it.
     ui.right_click(ui.tag(b));
     ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
-    ui.doc().text_input(ui.tag(b), u"b2");
+    EXPECT_TRUE(layout::get_attribute(ui.tag(b), "all-selected"));
+    EXPECT_TRUE(layout::get_attribute(ui.tag(b), "editing"));
+    ui.type(u"b2");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"b2"), b);
+    ui.key(layout::key_code::apps);
+    ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
+    ui.type(u"b3");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"b3"), b);
 
     // Delete on the selected tag row removes that tag, with its marks.
     const record_id q = ui.add_quote(u"quote");
@@ -169,7 +177,7 @@ TEST_F(scenario, rename_is_committed_to_the_row_it_started_on) {
     ASSERT_EQ(ui.marks_of(q), std::vector<record_id>{b});
     ui.click(ui.tag(b));
     ui.key(vk::del);
-    EXPECT_EQ(ui.tag_named(u"b2"), -1);
+    EXPECT_EQ(ui.tag_named(u"b3"), -1);
     EXPECT_TRUE(ui.marks_of(q).empty());
     EXPECT_EQ(ui.tag(b), nullptr);
 }

@@ -600,6 +600,40 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
     await rename('Search', 'Finding');
 });
 
+// The tag being renamed in the page: its name and whether it shows selected.
+const tagInEdit = (page) => page.evaluate(() => {
+    const e = document.querySelector('#taglist[editable] .vtag[editing]');
+    return e && !document.querySelector('[data-popup]') && {name: e.textContent, selected: e.hasAttribute('all-selected')};
+});
+
+await check('Rename from a tag menu, by mouse or by the menu key, replaces the selected old name as F2 does', async () => {
+    const renameTo = async (from, to) => {
+        const editing = await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+        expect(editing.name === from && editing.selected, `the old name shows selected: ${JSON.stringify(editing)}`);
+        const tags = await tagNames(main.page);
+        x(['xdotool', 'type', '--delay', '20', to], main.env);
+        x(['xdotool', 'key', 'Return'], main.env);
+        const renamed = tags.map((t) => (t === from ? to : t));
+        await waitFor(`${to} in the tag list`, async () =>
+            JSON.stringify(await tagNames(main.page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
+            throw new Error(`${e.message}: ${await tagNames(main.page)}`);
+        });
+    };
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'), '3');
+    await waitFor('the tag menu', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
+    click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
+    await renameTo('Capture', 'Grabbing');
+    // The keyboard: the tag is current; the menu key, Down to Rename, Enter.
+    await waitFor('the renamed tag current', () => main.page.evaluate(() =>
+        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Grabbing'), 5000);
+    x(['xdotool', 'key', 'Menu'], main.env);
+    await waitFor('the tag menu from the keyboard', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
+    x(['xdotool', 'key', '--delay', '80', 'Down', 'Return'], main.env);
+    await renameTo('Grabbing', 'Capture');
+});
+
 await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
     const order = ['mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
     const focused = () => main.page.evaluate(() => {
