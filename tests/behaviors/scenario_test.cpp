@@ -366,20 +366,86 @@ TEST_F(scenario, select_quotes_with_shift_and_ctrl_and_copy_them) {
     ASSERT_TRUE(ui.click_menu_item("copy_quotes_with_data"));
     EXPECT_EQ(ui.clip->read_text(), u"beta\r\nTags: red\r\n\r\nalpha\r\n\r\n\r\n");
 
-    // Keyboard: Shift+End from the top selects all three; one quote's own menu copies it alone.
+    // Keyboard: Shift+End from the top selects all three.
     ui.key(vk::home);
     ui.key(vk::end, ks::shift);
     EXPECT_TRUE(checked(row_of(q[2])) && checked(row_of(q[1])) && checked(row_of(q[0])));
     EXPECT_TRUE(layout::get_attribute(ui.quote_list(), "multiselect"));
     ui.key(vk::c, ks::control);
     EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\nalpha\r\n\r\n");
-    ui.right_click(ui.quote_text(q[0]));
-    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
-    EXPECT_EQ(ui.clip->read_text(), u"alpha\r\n\r\n");
     // A plain move selects the row moved to alone.
     ui.key(vk::up);
     EXPECT_FALSE(layout::get_attribute(ui.quote_list(), "multiselect"));
     EXPECT_TRUE(!checked(row_of(q[2])) && checked(row_of(q[1])) && !checked(row_of(q[0])));
+}
+
+TEST_F(scenario, a_quotes_menu_acts_on_the_selection_it_was_opened_on) {
+    const auto q = three_quotes();  // shown gamma, beta, alpha
+    const record_id red = new_tag(u"red");
+    ui.drag(ui.tag(red), ui.quote_text(q[1]));
+    const std::u16string all_with_tags =
+        u"gamma\r\n\r\n\r\nbeta\r\nTags: red\r\n\r\nalpha\r\n\r\n\r\n";
+    auto all_checked = [&] {
+        return checked(row_of(q[0])) && checked(row_of(q[1])) && checked(row_of(q[2]));
+    };
+
+    // Opened on a row of the selection, by mouse or by the menu key, the quote's
+    // own menu copies every selected quote, in list order, and keeps the selection.
+    ui.click(ui.quote_text(q[0]));
+    ui.key(vk::a, ks::control);
+    ui.right_click(ui.quote_text(q[0]));
+    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), all_with_tags);
+    EXPECT_TRUE(all_checked());
+    ui.clip->write_text(u"");
+    ui.key(layout::key_code::apps);
+    ASSERT_TRUE(ui.click_menu_item("copy_quote"));
+    EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\nalpha\r\n\r\n");
+    ui.clip->write_text(u"");
+    ui.key(layout::key_code::f10, ks::shift);
+    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), all_with_tags);
+
+    // "Tags..." ticks a tag on all of them; it shows ticked only when all carry it.
+    ui.right_click(ui.quote_text(q[2]));
+    ASSERT_TRUE(ui.click_menu_item("manage_tags"));
+    handle red_item = ui.by_id(ids::menu_item(red));
+    EXPECT_FALSE(layout::get_state(red_item) & layout::state::checked);
+    ui.click(red_item);
+    for (record_id quote : q) {
+        EXPECT_EQ(ui.marks_of(quote), std::vector<record_id>{red}) << quote;
+    }
+    ui.key(escape);
+    ui.right_click(ui.quote_text(q[1]));
+    ASSERT_TRUE(ui.click_menu_item("manage_tags"));
+    EXPECT_TRUE(layout::get_state(red_item) & layout::state::checked);
+    ui.click(red_item);
+    for (record_id quote : q) {
+        EXPECT_TRUE(ui.marks_of(quote).empty()) << quote;
+    }
+    ui.key(escape);
+
+    // A right click outside the selection selects that row alone first; so does the
+    // menu key on a current row taken out of the selection.
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[1]), ks::shift);
+    ui.right_click(ui.quote_text(q[0]));
+    EXPECT_TRUE(!checked(row_of(q[2])) && !checked(row_of(q[1])) && checked(row_of(q[0])));
+    ASSERT_TRUE(ui.click_menu_item("copy_quote"));
+    EXPECT_EQ(ui.clip->read_text(), u"alpha");
+    ui.key(vk::a, ks::control);
+    ui.key(layout::key_code::space, ks::control);  // the current row (alpha) out
+    ui.key(layout::key_code::apps);
+    EXPECT_TRUE(!checked(row_of(q[2])) && !checked(row_of(q[1])) && checked(row_of(q[0])));
+    ui.key(escape);
+
+    // Delete from the menu of a selected row removes the whole selection.
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[1]), ks::control);
+    ui.right_click(ui.quote_text(q[1]));
+    ASSERT_TRUE(ui.click_menu_item("delete_quote"));
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[0]});
+    EXPECT_TRUE(ui.app.model->store().getQuote(q[2])->empty());
 }
 
 TEST_F(scenario, delete_quotes_with_the_delete_key) {

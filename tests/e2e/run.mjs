@@ -664,6 +664,33 @@ await check('Tab and Shift+Tab visit the search tools, the tag list and the quot
     await walk('shift+Tab', [...order].reverse().slice(1).concat(['thequotelist']));
 });
 
+await check('a quote menu opened on a selection of four copies all four with their tags, in list order', async () => {
+    const blocks = await quoteBlocks(main.page);
+    const four = blocks.slice(0, 4);
+    expect(four.length === 4 && four.every((b) => b.visible), `four quotes in view: ${tagsOf(blocks)}`);
+    click(main, await centreOf(main.page, `#${four[0].id} td.text`));
+    x(['xdotool', 'keydown', 'shift'], main.env);
+    click(main, await centreOf(main.page, `#${four[3].id} td.text`));
+    x(['xdotool', 'keyup', 'shift'], main.env);
+    const selected = () => main.page.evaluate(() => [...document.querySelectorAll('#thequotelist > tr[data-state~="checked"] .quote')].map((q) => q.id));
+    await waitFor('four quotes selected', async () => JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 5000);
+    spawnSync('xclip', ['-selection', 'clipboard', '-i'], {env: main.env, input: 'before', stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    click(main, await centreOf(main.page, `#${four[2].id} td.text`), '3');
+    await waitFor('the quote menu', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'quote-menu'), 5000);
+    click(main, await centreOf(main.page, '[data-popup] li', 'Copy with tags'));
+    // The texts as shown (a line break shows as one) and the tags, in list order.
+    const expected = await main.page.evaluate((ids) => ids.map((id) => {
+        const q = document.getElementById(id);
+        const tags = [...q.querySelectorAll('.qtag')].map((t) => t.textContent);
+        return q.querySelector('td.text').innerText + '\r\n' + (tags.length ? 'Tags: ' + tags.join(', ') : '') + '\r\n\r\n';
+    }).join(''), four.map((b) => b.id));
+    const clipboard = () => spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
+    await waitFor('the four quotes on the clipboard', () => clipboard() !== 'before', 5000);
+    expect(clipboard() === expected, `clipboard ${JSON.stringify(clipboard())}, expected ${JSON.stringify(expected)}`);
+    expect(JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 'all four stay selected');
+});
+
 await check('closing the window hides it to the tray; the program keeps running', async () => {
     const [window] = mainWindows(main.env);
     expect(window, 'the window is shown');
