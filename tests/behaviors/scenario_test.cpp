@@ -49,6 +49,11 @@ struct scenario : ::testing::Test {
         return {ui.add_quote(u"alpha"), ui.add_quote(u"beta"), ui.add_quote(u"gamma")};
     }
     handle row_of(record_id q) { return layout::parent(layout::parent(ui.quote(q))); }
+    // The words shown beside a tag name the list refused, or "" when none show.
+    std::u16string refusal() {
+        handle shown = layout::find_first(ui.tag_list(), "div.refusal");
+        return shown ? ui.shown_text(shown) : u"";
+    }
     bool checked(handle row) { return layout::get_state(row) & layout::state::checked; }
 };
 
@@ -68,10 +73,19 @@ TEST_F(scenario, create_and_rename_tags) {
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"work");
     EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
 
-    // Nothing typed, or Escape: no tag, no row left behind.
+    // Nothing typed: Enter is refused with the words why beside the name, which
+    // go once the user types or leaves; leaving or Escape keeps no tag and no row.
     ui.click(ui.by_id("add-tag"));
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
+    EXPECT_TRUE(layout::get_attribute(ui.tag_list(), "editable"));
+    ui.type(u"work");
+    EXPECT_EQ(refusal(), u"");
+    ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag named \"work\" already exists");
+    EXPECT_EQ(layout::child_count(ui.tag_list()), 2u);  // the new row stays open
     ui.click(ui.by_id("add-tag"));
+    EXPECT_EQ(refusal(), u"");
     ui.type(u"dropped");
     ui.key(escape);
     EXPECT_EQ(layout::child_count(ui.tag_list()), 1u);
@@ -93,18 +107,18 @@ TEST_F(scenario, create_and_rename_tags) {
     ui.type(u"s");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"jobs"), work);
-    // Backspace on the selected name empties it, which cancels the rename.
+    // Backspace on the selected name empties it; an empty name is refused.
     ui.key(vk::f2);
     ui.key(layout::key_code::backspace);
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"jobs"), work);
-    ui.key(vk::f2);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
     ui.type(u"works");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"works"), work);
 
-    // Escape puts the old name back; an emptied name cancels the same way.
+    // Escape puts the old name back, after a refusal too; so does leaving.
     ui.key(vk::f2);
     ui.type(u"!!");
     ui.key(escape);
@@ -112,17 +126,25 @@ TEST_F(scenario, create_and_rename_tags) {
     ui.key(vk::f2);
     ASSERT_TRUE(ui.doc().text_input(ui.tag(work), u""));
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
+    ui.key(escape);
+    EXPECT_EQ(refusal(), u"");
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"works");
     EXPECT_EQ(ui.tag_named(u"works"), work);
 
-    // A taken name is refused: the tag keeps its own.
+    // A taken name is refused and said so; the tag keeps its own.
     const record_id home = new_tag(u"home");
     ui.click(ui.tag(home));
     ui.key(vk::f2);
     ui.doc().text_input(ui.tag(home), u"works");
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag named \"works\" already exists");
+    EXPECT_EQ(ui.tag_named(u"home"), home);
+    ui.click(ui.tag(work));  // leaving: the words go, the name stays as it was
+    EXPECT_EQ(refusal(), u"");
     EXPECT_EQ(ui.shown_text(ui.tag(home)), u"home");
     EXPECT_EQ(ui.tag_named(u"home"), home);
+    ui.click(ui.tag(home));
 
     // Markup is a name like any other, shown as text; so is a very long name.
     ui.key(vk::f2);
@@ -541,11 +563,19 @@ TEST_F(scenario, export_to_a_file) {
     }
     EXPECT_EQ(written.find("the user's old file"), std::string::npos);
 
-    // A place that cannot be written: the user is told, nothing is lost.
-    ui.dialog.answer = fml::utf82wchar(out.file("no such folder/collection.html"));
+    // A place that cannot be written: a message box names the file and says why in
+    // plain words; nothing is lost.
+    const std::u16string missing = fml::utf82wchar(out.file("no such folder/collection.html"));
+    ui.dialog.answer = missing;
     ui.click(ui.by_id("export"));
-    EXPECT_NE(ui.shown_text(ui.by_id("statusbar")).find(u"Export failed"), std::u16string::npos);
+    ASSERT_EQ(ui.dialog.failures.size(), 1u);
+    EXPECT_EQ(ui.dialog.failures[0], u"Could not save " + missing + u": No such file or directory");
     EXPECT_EQ(test::read_file(target), written);
+    ui.dialog.answer = fml::utf82wchar(out.path());
+    ui.click(ui.by_id("export"));
+    ASSERT_EQ(ui.dialog.failures.size(), 2u);
+    EXPECT_EQ(ui.dialog.failures[1], u"Could not save " + *ui.dialog.answer + u": Is a directory");
+    EXPECT_EQ(ui.shown_text(ui.by_id("statusbar")), ui.dialog.failures[1]);
     (void)q;
 }
 

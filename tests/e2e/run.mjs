@@ -634,6 +634,26 @@ await check('Rename from a tag menu, by mouse or by the menu key, replaces the s
     await renameTo('Grabbing', 'Capture');
 });
 
+await check('a tag name another tag has is refused in words beside it, which go on Escape', async () => {
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'));
+    await waitFor('the tag current', () => main.page.evaluate(() =>
+        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Capture'), 5000);
+    x(['xdotool', 'key', 'F2'], main.env);
+    await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+    x(['xdotool', 'type', '--delay', '20', 'Getting started'], main.env);
+    x(['xdotool', 'key', 'Return'], main.env);
+    const words = await waitFor('the refusal beside the name', () => main.page.evaluate(() => {
+        const shown = document.querySelector('#taglist .refusal');
+        const r = shown && shown.getBoundingClientRect();
+        return shown && r.height > 0 && shown.textContent;
+    }), 5000);
+    expect(words === 'A tag named "Getting started" already exists', JSON.stringify(words));
+    x(['xdotool', 'key', 'Escape'], main.env);
+    await waitFor('the refusal gone, the name kept', async () => !(await main.page.evaluate(() =>
+        document.querySelector('#taglist .refusal'))) && (await tagNames(main.page)).includes('Capture'), 5000);
+    expect(mainWindows(main.env).length === 1, 'Escape in the editor leaves the window shown');
+});
+
 await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
     const order = ['mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
     const focused = () => main.page.evaluate(() => {
@@ -689,6 +709,48 @@ await check('a quote menu opened on a selection of four copies all four with the
     await waitFor('the four quotes on the clipboard', () => clipboard() !== 'before', 5000);
     expect(clipboard() === expected, `clipboard ${JSON.stringify(clipboard())}, expected ${JSON.stringify(expected)}`);
     expect(JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 'all four stay selected');
+});
+
+await check('an export that cannot be written says so in a message box naming the file, and writes nothing', async () => {
+    // A folder the user may not write to; root may write to any folder, so for root
+    // the "folder" is a file.
+    const locked = path.join(main.root, 'locked');
+    const file = path.join(locked, 'hoardly-export.html');
+    let written = () => fs.readdirSync(locked).length > 0;
+    if (process.getuid && process.getuid() === 0) {
+        fs.writeFileSync(locked, 'a file, not a folder');
+        written = () => read(locked) !== 'a file, not a folder';
+    } else {
+        fs.mkdirSync(locked);
+        fs.chmodSync(locked, 0o555);
+    }
+    click(main, await centreOf(main.page, 'button', 'Export...'));
+    const dialog = await waitFor('the save dialog', () => windowsOf('hoardly', main.env)
+        .find((w) => w.name === 'Export to file'), 5000);
+    await waitFor('the keyboard on the dialog', () => x(['xdotool', 'getwindowfocus'], main.env).trim() === dialog.id, 5000);
+    x(['xdotool', 'key', 'ctrl+a'], main.env);
+    x(['xdotool', 'type', '--delay', '5', file], main.env);
+    x(['xdotool', 'key', 'Return'], main.env);
+    const box = await waitFor('the message box', () => windowsOf('hoardly', main.env)
+        .find((w) => w.name === 'Export failed'), 5000).catch((e) => {
+        throw new Error(`${e.message}: ${JSON.stringify(windowsOf('hoardly', main.env))}`);
+    });
+    const reason = process.getuid && process.getuid() === 0 ? 'Not a directory' : 'Permission denied';
+    const message = `Could not save ${file}: ${reason}`;
+    try {
+        // What the box says, as the program logs it.
+        const told = main.appLog().split('\n').filter((line) => line.startsWith('Told the user: '));
+        expect(told.length === 1 && told[0] === `Told the user: ${message}`, `the message: ${told}`);
+    } finally {
+        await waitFor('the keyboard on the box', () => x(['xdotool', 'getwindowfocus'], main.env).trim() === box.id, 5000);
+        x(['xdotool', 'key', 'Escape'], main.env);
+        await waitFor('the message box gone', () => !windowsOf('hoardly', main.env).some((w) => w.name === 'Export failed'), 5000);
+    }
+    // The same words stay in the status line.
+    await waitFor('the status line', () => main.page.evaluate((m) =>
+        document.getElementById('statusbar').textContent === m, message), 5000);
+    expect(!written(), 'nothing written');
+    expect(mainWindows(main.env).length === 1, 'the window stays');
 });
 
 await check('closing the window hides it to the tray; the program keeps running', async () => {

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 
@@ -47,6 +48,14 @@ std::optional<std::u16string> qt_save_dialog::ask_export_path() {
         return std::nullopt;
     }
     return dialog.selectedFiles().front().toStdU16String();
+}
+
+void qt_save_dialog::tell_failure(std::u16string_view message) {
+    QMessageBox box(QMessageBox::Warning, "Export failed", to_qstring(message), QMessageBox::Ok,
+                    m_owner);
+    // The path can be selected and copied, from the keyboard too (Tab, Ctrl+A, Ctrl+C).
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }
 
 bool is_openable_url(std::u16string_view url) {
