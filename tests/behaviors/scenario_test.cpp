@@ -401,7 +401,7 @@ TEST_F(scenario, select_quotes_with_shift_and_ctrl_and_copy_them) {
     EXPECT_TRUE(!checked(row_of(q[2])) && checked(row_of(q[1])) && !checked(row_of(q[0])));
 }
 
-TEST_F(scenario, a_quotes_menu_acts_on_the_selection_it_was_opened_on) {
+TEST_F(scenario, a_rows_menu_acts_on_the_selection_it_was_opened_on) {
     const auto q = three_quotes();  // shown gamma, beta, alpha
     const record_id red = new_tag(u"red");
     ui.drag(ui.tag(red), ui.quote_text(q[1]));
@@ -468,6 +468,23 @@ TEST_F(scenario, a_quotes_menu_acts_on_the_selection_it_was_opened_on) {
     ASSERT_TRUE(ui.click_menu_item("delete_quote"));
     EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[0]});
     EXPECT_TRUE(ui.app.model->store().getQuote(q[2])->empty());
+
+    // A tag's menu follows the same rule: on a selection of two, "Search by this
+    // tag" puts both in the search bar; Rename renames the tag it was opened on.
+    const record_id blue = new_tag(u"blue");
+    ui.click(ui.tag(red));
+    ui.click(ui.tag(blue), ks::control);
+    ui.right_click(ui.tag(red));
+    ASSERT_TRUE(ui.click_menu_item("add_search_tag"));
+    auto bar = ui.search_tags();
+    std::sort(bar.begin(), bar.end());
+    EXPECT_EQ(bar, (std::vector<record_id>{red, blue}));
+    ui.right_click(ui.tag(blue));
+    ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
+    ui.type(u"navy");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"navy"), blue);
+    EXPECT_EQ(ui.tag_named(u"red"), red);
 }
 
 TEST_F(scenario, delete_quotes_with_the_delete_key) {
