@@ -3,13 +3,19 @@
 //   table "action"    "add-new" for a typed new tag, "edit" for a rename;
 //   entry "editing"   on the edited tag element, so the commit reaches the row
 //                     the edit started on whatever row is current by then;
-//   entry "old_value" the name before a rename, put back by a cancel.
+//   entry "old_value" the name before a rename, put back by a cancel;
+//   entry "all-selected" while the old name shows selected (typing replaces it).
+// A rename is started by the view (the tag menu's "Rename" and F2 both ask the
+// controller for it); a new tag row is started here.
 
 #include <string>
 
 #include "behaviors/dom_util.h"
 #include "behaviors/grid.h"
+#include "controller/controller.h"
+#include "model/model.h"
 #include "view/fragments.h"
+#include "view/ids.h"
 
 namespace htmlayout {
 namespace {
@@ -35,6 +41,45 @@ bool is_blank(std::u16string_view text) {
     return text.find_first_not_of(u" \t\r\n\u00A0") == std::u16string_view::npos;
 }
 
+// The words beside a name the list will not take, or nothing when it would take
+// it: a name is needed, and no other tag may have it already.
+std::optional<std::u16string> refusal_of(HELEMENT entry, std::u16string_view name) {
+    if (is_blank(name)) {
+        return u"A tag needs a name";
+    }
+    const auto id = layout::get_attribute(entry, "id");
+    const hrd::record_id own = id && hrd::ids::matches(*id, hrd::ids::tag_entry_prefix)
+                                   ? hrd::ids::read(*id, hrd::ids::tag_entry_prefix)
+                                   : -1;
+    const hrd::record_id holder = hrd::behavior_model().store().tagNamed(name);
+    if (holder != -1 && holder != own) {
+        return u"A tag named \"" + std::u16string(name) + u"\" already exists";
+    }
+    return std::nullopt;
+}
+
+// The refusal shown beside the edited name, if any.
+HELEMENT refusal_shown(HELEMENT table) {
+    return layout::find_first(table, "div.refusal");
+}
+
+void clear_refusal(HELEMENT table) {
+    if (HELEMENT shown = refusal_shown(table)) {
+        HELEMENT cell = layout::parent(shown);
+        layout::delete_element(shown);
+        layout::update_element(cell, true);
+    }
+}
+
+void show_refusal(HELEMENT table, HELEMENT entry, const std::u16string& words) {
+    clear_refusal(table);
+    HELEMENT cell = layout::parent(entry);
+    layout::set_html(cell, "<div class=\"refusal\" role=\"alert\"></div>",
+                     layout::html_place::append);
+    layout::set_inner_text(refusal_shown(table), words);
+    layout::update_element(cell, true);
+}
+
 }  // namespace
 
 ceditable_grid::ceditable_grid() : cgrid(grid_groups, "ceditable_grid") {}
@@ -43,11 +88,7 @@ HELEMENT ceditable_grid::edited_entry(HELEMENT table) {
     if (!has_attribute(table, "editable")) {
         return nullptr;
     }
-    if (HELEMENT entry = layout::find_first(table, "div[editing]")) {
-        return entry;
-    }
-    // A rename started by the "Rename" menu marks its entry with the old name only.
-    return layout::find_first(table, "div[old_value]");
+    return layout::find_first(table, "div[editing]");
 }
 
 void ceditable_grid::start_new_row(HELEMENT table) {
@@ -73,22 +114,38 @@ void ceditable_grid::start_new_row(HELEMENT table) {
 }
 
 bool ceditable_grid::start_rename(HELEMENT table, HELEMENT row) {
+    (void)table;
     HELEMENT entry = layout::find_first(row, "div");
     if (entry == nullptr || !layout::get_attribute(entry, "id")) {
         return false;  // no tag here, or one not yet stored
     }
-    set_flag(table, "editable");
-    layout::set_attribute_utf8(table, "action", "edit");
-    set_flag(entry, "editing");
-    set_flag(entry, "all-selected");  // typing replaces the old name, as in any rename
-    layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
-    layout::set_state(entry, st::focus, 0, true);
-    layout::update_element(entry, true);
-    layout::update_element(table, true);
+    // The same way in as the tag menu's "Rename": whatever starts a rename,
+    // the user meets the same editor.
+    const hrd::element_pair pair{entry, nullptr};
+    hrd::behavior_controller().execute_safely(hrd::named_action{u"rename_vtag", &pair});
+    return true;
+}
+
+bool ceditable_grid::commit_typed(HELEMENT table) {
+    HELEMENT entry = edited_entry(table);
+    if (entry == nullptr) {
+        return false;
+    }
+    const std::u16string text = layout::get_inner_text(entry).value_or(u"");
+    const auto old_value = layout::get_attribute(entry, "old_value");
+    // A rename left as it was is no rename, whatever the name.
+    if (!(old_value && text == *old_value)) {
+        if (const auto refusal = refusal_of(entry, text)) {
+            show_refusal(table, entry, *refusal);
+            return false;  // the editor stays open: the user fixes the name or leaves
+        }
+    }
+    commit(table, true);
     return true;
 }
 
 void ceditable_grid::commit(HELEMENT table, bool refocus) {
+    clear_refusal(table);
     dom::element entry(edited_entry(table));
     const std::string action = layout::get_attribute_utf8(table, "action").value_or("");
     clear_edit_state(table);
@@ -118,6 +175,7 @@ void ceditable_grid::commit(HELEMENT table, bool refocus) {
 }
 
 void ceditable_grid::cancel(HELEMENT table) {
+    clear_refusal(table);
     dom::element entry(edited_entry(table));
     clear_edit_state(table);
     if (!entry.is_valid()) {
@@ -141,6 +199,13 @@ void ceditable_grid::cancel(HELEMENT table) {
 
 bool ceditable_grid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type,
                             std::uint32_t key, std::uint32_t keys) {
+    // Editing the refused name takes its refusal away.
+    const bool edits =
+        event_type == layout::key_event::character ||
+        (event_type == layout::key_event::down && key == layout::key_code::backspace);
+    if (edits && has_attribute(table, "editable")) {
+        clear_refusal(table);
+    }
     if (event_type != layout::key_event::down) {
         return false;
     }
@@ -153,7 +218,7 @@ bool ceditable_grid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event
             // arrows and F2 must not act on the rows around it.
             switch (key) {
                 case layout::key_code::enter:
-                    commit(table, true);
+                    commit_typed(table);
                     return true;
                 case layout::key_code::escape:
                     cancel(table);

@@ -266,8 +266,10 @@ bool cgrid::on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, 
     }
     const bool checked = has_state(row, st::checked);
     if (buttons == layout::mouse_button::secondary) {
+        // A right click on a row outside the selection selects it alone: the menu
+        // that follows acts on what is selected.
         if (!checked && event_type != up) {
-            set_current_row(table, row, keys, event_type == double_click);
+            set_current_row(table, row, 0, event_type == double_click);
             update_multiselect(table);
         }
         return false;
@@ -351,6 +353,18 @@ bool cgrid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, st
             set_current_row(table, current, layout::key_state::control, false);
             update_multiselect(table);
             return true;
+        }
+        return false;
+    }
+    const bool menu_key = key == layout::key_code::apps ||
+                          (key == layout::key_code::f10 && (keys & layout::key_state::shift));
+    if (menu_key) {
+        // As a right click: the current row's menu acts on the selection, which
+        // is that row alone when it is not part of it. The key goes on to open it.
+        HELEMENT current = current_row(table);
+        if (current != nullptr && is_multiple(table) && !has_state(current, st::checked)) {
+            set_current_row(table, current, 0, false);
+            update_multiselect(table);
         }
         return false;
     }

@@ -111,8 +111,12 @@ public:
     static bool start_rename(HELEMENT table, HELEMENT row);
     // The element being edited, or nullptr when none is.
     static HELEMENT edited_entry(HELEMENT table);
+    // Enter in the editor: a name the list would refuse (none, or another tag's)
+    // is not taken; the words why show beside it and the editor stays open.
+    // Otherwise as commit(table, true). True when the edit ended.
+    static bool commit_typed(HELEMENT table);
     // Ends the edit and hands the result to the list; with `refocus` the keyboard
-    // goes back to the table.
+    // goes back to the table. What the user leaves behind with a click elsewhere.
     static void commit(HELEMENT table, bool refocus);
     static void cancel(HELEMENT table);
 };

@@ -3,6 +3,8 @@
 // of static behavior objects in the program (a static library drops files that
 // nothing refers to, and with them their registrations).
 
+#include <vector>
+
 #include "behaviors/behavior.h"
 
 namespace hrd {
@@ -10,6 +12,14 @@ namespace hrd {
 // A menu item of an element's own context menu was clicked: runs the item's
 // "action" on `owner`. An item without "action" does nothing. Always handled.
 bool run_menu_action(HELEMENT owner, HELEMENT item);
+// A menu item of the menu of a list row's entry (a quote, a tag): the menu acts on
+// what is selected, as in a file manager. Opened on a row outside the selection,
+// that row is selected alone first; on a row of a multi-selection, an item with a
+// list form runs it once on all the checked rows; anything else runs on `entry`.
+bool run_row_menu_action(HELEMENT entry, HELEMENT item);
+// The rows a row's menu acts on, in list order: the checked rows of `entry`'s list
+// once the rule above has been applied to its row (none outside a list).
+std::vector<htmlayout::dom::element> rows_for_menu(HELEMENT entry);
 // A menu item of a list's context menu: runs the item's "action" on the rows of
 // the block's first table that are checked now (one row's element, or the table
 // for several). Nothing checked: nothing runs. False for an item without "action".

@@ -1,13 +1,16 @@
 // The quote list: a quote's drag handling and menu, the list's menu, deletion
 // and copying of the selected rows, and the manage-tags pop-up.
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "behaviors/dom_util.h"
 #include "behaviors/grid.h"
 #include "behaviors/program_behaviors.h"
 #include "controller/controller.h"
 #include "fml/log.h"
+#include "fml/text.h"
 #include "model/model.h"
 #include "view/ids.h"
 
@@ -62,6 +65,52 @@ std::u16string time_key(HELEMENT row) {
     return key;
 }
 
+// The manage-tags menu under `button`, for `quotes`: a tag shows ticked when every
+// one of them carries it. The menu keeps the quotes' ids in "qid", space-separated.
+void open_manage_menu(HELEMENT button, const std::vector<record_id>& quotes) {
+    HELEMENT popup = layout::find_first(layout::root_of(button), "#manage-tags");
+    if (popup == nullptr || quotes.empty()) {
+        return;
+    }
+    std::vector<record_id> carried;
+    try {
+        for (std::size_t i = 0; i < quotes.size(); ++i) {
+            auto found = behavior_model().store().getQuote(quotes[i]);
+            if (found->empty()) {
+                return;
+            }
+            const std::vector<record_id>& tags = found->current().m_tags;
+            if (i == 0) {
+                carried = tags;
+            } else {
+                std::erase_if(carried, [&](record_id t) {
+                    return std::find(tags.begin(), tags.end(), t) == tags.end();
+                });
+            }
+        }
+    } catch (const fml::exception& e) {
+        if (fml::haslog("app")) {
+            fml::getlog("app") << "Error: " << e.what() << std::endl;
+        }
+        return;  // a quote is gone: no menu for it
+    }
+    layout::select_elements(popup, "li:checked", [](HELEMENT item) {
+        layout::set_state(item, 0, layout::state::checked, false);
+        return false;
+    });
+    for (record_id t : carried) {
+        HELEMENT item = layout::find_first(popup, "[id='" + ids::menu_item(t) + "']");
+        layout::set_state(item, layout::state::checked, 0, true);
+    }
+    std::string qids;
+    for (record_id q : quotes) {
+        qids += (qids.empty() ? "" : " ") + std::to_string(q);
+    }
+    layout::set_attribute_utf8(popup, "qid", qids);
+    layout::show_popup(popup, button, 2);
+    layout::set_state(layout::nth_child(popup, 0), layout::state::focus, 0, true);
+}
+
 }  // namespace
 
 bool run_menu_action(HELEMENT owner, HELEMENT item) {
@@ -72,6 +121,31 @@ bool run_menu_action(HELEMENT owner, HELEMENT item) {
     const element_pair pair{owner, nullptr};
     behavior_controller().execute_safely(named_action{*action, &pair});
     return true;
+}
+
+std::vector<htmlayout::dom::element> rows_for_menu(HELEMENT entry) {
+    HELEMENT table = dom_util::closest_of(layout::parent(entry), "table");
+    HELEMENT row = table != nullptr ? htmlayout::cgrid::target_row(table, entry) : nullptr;
+    if (row == nullptr) {
+        return {};
+    }
+    if (!dom_util::has_state(row, layout::state::checked)) {
+        htmlayout::cgrid::set_current_row(table, row, 0, false);
+        htmlayout::cgrid::update_multiselect(table);
+    }
+    return htmlayout::cgrid::checked_rows(table);
+}
+
+bool run_row_menu_action(HELEMENT entry, HELEMENT item) {
+    const auto action = layout::get_attribute(item, "action");
+    const auto rows = rows_for_menu(entry);
+    const std::u16string_view many = action ? hdcontroller::list_form(*action) : u"";
+    if (rows.size() > 1 && !many.empty()) {
+        const element_pair pair{layout::parent(rows.front()), nullptr};
+        behavior_controller().execute_safely(named_action{std::u16string(many), &pair});
+        return true;
+    }
+    return run_menu_action(entry, item);
 }
 
 bool run_list_menu_action(HELEMENT block, HELEMENT item) {
@@ -105,14 +179,23 @@ public:
             return false;
         }
         HELEMENT block = p.target != nullptr ? p.target : he;
-        // "Tags..." opens the quote's manage-tags menu as its button would, so the
-        // tags of a quote can be ticked from the keyboard too.
+        // "Tags..." opens the manage-tags menu under the quote's button, for the
+        // selected quotes, so tags can be ticked from the keyboard too.
         if (layout::get_attribute(p.source, "action") ==
             std::optional<std::u16string>(u"manage_tags")) {
+            std::vector<record_id> quotes;
+            for (const auto& row : rows_for_menu(block)) {
+                if (const auto id = quote_id_of(layout::find_first(row, "div.quote"))) {
+                    quotes.push_back(*id);
+                }
+            }
             HELEMENT button = layout::find_first(block, "button.managetags");
-            return button != nullptr && layout::send_event(button, be::button_click, button, 0);
+            if (button != nullptr && !quotes.empty()) {
+                open_manage_menu(button, quotes);
+            }
+            return true;
         }
-        return run_menu_action(block, p.source);
+        return run_row_menu_action(block, p.source);
     }
 };
 
@@ -208,36 +291,9 @@ public:
 
 private:
     static void open_popup(HELEMENT button) {
-        HELEMENT block = quote_block_of(button);
-        HELEMENT popup = layout::find_first(layout::root_of(button), "#manage-tags");
-        const auto quote_id = quote_id_of(block);
-        if (popup == nullptr || !quote_id) {
-            return;
+        if (const auto quote_id = quote_id_of(quote_block_of(button))) {
+            open_manage_menu(button, {*quote_id});
         }
-        std::vector<record_id> carried;
-        try {
-            auto found = behavior_model().store().getQuote(*quote_id);
-            if (found->empty()) {
-                return;
-            }
-            carried = found->current().m_tags;
-        } catch (const fml::exception& e) {
-            if (fml::haslog("app")) {
-                fml::getlog("app") << "Error: " << e.what() << std::endl;
-            }
-            return;  // the quote is gone: no menu for it
-        }
-        layout::select_elements(popup, "li:checked", [](HELEMENT item) {
-            layout::set_state(item, 0, layout::state::checked, false);
-            return false;
-        });
-        for (record_id t : carried) {
-            HELEMENT item = layout::find_first(popup, "[id='" + ids::menu_item(t) + "']");
-            layout::set_state(item, layout::state::checked, 0, true);
-        }
-        layout::set_attribute_utf8(popup, "qid", std::to_string(*quote_id));
-        layout::show_popup(popup, button, 2);
-        layout::set_state(layout::nth_child(popup, 0), layout::state::focus, 0, true);
     }
 };
 
@@ -250,17 +306,35 @@ public:
         if (code != be::button_state_changed) {
             return false;
         }
-        const auto qid = layout::get_attribute(he, "qid");
+        const std::string qids = layout::get_attribute_utf8(he, "qid").value_or("");
         const auto item_id = layout::get_attribute(source, "id");
-        model_mark mark;
-        if (!qid || !item_id || !ids::parse_number(*qid, mark.quote_id) ||
-            !ids::matches(*item_id, ids::menu_item_prefix)) {
+        if (qids.empty() || !item_id || !ids::matches(*item_id, ids::menu_item_prefix)) {
             return true;  // not opened for a quote, or not one of its items
         }
-        mark.tag_id = ids::read(*item_id, ids::menu_item_prefix);
+        const record_id tag_id = ids::read(*item_id, ids::menu_item_prefix);
         const bool checked = dom_util::has_state(source, layout::state::checked);
-        behavior_model().handle_safely(
-            model_event{checked ? model_events::mark_quote : model_events::delete_mark, &mark});
+        std::size_t start = 0;
+        while (start < qids.size()) {
+            const std::size_t end = std::min(qids.find(' ', start), qids.size());
+            model_mark mark;
+            mark.tag_id = tag_id;
+            if (!ids::parse_number(fml::utf82wchar(qids.substr(start, end - start)),
+                                   mark.quote_id)) {
+                return true;
+            }
+            start = end + 1;
+            // Each quote gets what the tick says; one that is already so is left alone.
+            bool carries = false;
+            try {
+                carries = behavior_model().store().isQuoteMarked(mark.quote_id, mark.tag_id);
+            } catch (const fml::exception&) {
+                continue;  // the quote or the tag went meanwhile
+            }
+            if (carries != checked) {
+                behavior_model().handle_safely(model_event{
+                    checked ? model_events::mark_quote : model_events::delete_mark, &mark});
+            }
+        }
         return true;
     }
 };

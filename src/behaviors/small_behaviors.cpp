@@ -12,6 +12,7 @@
 #include "fml/app_dirs.h"
 #include "fml/log.h"
 #include "fml/text.h"
+#include "model/errors.h"
 #include "tinyfilesystem/filesystem.h"
 #include "view/platform.h"
 
@@ -325,14 +326,30 @@ private:
         if (!path || path->empty()) {
             return;  // cancelled
         }
+        std::u16string reason;
         try {
             behavior_controller().execute(named_action{u"export_data", &*path});
             show_status(he, u"Exported to " + *path);
+            return;
+        } catch (const export_error& e) {
+            // The system refused the file: no fault of the program's, so logged as
+            // what happened rather than as an error.
+            if (fml::haslog("app")) {
+                fml::getlog("app") << "Export refused: " << e.what() << std::endl;
+            }
+            reason = fml::utf82wchar(e.reason());
         } catch (const fml::exception& e) {
-            // The file is left as it was; the user is told why.
             app_error(e.what());
-            show_status(he, u"Export failed: " + fml::utf82wchar(e.what()));
+            reason = fml::utf82wchar(e.what());
         }
+        // The file is left as it was; the user is told which file and why, where
+        // they are looking: a message box over the window.
+        const std::u16string message = u"Could not save " + *path + u": " + reason;
+        show_status(he, message);
+        if (fml::haslog("app")) {
+            fml::getlog("app") << "Told the user: " << fml::wchar2utf8(message) << std::endl;
+        }
+        dialog->tell_failure(message);
     }
 
     static void show_status(HELEMENT he, const std::u16string& text) {

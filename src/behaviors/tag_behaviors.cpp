@@ -67,7 +67,7 @@ public:
         if (p.cmd != be::menu_item_click) {
             return false;
         }
-        return run_menu_action(p.target != nullptr ? p.target : he, p.source);
+        return run_row_menu_action(p.target != nullptr ? p.target : he, p.source);
     }
 };
 

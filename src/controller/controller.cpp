@@ -93,8 +93,9 @@ const action_entry* find_entry(std::u16string_view name) {
     return nullptr;
 }
 
-// The list form of a single-element action, for a drag that carries several rows.
-std::u16string_view list_form(std::u16string_view single) {
+// The list form of a single-element action, for a drag that carries several rows
+// and for a row's menu opened on a multi-selection.
+std::u16string_view list_form_of(std::u16string_view single) {
     if (single == u"delete_quote")
         return u"delete_quotes";
     if (single == u"delete_vtag")
@@ -169,6 +170,10 @@ bool hdcontroller::is_action_name(const std::u16string& name) {
     return find_entry(name) != nullptr;
 }
 
+std::u16string_view hdcontroller::list_form(std::u16string_view single) {
+    return list_form_of(single);
+}
+
 void hdcontroller::forward(std::int32_t event, const void* param) {
     m_model.handle(model_event{event, param});
 }
@@ -226,7 +231,7 @@ bool hdcontroller::handle_mouse(const vcaction& action, const mouse_record& mous
 
 void hdcontroller::run_drop(const std::u16string& action, const std::vector<handle>& items,
                             handle target) {
-    const std::u16string_view many = list_form(action);
+    const std::u16string_view many = list_form_of(action);
     if (items.size() > 1 && !many.empty()) {
         // Several rows carried to one single-row action run as its list form, once.
         const action_entry* entry = find_entry(many);

@@ -52,6 +52,9 @@ public:
 
     // Whether `name` is one of the actions execute() knows.
     static bool is_action_name(const std::u16string& name);
+    // The action that does for a list's checked rows (handed the table) what
+    // `single` does for one row's element; empty when there is none.
+    static std::u16string_view list_form(std::u16string_view single);
 
 private:
     bool handle_mouse(const vcaction& action, const mouse_record& mouse);

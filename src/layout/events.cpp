@@ -366,6 +366,8 @@ bool show_context_menu(document_impl& doc, element_node& target, point pos) {
 
 // The places Tab visits, in document order: focusable elements, without looking
 // inside one (a list is one stop, not one per button in its rows) or inside a menu.
+// The html and body elements hold the whole page: even when their behaviors take
+// keys (the document's own keys), they are looked into, never a stop themselves.
 void collect_tab_stops(element_node& e, std::vector<element_node*>& stops) {
     for (node* child : e.m_children.items()) {
         if (!child->is_element()) {
@@ -375,7 +377,8 @@ void collect_tab_stops(element_node& e, std::vector<element_node*>& stops) {
         if (element.m_tag == names::menu) {
             continue;
         }
-        if (is_focusable(element)) {
+        const bool page = element.m_tag == names::html || element.m_tag == names::body;
+        if (is_focusable(element) && !page) {
             stops.push_back(&element);
         } else {
             collect_tab_stops(element, stops);

@@ -878,6 +878,12 @@ record_id CollectionStore::addQuote(std::u16string_view text) {
     return id;
 }
 
+record_id CollectionStore::tagNamed(std::u16string_view name) {
+    sqlite::reset_on_exit reset(m_db->tag_by_name);
+    m_db->tag_by_name.bind_text(1, fml::wchar2utf8(name));
+    return m_db->tag_by_name.step() ? static_cast<record_id>(m_db->tag_by_name.column_int(0)) : -1;
+}
+
 record_id CollectionStore::addTag(std::u16string_view name) {
     const std::string utfname = fml::wchar2utf8(name);
     {

@@ -54,6 +54,9 @@ public:
     // many quotes one by one. Raises wrong_quote_id when it is not there.
     quote read_quote_quietly(record_id id);
 
+    // The id of the tag named exactly `name` (as it would be stored), or -1.
+    record_id tagNamed(std::u16string_view name);
+
     // --- Changing.
     // Stores `text` as a new quote stamped now; returns its id. Logs "added quote with id: ".
     record_id addQuote(std::u16string_view text);

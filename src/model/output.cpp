@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <unordered_map>
 
 #include "fml/exception.h"
@@ -216,8 +217,13 @@ private:
     }
 
     [[noreturn]] void fail(const std::string& what) {
-        throw export_error("cannot export to " + m_target + ": " + what + ": " +
-                           fml::last_error_text());
+        const int error = errno;
+        char buffer[256];
+        // GNU strerror_r: the text, in the buffer or not.
+        const char* words = strerror_r(error, buffer, sizeof buffer);
+        throw export_error(
+            "cannot export to " + m_target + ": " + what + ": " + fml::error_text(error),
+            words != nullptr ? words : "unknown error");
     }
 
     std::string m_target;

@@ -213,6 +213,10 @@ void hdview::start_tag_edit(element entry) {
         layout::set_state(current, 0, layout::state::current, false);
     }
     layout::set_state(row, layout::state::current, 0, true);
+    // The old name shows selected with no caret after it: typing replaces it,
+    // End or an arrow keeps it (the table's editor reads these marks).
+    layout::set_attribute_utf8(entry, "editing", "");
+    layout::set_attribute_utf8(entry, "all-selected", "");
     layout::set_state(entry, layout::state::focus, 0, true);
     layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
     layout::update_element(entry, true);

@@ -43,6 +43,18 @@ protected:
         }
         return name;
     }
+    // Enter on a name the list refuses: the words why show beside it and the editor
+    // stays open; the user then leaves it, with Escape or a click elsewhere.
+    void refused_then_left() {
+        EXPECT_NE(layout::find_first(ui.tag_list(), "div.refusal"), nullptr);
+        EXPECT_TRUE(layout::get_attribute(ui.tag_list(), "editable"));
+        if (m_random() % 2) {
+            ui.key(layout::key_code::escape);
+        } else {
+            ui.click(ui.by_id("p-searchbar"));
+        }
+        EXPECT_EQ(layout::find_first(ui.tag_list(), "div.refusal"), nullptr);
+    }
     template <class Map>
     record_id pick(const Map& map) {
         auto it = map.begin();
@@ -152,6 +164,8 @@ protected:
             ui.key(layout::key_code::enter);
             if (!blank(name) && !m_ref.name_taken(name, 0)) {
                 m_ref.tags[ui.tag_named(name)] = name;
+            } else {
+                refused_then_left();
             }
             return "add tag";
         }
@@ -170,6 +184,9 @@ protected:
                 }
                 if (how == 1) {
                     ui.key(layout::key_code::enter);
+                    if (blank(name) || m_ref.name_taken(name, t)) {
+                        refused_then_left();
+                    }
                 } else {
                     ui.click(ui.by_id("p-searchbar"));  // elsewhere: commits
                 }

@@ -49,6 +49,11 @@ struct scenario : ::testing::Test {
         return {ui.add_quote(u"alpha"), ui.add_quote(u"beta"), ui.add_quote(u"gamma")};
     }
     handle row_of(record_id q) { return layout::parent(layout::parent(ui.quote(q))); }
+    // The words shown beside a tag name the list refused, or "" when none show.
+    std::u16string refusal() {
+        handle shown = layout::find_first(ui.tag_list(), "div.refusal");
+        return shown ? ui.shown_text(shown) : u"";
+    }
     bool checked(handle row) { return layout::get_state(row) & layout::state::checked; }
 };
 
@@ -68,10 +73,19 @@ TEST_F(scenario, create_and_rename_tags) {
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"work");
     EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
 
-    // Nothing typed, or Escape: no tag, no row left behind.
+    // Nothing typed: Enter is refused with the words why beside the name, which
+    // go once the user types or leaves; leaving or Escape keeps no tag and no row.
     ui.click(ui.by_id("add-tag"));
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
+    EXPECT_TRUE(layout::get_attribute(ui.tag_list(), "editable"));
+    ui.type(u"work");
+    EXPECT_EQ(refusal(), u"");
+    ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag named \"work\" already exists");
+    EXPECT_EQ(layout::child_count(ui.tag_list()), 2u);  // the new row stays open
     ui.click(ui.by_id("add-tag"));
+    EXPECT_EQ(refusal(), u"");
     ui.type(u"dropped");
     ui.key(escape);
     EXPECT_EQ(layout::child_count(ui.tag_list()), 1u);
@@ -93,18 +107,18 @@ TEST_F(scenario, create_and_rename_tags) {
     ui.type(u"s");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"jobs"), work);
-    // Backspace on the selected name empties it, which cancels the rename.
+    // Backspace on the selected name empties it; an empty name is refused.
     ui.key(vk::f2);
     ui.key(layout::key_code::backspace);
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"jobs"), work);
-    ui.key(vk::f2);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
     ui.type(u"works");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"works"), work);
 
-    // Escape puts the old name back; an emptied name cancels the same way.
+    // Escape puts the old name back, after a refusal too; so does leaving.
     ui.key(vk::f2);
     ui.type(u"!!");
     ui.key(escape);
@@ -112,17 +126,25 @@ TEST_F(scenario, create_and_rename_tags) {
     ui.key(vk::f2);
     ASSERT_TRUE(ui.doc().text_input(ui.tag(work), u""));
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag needs a name");
+    ui.key(escape);
+    EXPECT_EQ(refusal(), u"");
     EXPECT_EQ(ui.shown_text(ui.tag(work)), u"works");
     EXPECT_EQ(ui.tag_named(u"works"), work);
 
-    // A taken name is refused: the tag keeps its own.
+    // A taken name is refused and said so; the tag keeps its own.
     const record_id home = new_tag(u"home");
     ui.click(ui.tag(home));
     ui.key(vk::f2);
     ui.doc().text_input(ui.tag(home), u"works");
     ui.key(enter);
+    EXPECT_EQ(refusal(), u"A tag named \"works\" already exists");
+    EXPECT_EQ(ui.tag_named(u"home"), home);
+    ui.click(ui.tag(work));  // leaving: the words go, the name stays as it was
+    EXPECT_EQ(refusal(), u"");
     EXPECT_EQ(ui.shown_text(ui.tag(home)), u"home");
     EXPECT_EQ(ui.tag_named(u"home"), home);
+    ui.click(ui.tag(home));
 
     // Markup is a name like any other, shown as text; so is a very long name.
     ui.key(vk::f2);
@@ -156,12 +178,20 @@ TEST_F(scenario, rename_is_committed_to_the_row_it_started_on) {
     EXPECT_EQ(ui.shown_text(ui.tag(b)), u"b");
     EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
 
-    // The "Rename" item of a tag's menu starts the same editor.
+    // The "Rename" item of a tag's menu starts the same editor as F2, from the
+    // mouse and from the menu key: the old name selected, typing replaces it.
     ui.right_click(ui.tag(b));
     ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
-    ui.doc().text_input(ui.tag(b), u"b2");
+    EXPECT_TRUE(layout::get_attribute(ui.tag(b), "all-selected"));
+    EXPECT_TRUE(layout::get_attribute(ui.tag(b), "editing"));
+    ui.type(u"b2");
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"b2"), b);
+    ui.key(layout::key_code::apps);
+    ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
+    ui.type(u"b3");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"b3"), b);
 
     // Delete on the selected tag row removes that tag, with its marks.
     const record_id q = ui.add_quote(u"quote");
@@ -169,7 +199,7 @@ TEST_F(scenario, rename_is_committed_to_the_row_it_started_on) {
     ASSERT_EQ(ui.marks_of(q), std::vector<record_id>{b});
     ui.click(ui.tag(b));
     ui.key(vk::del);
-    EXPECT_EQ(ui.tag_named(u"b2"), -1);
+    EXPECT_EQ(ui.tag_named(u"b3"), -1);
     EXPECT_TRUE(ui.marks_of(q).empty());
     EXPECT_EQ(ui.tag(b), nullptr);
 }
@@ -271,6 +301,30 @@ TEST_F(scenario, tag_a_quote_with_the_keyboard_alone) {
     (void)q;
 }
 
+TEST_F(scenario, tab_and_shift_tab_walk_the_tools_and_both_lists_round_the_ends) {
+    three_quotes();
+    new_tag(u"red");
+    const std::vector<handle> stops = {
+        ui.by_id("mode-and"), ui.by_id("mode-or"), ui.by_id("clear-search"), ui.by_id("export"),
+        ui.by_id("add-tag"),  ui.tag_list(),       ui.quote_list()};
+    // From the page itself (nothing focused yet), Tab starts at the first stop.
+    ui.doc().set_focus(ui.doc().root());
+    ui.key(layout::key_code::tab);
+    EXPECT_EQ(ui.doc().focus(), stops[0]);
+    ui.doc().set_focus(ui.quote_list());
+    for (std::size_t i = 0; i < stops.size() + 1; ++i) {
+        ui.key(layout::key_code::tab);
+        EXPECT_EQ(ui.doc().focus(), stops[i % stops.size()]) << "Tab number " << i + 1;
+        EXPECT_TRUE(layout::get_state(stops[i % stops.size()]) & layout::state::focus);
+    }
+    for (std::size_t i = 0; i < stops.size() + 1; ++i) {
+        ui.key(layout::key_code::tab, ks::shift);
+        EXPECT_EQ(ui.doc().focus(), stops[(2 * stops.size() - 1 - i) % stops.size()])
+            << "Shift+Tab number " << i + 1;
+    }
+    EXPECT_EQ(ui.window.hides, 0);
+}
+
 TEST_F(scenario, search_and_then_or_remove_a_search_tag_clear) {
     const auto q = three_quotes();
     const record_id red = new_tag(u"red");
@@ -334,20 +388,103 @@ TEST_F(scenario, select_quotes_with_shift_and_ctrl_and_copy_them) {
     ASSERT_TRUE(ui.click_menu_item("copy_quotes_with_data"));
     EXPECT_EQ(ui.clip->read_text(), u"beta\r\nTags: red\r\n\r\nalpha\r\n\r\n\r\n");
 
-    // Keyboard: Shift+End from the top selects all three; one quote's own menu copies it alone.
+    // Keyboard: Shift+End from the top selects all three.
     ui.key(vk::home);
     ui.key(vk::end, ks::shift);
     EXPECT_TRUE(checked(row_of(q[2])) && checked(row_of(q[1])) && checked(row_of(q[0])));
     EXPECT_TRUE(layout::get_attribute(ui.quote_list(), "multiselect"));
     ui.key(vk::c, ks::control);
     EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\nalpha\r\n\r\n");
-    ui.right_click(ui.quote_text(q[0]));
-    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
-    EXPECT_EQ(ui.clip->read_text(), u"alpha\r\n\r\n");
     // A plain move selects the row moved to alone.
     ui.key(vk::up);
     EXPECT_FALSE(layout::get_attribute(ui.quote_list(), "multiselect"));
     EXPECT_TRUE(!checked(row_of(q[2])) && checked(row_of(q[1])) && !checked(row_of(q[0])));
+}
+
+TEST_F(scenario, a_rows_menu_acts_on_the_selection_it_was_opened_on) {
+    const auto q = three_quotes();  // shown gamma, beta, alpha
+    const record_id red = new_tag(u"red");
+    ui.drag(ui.tag(red), ui.quote_text(q[1]));
+    const std::u16string all_with_tags =
+        u"gamma\r\n\r\n\r\nbeta\r\nTags: red\r\n\r\nalpha\r\n\r\n\r\n";
+    auto all_checked = [&] {
+        return checked(row_of(q[0])) && checked(row_of(q[1])) && checked(row_of(q[2]));
+    };
+
+    // Opened on a row of the selection, by mouse or by the menu key, the quote's
+    // own menu copies every selected quote, in list order, and keeps the selection.
+    ui.click(ui.quote_text(q[0]));
+    ui.key(vk::a, ks::control);
+    ui.right_click(ui.quote_text(q[0]));
+    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), all_with_tags);
+    EXPECT_TRUE(all_checked());
+    ui.clip->write_text(u"");
+    ui.key(layout::key_code::apps);
+    ASSERT_TRUE(ui.click_menu_item("copy_quote"));
+    EXPECT_EQ(ui.clip->read_text(), u"gamma\r\n\r\nbeta\r\n\r\nalpha\r\n\r\n");
+    ui.clip->write_text(u"");
+    ui.key(layout::key_code::f10, ks::shift);
+    ASSERT_TRUE(ui.click_menu_item("copy_quote_with_data"));
+    EXPECT_EQ(ui.clip->read_text(), all_with_tags);
+
+    // "Tags..." ticks a tag on all of them; it shows ticked only when all carry it.
+    ui.right_click(ui.quote_text(q[2]));
+    ASSERT_TRUE(ui.click_menu_item("manage_tags"));
+    handle red_item = ui.by_id(ids::menu_item(red));
+    EXPECT_FALSE(layout::get_state(red_item) & layout::state::checked);
+    ui.click(red_item);
+    for (record_id quote : q) {
+        EXPECT_EQ(ui.marks_of(quote), std::vector<record_id>{red}) << quote;
+    }
+    ui.key(escape);
+    ui.right_click(ui.quote_text(q[1]));
+    ASSERT_TRUE(ui.click_menu_item("manage_tags"));
+    EXPECT_TRUE(layout::get_state(red_item) & layout::state::checked);
+    ui.click(red_item);
+    for (record_id quote : q) {
+        EXPECT_TRUE(ui.marks_of(quote).empty()) << quote;
+    }
+    ui.key(escape);
+
+    // A right click outside the selection selects that row alone first; so does the
+    // menu key on a current row taken out of the selection.
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[1]), ks::shift);
+    ui.right_click(ui.quote_text(q[0]));
+    EXPECT_TRUE(!checked(row_of(q[2])) && !checked(row_of(q[1])) && checked(row_of(q[0])));
+    ASSERT_TRUE(ui.click_menu_item("copy_quote"));
+    EXPECT_EQ(ui.clip->read_text(), u"alpha");
+    ui.key(vk::a, ks::control);
+    ui.key(layout::key_code::space, ks::control);  // the current row (alpha) out
+    ui.key(layout::key_code::apps);
+    EXPECT_TRUE(!checked(row_of(q[2])) && !checked(row_of(q[1])) && checked(row_of(q[0])));
+    ui.key(escape);
+
+    // Delete from the menu of a selected row removes the whole selection.
+    ui.click(ui.quote_text(q[2]));
+    ui.click(ui.quote_text(q[1]), ks::control);
+    ui.right_click(ui.quote_text(q[1]));
+    ASSERT_TRUE(ui.click_menu_item("delete_quote"));
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[0]});
+    EXPECT_TRUE(ui.app.model->store().getQuote(q[2])->empty());
+
+    // A tag's menu follows the same rule: on a selection of two, "Search by this
+    // tag" puts both in the search bar; Rename renames the tag it was opened on.
+    const record_id blue = new_tag(u"blue");
+    ui.click(ui.tag(red));
+    ui.click(ui.tag(blue), ks::control);
+    ui.right_click(ui.tag(red));
+    ASSERT_TRUE(ui.click_menu_item("add_search_tag"));
+    auto bar = ui.search_tags();
+    std::sort(bar.begin(), bar.end());
+    EXPECT_EQ(bar, (std::vector<record_id>{red, blue}));
+    ui.right_click(ui.tag(blue));
+    ASSERT_TRUE(ui.click_menu_item("rename_vtag"));
+    ui.type(u"navy");
+    ui.key(enter);
+    EXPECT_EQ(ui.tag_named(u"navy"), blue);
+    EXPECT_EQ(ui.tag_named(u"red"), red);
 }
 
 TEST_F(scenario, delete_quotes_with_the_delete_key) {
@@ -443,11 +580,19 @@ TEST_F(scenario, export_to_a_file) {
     }
     EXPECT_EQ(written.find("the user's old file"), std::string::npos);
 
-    // A place that cannot be written: the user is told, nothing is lost.
-    ui.dialog.answer = fml::utf82wchar(out.file("no such folder/collection.html"));
+    // A place that cannot be written: a message box names the file and says why in
+    // plain words; nothing is lost.
+    const std::u16string missing = fml::utf82wchar(out.file("no such folder/collection.html"));
+    ui.dialog.answer = missing;
     ui.click(ui.by_id("export"));
-    EXPECT_NE(ui.shown_text(ui.by_id("statusbar")).find(u"Export failed"), std::u16string::npos);
+    ASSERT_EQ(ui.dialog.failures.size(), 1u);
+    EXPECT_EQ(ui.dialog.failures[0], u"Could not save " + missing + u": No such file or directory");
     EXPECT_EQ(test::read_file(target), written);
+    ui.dialog.answer = fml::utf82wchar(out.path());
+    ui.click(ui.by_id("export"));
+    ASSERT_EQ(ui.dialog.failures.size(), 2u);
+    EXPECT_EQ(ui.dialog.failures[1], u"Could not save " + *ui.dialog.answer + u": Is a directory");
+    EXPECT_EQ(ui.shown_text(ui.by_id("statusbar")), ui.dialog.failures[1]);
     (void)q;
 }
 

@@ -42,8 +42,10 @@ public:
         ++asked;
         return answer;
     }
+    void tell_failure(std::u16string_view message) override { failures.emplace_back(message); }
     std::optional<std::u16string> answer;
     int asked = 0;
+    std::vector<std::u16string> failures;
 };
 
 class fake_opener final : public desktop_opener {

@@ -265,6 +265,14 @@ await check('a screenshot of the window is saved', async () => {
     console.log(`Screenshot: ${file}`);
 });
 
+await check('a first start shows the Welcome tip on top of the list', async () => {
+    const top = await waitFor('the first row', () => main.page.evaluate(() => {
+        const first = document.querySelector('#thequotelist .quote td.text');
+        return first && first.textContent;
+    }), 5000);
+    expect(top.startsWith('Welcome to Hoardly!'), `the first row: ${JSON.stringify(top)}`);
+});
+
 await check('a double Ctrl+C in another program captures the clipboard text', async () => {
     const other = start(focusWindowProgram, [], main.env, path.join(main.root, 'other.txt'));
     const otherOutput = () => read(path.join(main.root, 'other.txt'));
@@ -590,6 +598,159 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
         (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Search'), 5000);
     x(['xdotool', 'key', 'F2'], main.env);
     await rename('Search', 'Finding');
+});
+
+// The tag being renamed in the page: its name and whether it shows selected.
+const tagInEdit = (page) => page.evaluate(() => {
+    const e = document.querySelector('#taglist[editable] .vtag[editing]');
+    return e && !document.querySelector('[data-popup]') && {name: e.textContent, selected: e.hasAttribute('all-selected')};
+});
+
+await check('Rename from a tag menu, by mouse or by the menu key, replaces the selected old name as F2 does', async () => {
+    const renameTo = async (from, to) => {
+        const editing = await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+        expect(editing.name === from && editing.selected, `the old name shows selected: ${JSON.stringify(editing)}`);
+        const tags = await tagNames(main.page);
+        x(['xdotool', 'type', '--delay', '20', to], main.env);
+        x(['xdotool', 'key', 'Return'], main.env);
+        const renamed = tags.map((t) => (t === from ? to : t));
+        await waitFor(`${to} in the tag list`, async () =>
+            JSON.stringify(await tagNames(main.page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
+            throw new Error(`${e.message}: ${await tagNames(main.page)}`);
+        });
+    };
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'), '3');
+    await waitFor('the tag menu', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
+    click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
+    await renameTo('Capture', 'Grabbing');
+    // The keyboard: the tag is current; the menu key, Down to Rename, Enter.
+    await waitFor('the renamed tag current', () => main.page.evaluate(() =>
+        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Grabbing'), 5000);
+    x(['xdotool', 'key', 'Menu'], main.env);
+    await waitFor('the tag menu from the keyboard', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
+    x(['xdotool', 'key', '--delay', '80', 'Down', 'Return'], main.env);
+    await renameTo('Grabbing', 'Capture');
+});
+
+await check('a tag name another tag has is refused in words beside it, which go on Escape', async () => {
+    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'));
+    await waitFor('the tag current', () => main.page.evaluate(() =>
+        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Capture'), 5000);
+    x(['xdotool', 'key', 'F2'], main.env);
+    await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+    x(['xdotool', 'type', '--delay', '20', 'Getting started'], main.env);
+    x(['xdotool', 'key', 'Return'], main.env);
+    const words = await waitFor('the refusal beside the name', () => main.page.evaluate(() => {
+        const shown = document.querySelector('#taglist .refusal');
+        const r = shown && shown.getBoundingClientRect();
+        return shown && r.height > 0 && shown.textContent;
+    }), 5000);
+    expect(words === 'A tag named "Getting started" already exists', JSON.stringify(words));
+    x(['xdotool', 'key', 'Escape'], main.env);
+    await waitFor('the refusal gone, the name kept', async () => !(await main.page.evaluate(() =>
+        document.querySelector('#taglist .refusal'))) && (await tagNames(main.page)).includes('Capture'), 5000);
+    expect(mainWindows(main.env).length === 1, 'Escape in the editor leaves the window shown');
+});
+
+await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
+    const order = ['mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
+    const focused = () => main.page.evaluate(() => {
+        const e = document.querySelector('[data-state~="focus"]');
+        if (!e) return null;
+        const style = getComputedStyle(e);
+        const ring = (style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0) ||
+            (style.boxShadow && style.boxShadow !== 'none');
+        const r = e.getBoundingClientRect();
+        return {id: e.id, ring, shown: r.width > 0 && r.height > 0};
+    });
+    const blocks = await quoteBlocks(main.page);
+    click(main, await centreOf(main.page, `#${blocks.find((b) => b.visible).id} td.text`));
+    await waitFor('the quote list focused', async () => ((await focused()) || {}).id === 'thequotelist', 5000);
+    const walk = async (key, expected) => {
+        for (const id of expected) {
+            x(['xdotool', 'key', key], main.env);
+            const now = await waitFor(`${key} to ${id}`, async () => {
+                const f = await focused();
+                return f && f.id === id && f;
+            }, 5000).catch(async (e) => {
+                throw new Error(`${e.message}: ${JSON.stringify(await focused())}`);
+            });
+            expect(now.ring && now.shown, `a visible focus ring on ${id}: ${JSON.stringify(now)}`);
+        }
+    };
+    await walk('Tab', order);  // round the end, back to the quote list
+    await walk('shift+Tab', [...order].reverse().slice(1).concat(['thequotelist']));
+});
+
+await check('a quote menu opened on a selection of four copies all four with their tags, in list order', async () => {
+    const blocks = await quoteBlocks(main.page);
+    const four = blocks.slice(0, 4);
+    expect(four.length === 4 && four.every((b) => b.visible), `four quotes in view: ${tagsOf(blocks)}`);
+    click(main, await centreOf(main.page, `#${four[0].id} td.text`));
+    x(['xdotool', 'keydown', 'shift'], main.env);
+    click(main, await centreOf(main.page, `#${four[3].id} td.text`));
+    x(['xdotool', 'keyup', 'shift'], main.env);
+    const selected = () => main.page.evaluate(() => [...document.querySelectorAll('#thequotelist > tr[data-state~="checked"] .quote')].map((q) => q.id));
+    await waitFor('four quotes selected', async () => JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 5000);
+    spawnSync('xclip', ['-selection', 'clipboard', '-i'], {env: main.env, input: 'before', stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    click(main, await centreOf(main.page, `#${four[2].id} td.text`), '3');
+    await waitFor('the quote menu', () => main.page.evaluate(() =>
+        (document.querySelector('[data-popup]') || {}).id === 'quote-menu'), 5000);
+    click(main, await centreOf(main.page, '[data-popup] li', 'Copy with tags'));
+    // The texts as shown (a line break shows as one) and the tags, in list order.
+    const expected = await main.page.evaluate((ids) => ids.map((id) => {
+        const q = document.getElementById(id);
+        const tags = [...q.querySelectorAll('.qtag')].map((t) => t.textContent);
+        return q.querySelector('td.text').innerText + '\r\n' + (tags.length ? 'Tags: ' + tags.join(', ') : '') + '\r\n\r\n';
+    }).join(''), four.map((b) => b.id));
+    const clipboard = () => spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
+    await waitFor('the four quotes on the clipboard', () => clipboard() !== 'before', 5000);
+    expect(clipboard() === expected, `clipboard ${JSON.stringify(clipboard())}, expected ${JSON.stringify(expected)}`);
+    expect(JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 'all four stay selected');
+});
+
+await check('an export that cannot be written says so in a message box naming the file, and writes nothing', async () => {
+    // A folder the user may not write to; root may write to any folder, so for root
+    // the "folder" is a file.
+    const locked = path.join(main.root, 'locked');
+    const file = path.join(locked, 'hoardly-export.html');
+    let written = () => fs.readdirSync(locked).length > 0;
+    if (process.getuid && process.getuid() === 0) {
+        fs.writeFileSync(locked, 'a file, not a folder');
+        written = () => read(locked) !== 'a file, not a folder';
+    } else {
+        fs.mkdirSync(locked);
+        fs.chmodSync(locked, 0o555);
+    }
+    click(main, await centreOf(main.page, 'button', 'Export...'));
+    const dialog = await waitFor('the save dialog', () => windowsOf('hoardly', main.env)
+        .find((w) => w.name === 'Export to file'), 5000);
+    await waitFor('the keyboard on the dialog', () => x(['xdotool', 'getwindowfocus'], main.env).trim() === dialog.id, 5000);
+    x(['xdotool', 'key', 'ctrl+a'], main.env);
+    x(['xdotool', 'type', '--delay', '5', file], main.env);
+    x(['xdotool', 'key', 'Return'], main.env);
+    const box = await waitFor('the message box', () => windowsOf('hoardly', main.env)
+        .find((w) => w.name === 'Export failed'), 5000).catch((e) => {
+        throw new Error(`${e.message}: ${JSON.stringify(windowsOf('hoardly', main.env))}`);
+    });
+    const reason = process.getuid && process.getuid() === 0 ? 'Not a directory' : 'Permission denied';
+    const message = `Could not save ${file}: ${reason}`;
+    try {
+        // What the box says, as the program logs it.
+        const told = main.appLog().split('\n').filter((line) => line.startsWith('Told the user: '));
+        expect(told.length === 1 && told[0] === `Told the user: ${message}`, `the message: ${told}`);
+    } finally {
+        await waitFor('the keyboard on the box', () => x(['xdotool', 'getwindowfocus'], main.env).trim() === box.id, 5000);
+        x(['xdotool', 'key', 'Escape'], main.env);
+        await waitFor('the message box gone', () => !windowsOf('hoardly', main.env).some((w) => w.name === 'Export failed'), 5000);
+    }
+    // The same words stay in the status line.
+    await waitFor('the status line', () => main.page.evaluate((m) =>
+        document.getElementById('statusbar').textContent === m, message), 5000);
+    expect(!written(), 'nothing written');
+    expect(mainWindows(main.env).length === 1, 'the window stays');
 });
 
 await check('closing the window hides it to the tray; the program keeps running', async () => {

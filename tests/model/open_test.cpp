@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include <algorithm>
 #include <random>
 
 #include "model/errors.h"
@@ -205,5 +206,17 @@ TEST_F(opening, the_shipped_default_collection_imports) {
     write_defaults(read_file(shared + "defaulttags.xml"), read_file(shared + "defaultquotes.xml"));
     auto& store = open();
     EXPECT_GE(store.max_quote_id(), 5);
-    EXPECT_NE(store.getQuote(2)->current().m_utftext.find("Ctrl+C twice"), std::string::npos);
+    // The list shows the last stored quote on top, and newest first sorts by stamp,
+    // then id: both put the welcome first, where a new user starts reading.
+    auto quotes = store.quotes();
+    std::vector<quote> all;
+    for (bool more = !quotes->empty(); more; more = quotes->next()) {
+        all.push_back(quotes->current());
+    }
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back().m_utftext.rfind("Welcome to Hoardly!", 0), 0u) << all.back().m_utftext;
+    EXPECT_EQ(all.back().m_id, store.max_quote_id());
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const quote& q) {
+        return q.m_utftext.find("Ctrl+C twice") != std::string::npos;
+    }));
 }

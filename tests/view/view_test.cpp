@@ -251,6 +251,8 @@ TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
     EXPECT_TRUE(layout::get_state(layout::parent(layout::parent(entry))) & layout::state::current);
     EXPECT_FALSE(layout::get_state(other_row) & layout::state::current);
     EXPECT_EQ(layout::get_attribute(entry, "old_value"), std::optional<std::u16string>(u"renamed"));
+    EXPECT_TRUE(layout::get_attribute(entry, "all-selected")) << "typing replaces the old name";
+    EXPECT_TRUE(layout::get_attribute(entry, "editing"));
     EXPECT_TRUE(layout::get_attribute(m_view.tag_list(), "editable").has_value());
     EXPECT_EQ(layout::get_attribute(m_view.tag_list(), "action"),
               std::optional<std::u16string>(u"edit"));

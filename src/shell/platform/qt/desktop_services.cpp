@@ -63,6 +63,14 @@ void qt_user_notice::warn(std::u16string_view title, std::u16string_view message
     box->show();
 }
 
+void qt_save_dialog::tell_failure(std::u16string_view message) {
+    QMessageBox box(QMessageBox::Warning, "Export failed", to_qstring(message), QMessageBox::Ok,
+                    m_owner);
+    // The path can be selected and copied, from the keyboard too (Tab, Ctrl+A, Ctrl+C).
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
+}
+
 bool is_openable_url(std::u16string_view url) {
     const QUrl parsed(to_qstring(url).trimmed(), QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();

@@ -22,6 +22,7 @@ class qt_save_dialog final : public save_dialog {
 public:
     explicit qt_save_dialog(QWidget* owner) : m_owner(owner) {}
     std::optional<std::u16string> ask_export_path() override;
+    void tell_failure(std::u16string_view message) override;
 
 private:
     QPointer<QWidget> m_owner;
