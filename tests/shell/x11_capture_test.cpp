@@ -9,6 +9,7 @@
 
 #include <sys/eventfd.h>
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <atomic>
 #include <condition_variable>
@@ -117,12 +118,14 @@ protected:
 };
 
 // A program that owns the clipboard, on a connection and a thread of its own. It
-// serves its text as UTF8_STRING, piece by piece (INCR) when it is large. With
-// `hold_first` it leaves the first request it gets unanswered until answer_held(),
-// like a program that hangs.
+// serves its text in `format` (UTF8_STRING unless told), piece by piece (INCR)
+// when it is large, and refuses every other format. With `hold_first` it leaves
+// the first request it gets unanswered until answer_held(), like a program that
+// hangs.
 class clipboard_owner {
 public:
-    clipboard_owner(const std::string& display_name, std::string text, bool hold_first)
+    clipboard_owner(const std::string& display_name, std::string text, bool hold_first,
+                    const char* format = "UTF8_STRING")
         : m_text(std::move(text)), m_hold(hold_first) {
         m_display = XOpenDisplay(display_name.c_str());
         if (m_display == nullptr) {
@@ -132,7 +135,7 @@ public:
             XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 1, 1, 0, 0, 0);
         m_clipboard = XInternAtom(m_display, "CLIPBOARD", False);
         m_targets = XInternAtom(m_display, "TARGETS", False);
-        m_utf8 = XInternAtom(m_display, "UTF8_STRING", False);
+        m_format = XInternAtom(m_display, format, False);
         m_incr = XInternAtom(m_display, "INCR", False);
         XSetSelectionOwner(m_display, m_clipboard, m_window, CurrentTime);
         XSync(m_display, False);
@@ -220,13 +223,13 @@ private:
         Atom property = request.property == None ? request.target : request.property;
         const auto* text = reinterpret_cast<const unsigned char*>(m_text.data());
         if (request.target == m_targets) {
-            const Atom targets[] = {m_targets, m_utf8};
+            const Atom targets[] = {m_targets, m_format};
             XChangeProperty(m_display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(targets), 2);
-        } else if (request.target == m_utf8 && m_text.size() <= chunk) {
-            XChangeProperty(m_display, request.requestor, property, m_utf8, 8, PropModeReplace,
+        } else if (request.target == m_format && m_text.size() <= chunk) {
+            XChangeProperty(m_display, request.requestor, property, m_format, 8, PropModeReplace,
                             text, int(m_text.size()));
-        } else if (request.target == m_utf8) {
+        } else if (request.target == m_format) {
             // The requestor deletes the property for each next piece.
             XSelectInput(m_display, request.requestor, PropertyChangeMask);
             const long size = long(m_text.size());
@@ -254,7 +257,7 @@ private:
         // Pieces until a last empty one, which ends the transfer.
         const std::size_t size = std::min(chunk, m_text.size() - m_sending->offset);
         XChangeProperty(
-            m_display, m_sending->requestor, m_sending->property, m_utf8, 8, PropModeReplace,
+            m_display, m_sending->requestor, m_sending->property, m_format, 8, PropModeReplace,
             reinterpret_cast<const unsigned char*>(m_text.data()) + m_sending->offset, int(size));
         m_sending->offset += size;
         if (size == 0) {
@@ -273,7 +276,7 @@ private:
     const bool m_hold;
     Display* m_display = nullptr;
     Window m_window = 0;
-    Atom m_clipboard = 0, m_targets = 0, m_utf8 = 0, m_incr = 0;
+    Atom m_clipboard = 0, m_targets = 0, m_format = 0, m_incr = 0;
     int m_wake = -1;
     std::optional<incremental> m_sending;  // the owner thread's alone
     std::mutex m_mutex;
@@ -374,7 +377,8 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
             log += line + "\n";
             read_failed = read_failed || line.find("clipboard") != std::string::npos;
             changed.notify_all();
-        });
+        },
+        60s);  // the owner that hangs is answered well before
     capture.start();
     ASSERT_TRUE(capture.running()) << log;
 
@@ -418,6 +422,7 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
         large += std::to_string(line) + " caf\xC3\xA9 \xF0\x9F\x98\x80 line\n";
     }
     bool read_started = false;
+    bool loop_ran_during_read = false;
     bool keys_during_read = false;
     bool keys_during_store = false;
     std::atomic<bool> finished = false;
@@ -428,6 +433,22 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
             control_c(2);
             read_started = hanging.wait_until_held(20s);
             if (read_started) {
+                // The program's own loop goes on while the read waits: a call posted
+                // to it now runs before the read has an outcome.
+                bool posted_ran = false;
+                QMetaObject::invokeMethod(
+                    &app,
+                    [&] {
+                        std::lock_guard lock(mutex);
+                        posted_ran = true;
+                        loop_ran_during_read = captured.empty() && !read_failed;
+                        changed.notify_all();
+                    },
+                    Qt::QueuedConnection);
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait_for(lock, 30s, [&] { return posted_ran; });
+                }
                 // Past the double-copy window, so this press is passed on, not captured.
                 std::this_thread::sleep_for(600ms);
                 control_c(1);
@@ -471,6 +492,7 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
     capture.stop();
 
     EXPECT_TRUE(read_started) << log;
+    EXPECT_TRUE(loop_ran_during_read) << "a hanging clipboard owner froze the program\n" << log;
     EXPECT_TRUE(keys_during_read) << "a hanging clipboard owner froze the keyboard\n" << log;
     EXPECT_TRUE(keys_during_store) << "a large capture froze the keyboard\n" << log;
     ASSERT_EQ(captured.size(), 2u) << log;
@@ -480,4 +502,77 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
     // Each double copy's first press reached the window, its second did not; the
     // single presses typed meanwhile did.
     EXPECT_EQ(received[XK_c], 4);
+}
+
+// What the program makes of each kind of clipboard after a double copy: an owner
+// that never answers is told apart from a clipboard without text, an owner that
+// offers only Latin-1 is read, and so is the program's own clipboard, which its
+// own loop serves. Every read is waited for by its outcome, on the loop itself.
+TEST_F(x11_capture, each_kind_of_clipboard_has_its_own_outcome) {
+    m_capture.reset();  // the program's capture takes the keys here
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int argc = 1;
+    char name[] = "x11_capture_tests";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+
+    std::vector<std::u16string> captured;
+    std::vector<std::string> log;
+    hrd::qt::qt_clipboard clipboard;
+    hrd::qt::desktop_capture capture(
+        clipboard, [&](std::u16string text) { captured.push_back(std::move(text)); },
+        [](const std::function<void()>& action) { action(); },
+        [&](const std::string& line) { log.push_back(line); }, 2s);
+    capture.start();
+    ASSERT_TRUE(capture.running());
+
+    auto fake = [&](KeySym sym, bool down) {
+        XTestFakeKeyEvent(m_keys, XKeysymToKeycode(m_keys, sym), down, CurrentTime);
+        XFlush(m_keys);
+    };
+    auto pump_until = [&](auto done, std::chrono::seconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return done();
+    };
+    // A double copy, well apart from the one before, and what it led to: the text
+    // captured, or else the log line written.
+    auto double_copy = [&]() -> std::string {
+        const auto start = std::chrono::steady_clock::now();
+        pump_until([&] { return std::chrono::steady_clock::now() - start > 600ms; }, 5s);
+        const std::size_t texts = captured.size();
+        const std::size_t lines = log.size();
+        fake(XK_Control_L, true);
+        for (int i = 0; i < 2; ++i) {
+            fake(XK_c, true);
+            fake(XK_c, false);
+        }
+        fake(XK_Control_L, false);
+        if (!pump_until([&] { return captured.size() > texts || log.size() > lines; }, 30s)) {
+            return "(nothing happened)";
+        }
+        return captured.size() > texts ? "text: " + fml::wchar2utf8(captured.back())
+                                       : log.back();
+    };
+
+    EXPECT_EQ(double_copy(), "The clipboard holds no text: nothing captured");  // no owner
+    {
+        clipboard_owner silent(m_display_name, "never sent", true);
+        EXPECT_EQ(double_copy(), "The clipboard owner did not answer in 2 s: nothing captured");
+    }
+    {
+        clipboard_owner picture(m_display_name, "\x89PNG", false, "image/png");
+        EXPECT_EQ(double_copy(), "The clipboard holds no text: nothing captured");
+    }
+    {
+        clipboard_owner old_style(m_display_name, "caf\xE9 \xA3 5", false, "STRING");
+        EXPECT_EQ(double_copy(), "text: caf\xC3\xA9 \xC2\xA3 5");
+    }
+    const std::u16string ours = u"ours: caf\u00E9 \U0001F600\r\n";
+    QGuiApplication::clipboard()->setText(QString::fromStdU16String(ours));
+    ASSERT_TRUE(pump_until([] { return QGuiApplication::clipboard()->ownsClipboard(); }, 10s));
+    EXPECT_EQ(double_copy(), "text: " + fml::wchar2utf8(ours));
+    capture.stop();
 }

@@ -1,17 +1,33 @@
 #include "shell/platform/qt/desktop_capture.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QMetaObject>
 
 namespace hrd::qt {
+namespace {
+
+std::string seconds_text(std::chrono::milliseconds duration) {
+    const auto ms = duration.count();
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        text += "." + std::to_string(ms % 1000 / 100);
+    }
+    return text + " s";
+}
+
+const char* const no_text_line = "The clipboard holds no text: nothing captured";
+
+}  // namespace
 
 desktop_capture::desktop_capture(hrd::clipboard& clipboard,
                                  std::function<void(std::u16string)> on_text, guard_function guard,
-                                 log_function log)
+                                 log_function log, std::chrono::milliseconds answer_wait)
     : m_clipboard(clipboard),
       m_on_text(std::move(on_text)),
       m_guard(std::move(guard)),
-      m_log(std::move(log)) {}
+      m_log(std::move(log)),
+      m_answer_wait(answer_wait) {}
 
 desktop_capture::~desktop_capture() {
     stop();
@@ -27,19 +43,25 @@ void desktop_capture::start() {
         return;
     }
     try {
+        m_reader = std::make_unique<x11::clipboard_reader>(m_answer_wait, transfer_limit);
         // The capture calls back on its own thread after it has released the press;
-        // the clipboard is read here, on the loop's thread, and however long that
-        // takes the keyboard is not held for it.
+        // the read is started from this loop's thread, and its outcome comes back
+        // here too, so neither the keyboard nor this loop waits for the owner.
         m_capture = std::make_unique<x11::copy_key_capture>(
             [this] {
                 QMetaObject::invokeMethod(
-                    &m_context, [this] { m_guard([this] { read_clipboard(); }); },
+                    &m_context,
+                    [this] {
+                        ++m_waiting;
+                        read_next();
+                    },
                     Qt::QueuedConnection);
             },
             m_log);
         m_capture->run_in_background();
     } catch (const std::exception& e) {
         m_capture.reset();
+        m_reader.reset();
         m_log(std::string("The double copy is not captured: ") + e.what());
         return;
     }
@@ -50,6 +72,9 @@ void desktop_capture::stop() noexcept {
         return;
     }
     m_capture->stop();
+    m_reader.reset();  // a read under way is dropped
+    m_waiting = 0;
+    m_reading = false;
     try {
         m_log("Copy keys: " + std::to_string(m_capture->decided_presses()) +
               " presses decided, the longest held " +
@@ -59,7 +84,32 @@ void desktop_capture::stop() noexcept {
     m_capture.reset();
 }
 
-void desktop_capture::read_clipboard() {
+void desktop_capture::read_next() {
+    while (m_reader && !m_reading && m_waiting > 0) {
+        --m_waiting;
+        // Our own clipboard is answered by this very loop: it is read directly,
+        // at once, rather than asked for over the display.
+        const QClipboard* clipboard = QGuiApplication::clipboard();
+        if (clipboard != nullptr && clipboard->ownsClipboard()) {
+            m_guard([this] { read_own_clipboard(); });
+            continue;
+        }
+        m_reading = true;
+        m_reader->read([this](x11::clipboard_text result) {
+            auto shared = std::make_shared<x11::clipboard_text>(std::move(result));
+            QMetaObject::invokeMethod(
+                &m_context,
+                [this, shared] {
+                    m_reading = false;
+                    m_guard([&] { finish_read(*shared); });
+                    read_next();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void desktop_capture::read_own_clipboard() {
     std::u16string text;
     try {
         text = m_clipboard.read_text();
@@ -69,10 +119,40 @@ void desktop_capture::read_clipboard() {
         return;
     }
     if (text.empty()) {
-        m_log("The clipboard holds no text: nothing captured");
+        m_log(no_text_line);
         return;
     }
     m_on_text(std::move(text));
+}
+
+void desktop_capture::finish_read(x11::clipboard_text& result) {
+    using outcome = x11::clipboard_text::outcome;
+    switch (result.result) {
+    case outcome::text:
+        if (result.text.empty()) {
+            m_log(no_text_line);
+            return;
+        }
+        m_on_text(std::move(result.text));
+        return;
+    case outcome::no_text:
+        m_log(no_text_line);
+        return;
+    case outcome::refused:
+        m_log("The clipboard owner refused to hand over its text: nothing captured");
+        return;
+    case outcome::timed_out:
+        m_log("The clipboard owner did not answer in " + seconds_text(m_answer_wait) +
+              ": nothing captured");
+        return;
+    case outcome::too_slow:
+        m_log("The clipboard owner took more than " + seconds_text(transfer_limit) +
+              " to hand over its text: nothing captured");
+        return;
+    case outcome::failed:
+        m_log("Cannot read the clipboard: " + result.detail);
+        return;
+    }
 }
 
 }  // namespace hrd::qt

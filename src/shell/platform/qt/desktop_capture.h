@@ -1,15 +1,19 @@
 #pragma once
 // The double copy on the Qt loop: the X11 capture decides the copy keys on a
 // thread of its own, so the keyboard is answered at once whatever this loop is
-// doing; each capture is posted here, where the clipboard is read and the text
-// handed on.
+// doing; each capture is posted here. The clipboard is read by a reader with its
+// own connection and thread, so an owner that is slow or never answers holds up
+// neither the keyboard nor this loop; its outcome is posted back here, where the
+// text is handed on.
 
 #include <QObject>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "model/clipboard.h"
+#include "shell/platform/x11/clipboard_reader.h"
 #include "shell/platform/x11/copy_key_capture.h"
 
 namespace hrd::qt {
@@ -19,28 +23,42 @@ public:
     using guard_function = std::function<void(const std::function<void()>&)>;
     using log_function = std::function<void(const std::string&)>;
 
-    // Nothing is grabbed before start().
+    // How long a clipboard owner may take over each answer, and over a whole
+    // transfer, before the capture is given up.
+    static constexpr std::chrono::milliseconds default_answer_wait{5000};
+    static constexpr std::chrono::milliseconds transfer_limit{60000};
+
+    // Nothing is grabbed before start(). `clipboard` is read directly when the
+    // clipboard is this program's own.
     desktop_capture(hrd::clipboard& clipboard, std::function<void(std::u16string)> on_text,
-                    guard_function guard, log_function log);
+                    guard_function guard, log_function log,
+                    std::chrono::milliseconds answer_wait = default_answer_wait);
     ~desktop_capture();
 
     // Takes the copy keys. Without an X11 display (a Wayland session, no $DISPLAY)
     // or when the keys cannot be had, logs one line and the program goes on
     // without capture.
     void start();
-    // Gives the keys back; nothing is decided afterwards. Safe to call twice.
+    // Gives the keys back; nothing is decided or read afterwards. Safe to call twice.
     void stop() noexcept;
     bool running() const { return m_capture != nullptr; }
 
 private:
-    void read_clipboard();
+    void read_next();
+    void read_own_clipboard();
+    void finish_read(x11::clipboard_text& result);
 
     hrd::clipboard& m_clipboard;
     std::function<void(std::u16string)> m_on_text;
     guard_function m_guard;
     log_function m_log;
+    std::chrono::milliseconds m_answer_wait;
+    std::unique_ptr<x11::clipboard_reader> m_reader;
     std::unique_ptr<x11::copy_key_capture> m_capture;
-    QObject m_context;  // receives the posted clipboard reads: none runs once it is gone
+    // Captures are read one after the other, in the order of the presses.
+    int m_waiting = 0;
+    bool m_reading = false;
+    QObject m_context;  // receives the posted captures and reads: none runs once it is gone
 };
 
 }  // namespace hrd::qt

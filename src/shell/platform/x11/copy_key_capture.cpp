@@ -10,20 +10,12 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
+
+#include "shell/platform/x11/x_errors.h"
 
 namespace hrd::x11 {
 namespace {
-
-// Xlib's default error handler ends the process; a refused grab must not. Errors
-// are recorded here and read right after the XSync that follows each request.
-std::atomic<int> g_last_error = 0;
-
-int record_x_error(Display*, XErrorEvent* error) {
-    g_last_error = error->error_code;
-    return 0;
-}
 
 // The lock modifiers that must not stop a grab from matching: Caps Lock, Num Lock.
 constexpr unsigned lock_variants[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
@@ -69,7 +61,7 @@ copy_key_capture::copy_key_capture(std::function<void()> on_capture, log_functio
     : m_x(std::make_unique<connection>()),
       m_on_capture(std::move(on_capture)),
       m_log(std::move(log)) {
-    XSetErrorHandler(record_x_error);
+    record_x_errors();
     m_x->display = XOpenDisplay(nullptr);
     if (m_x->display == nullptr) {
         throw x11_error("Cannot open the X display for the copy-key capture");
@@ -122,12 +114,12 @@ void copy_key_capture::grab_keys() {
         }
         for (unsigned base : copy_modifiers) {
             for (unsigned lock : lock_variants) {
-                g_last_error = 0;
+                reset_x_error();
                 XGrabKey(display, key, base | lock, m_x->root, False, GrabModeAsync, GrabModeSync);
                 XSync(display, False);
-                if (g_last_error != 0) {
+                if (last_x_error() != 0) {
                     m_log("Another program holds a copy key (X error " +
-                          std::to_string(g_last_error) + "); the double copy may not work for it");
+                          std::to_string(last_x_error()) + "); the double copy may not work for it");
                 }
             }
         }

@@ -19,11 +19,9 @@
 #include <thread>
 
 #include "behaviors/capture_rule.h"
-#include "fml/exception.h"
+#include "shell/platform/x11/x_errors.h"
 
 namespace hrd::x11 {
-
-FML_DECLARE_EXCEPTION(x11_error, fml::exception);
 
 class copy_key_capture {
 public:
