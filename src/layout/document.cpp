@@ -267,6 +267,7 @@ void remove_children(element_node& e, bool report) {
     document_impl* doc = document_of(e);
     std::vector<element_node*> with_handlers;
     if (doc) {
+        forget_children(*doc, e);
         for (node* child : e.m_children.items()) {
             disconnect(*doc, *child, with_handlers);
         }

@@ -173,6 +173,7 @@ bool deliver_behavior_event(document_impl& doc, element_node& target, std::uint3
                             element_node* source, std::uint32_t reason);
 void run_posted(document_impl& doc);
 void forget_subtree(document_impl& doc, const node& root);  // drops focus, pop-ups... inside it
+void forget_children(document_impl& doc, const element_node& parent);  // ...below it
 void notify_detached(element_node& e);
 bool open_popup(document_impl& doc, element_node& popup, element_node* owner, element_node* anchor,
                 point pos, std::uint32_t placement);

@@ -648,6 +648,10 @@ std::size_t reusable_node_bytes() {
     return pooled_free_bytes();
 }
 
+std::size_t live_node_count() {
+    return live_nodes();
+}
+
 // ---- Editing ---------------------------------------------------------------
 
 bool is_editable(handle element) {

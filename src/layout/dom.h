@@ -175,6 +175,9 @@ void* element_window(handle element);
 // Node memory the engine holds for reuse: freed nodes not yet handed out again.
 // Heap measurements subtract it to see what a tree really takes.
 std::size_t reusable_node_bytes();
+// Nodes alive in every document and every detached element still in use: once
+// the documents and references are gone it is back where it started.
+std::size_t live_node_count();
 
 // ---- Editing ---------------------------------------------------------------
 // Whether typing goes into the element: it has the focus and the nearest table

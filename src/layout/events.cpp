@@ -504,37 +504,56 @@ void run_posted(document_impl& doc) {
     }
 }
 
-void forget_subtree(document_impl& doc, const node& root) {
-    if (doc.focus && is_inclusive_ancestor(root, *doc.focus)) {
-        unuse(std::exchange(doc.focus, nullptr));
-    }
-    if (doc.capture && is_inclusive_ancestor(root, *doc.capture)) {
-        unuse(std::exchange(doc.capture, nullptr));
-    }
-    if (doc.pressed && is_inclusive_ancestor(root, *doc.pressed)) {
-        unuse(std::exchange(doc.pressed, nullptr));
-    }
+namespace {
+
+// Drops focus, capture, the pressed element, pop-ups and timers on the nodes
+// for which `inside` holds.
+template <typename Inside>
+void forget_where(document_impl& doc, Inside&& inside) {
     for (std::size_t i = doc.popups.size(); i-- > 0;) {
         const auto open = doc.popups[i];
-        if (is_inclusive_ancestor(root, *open.popup)) {
+        if (inside(*open.popup)) {
             doc.popups.erase(doc.popups.begin() + std::ptrdiff_t(i));
-            if (open.owner && !is_inclusive_ancestor(root, *open.owner)) {
+            if (open.owner && !inside(*open.owner)) {
                 change_state(*open.owner, 0, state::owns_popup);  // its pop-up is gone
             }
             unuse(open.popup);
             unuse(open.owner);
             unuse(open.return_focus);
-        } else if (open.owner && is_inclusive_ancestor(root, *open.owner)) {
+        } else if (open.owner && inside(*open.owner)) {
             close_popup(doc, *open.popup);
         }
     }
     std::erase_if(doc.timers, [&](const document_impl::timer& t) {
-        if (!is_inclusive_ancestor(root, *t.element)) {
+        if (!inside(*t.element)) {
             return false;
         }
         unuse(t.element);
         return true;
     });
+    // Last: closing a pop-up above gives the focus back to where it was before the
+    // pop-up opened, which may be among the nodes going too.
+    if (doc.focus && inside(*doc.focus)) {
+        unuse(std::exchange(doc.focus, nullptr));
+    }
+    if (doc.capture && inside(*doc.capture)) {
+        unuse(std::exchange(doc.capture, nullptr));
+    }
+    if (doc.pressed && inside(*doc.pressed)) {
+        unuse(std::exchange(doc.pressed, nullptr));
+    }
+}
+
+}  // namespace
+
+void forget_subtree(document_impl& doc, const node& root) {
+    forget_where(doc, [&](const node& n) { return is_inclusive_ancestor(root, n); });
+}
+
+void forget_children(document_impl& doc, const element_node& parent) {
+    // All at once: forgetting one child can hand the focus to a sibling that
+    // goes with it.
+    forget_where(doc, [&](const node& n) { return &n != &parent && is_inclusive_ancestor(parent, n); });
 }
 
 void notify_detached(element_node& e) {

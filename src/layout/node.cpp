@@ -402,14 +402,18 @@ std::unordered_map<const element_node*, std::unique_ptr<element_extras>>& extras
     return table;
 }
 
+std::size_t live_node_count = 0;
+
 }  // namespace
 
 void* element_node::operator new(std::size_t size) {
+    ++live_node_count;
     return use_pools && size == sizeof(element_node) ? element_pool().allocate()
                                                      : ::operator new(size);
 }
 
 void element_node::operator delete(void* memory, std::size_t size) {
+    --live_node_count;
     if (use_pools && size == sizeof(element_node)) {
         element_pool().release(memory);
     } else {
@@ -418,15 +422,21 @@ void element_node::operator delete(void* memory, std::size_t size) {
 }
 
 void* text_node::operator new(std::size_t size) {
+    ++live_node_count;
     return use_pools ? text_pool().allocate() : ::operator new(size);
 }
 
 void text_node::operator delete(void* memory, std::size_t) {
+    --live_node_count;
     if (use_pools) {
         text_pool().release(memory);
     } else {
         ::operator delete(memory);
     }
+}
+
+std::size_t live_nodes() {
+    return live_node_count;
 }
 
 std::size_t pooled_free_bytes() {

@@ -277,6 +277,8 @@ void insert_nodes(element_node& parent, std::size_t position, std::span<node* co
 void unlink_node(node& child);
 // Frees `root` and everything below it that nobody references.
 void destroy_subtree(node* root);
+// Nodes allocated and not yet freed, in every document and detached subtree.
+std::size_t live_nodes();
 // Bytes of node memory kept for reuse (freed nodes not yet handed out again).
 std::size_t pooled_free_bytes();
 // The text of every text node below `root`, in order.

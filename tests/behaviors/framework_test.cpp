@@ -41,6 +41,7 @@ public:
 };
 
 TEST(behavior_framework, binds_by_exact_name_and_dispatches) {
+    the_probe.log.clear();  // it is global: the binder finds behaviors by name
     EXPECT_NE(htmlayout::behavior::find("cquote_grid", nullptr), nullptr);
     EXPECT_EQ(htmlayout::behavior::find("Quote", nullptr), nullptr);
     EXPECT_EQ(htmlayout::behavior::find("quote ", nullptr), nullptr);

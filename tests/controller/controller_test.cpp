@@ -138,11 +138,19 @@ TEST_F(controller, drag_and_drop_runs_the_table_actions_and_always_ends) {
     handle body = layout::find_first(m_app.document.doc.root(), "body");
     EXPECT_EQ(layout::get_attribute_utf8(body, "cursor"),
               std::optional<std::string>("dragtag.cur"));
-    EXPECT_TRUE(mouse(layout::find_first(block, "td.text") ? block : block, layout::mouse_event::up,
-                      50, 50));
+    EXPECT_TRUE(mouse(block, layout::mouse_event::up, 50, 50));
     EXPECT_EQ(tags_on(1).back(), 3);
     EXPECT_NE(m_app.by_id("qt-1-3"), nullptr);
     EXPECT_FALSE(layout::get_attribute(body, "cursor").has_value());
+    // The walk up from the drop target ends at the first element without an id: the
+    // quote's text cell has a class only, so a tag dropped there does nothing.
+    handle text_cell = layout::find_first(block, "td.text");
+    ASSERT_NE(text_cell, nullptr);
+    const auto tags_before_drop = tags_on(1);
+    ASSERT_EQ(std::count(tags_before_drop.begin(), tags_before_drop.end(), 2), 0);
+    EXPECT_FALSE(drag(m_app.by_id("vt-2"), text_cell));
+    EXPECT_EQ(tags_on(1), tags_before_drop);
+    EXPECT_FALSE(m_app.controller->drag_manager().active());
 
     // A drop on something that takes nothing ends the drag too: a later plain click on
     // the bin must not delete anything.
@@ -191,7 +199,8 @@ TEST(drag_table, bad_tables_are_refused_with_the_file_and_the_reason) {
                 << e.what();
         }
     };
-    refused("<t><i><s class='vtag'/><d class='quote'/><a>mark_quote_with_tag</a></i>", "");
+    refused("<t><i><s class='vtag'/><d class='quote'/><a>mark_quote_with_tag</a></i>",
+            ": Error=XML_ERROR_PARSING");
     refused("<t><i><s/><d class='quote'/><a>mark_quote_with_tag</a></i></t>", "has no class");
     refused("<t><i><s class='vtag'/><d class='quote'/><a></a></i></t>", "has no action");
     refused("<t><i><s class='vtag'/><d class='quote'/><a>mark_quote_with_tags</a></i></t>",

@@ -318,19 +318,37 @@ async function centreOf(page, selector, text) {
     return {x: box.x + window.x, y: box.y + window.y};
 }
 
-await check('a selected quote copied with Ctrl+C comes back exactly from the clipboard', async () => {
+await check('a selected quote copied with Ctrl+C or "Copy with tags" comes back exactly from the clipboard', async () => {
+    const text = 'Hoardly end-to-end \u{1F600} quote\nsecond line';
+    const clipboard = () => spawnSync('xclip', ['-selection', 'clipboard', '-o'],
+        {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
+    // Every byte of the clipboard, the line ends after the text included.
+    const expectClipboard = async (what, expected) => {
+        await waitFor(what, () => clipboard() === expected, 5000).catch((e) => {
+            throw new Error(`${e.message}: expected ${JSON.stringify(expected)}, got ${JSON.stringify(clipboard())}`);
+        });
+    };
     const top = await centreOf(main.page, '#thequotelist .quote');
     x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '1'], main.env);
     await sleep(400);
+    // The list's copy: each selected quote followed by a blank line.
     x(['xdotool', 'key', 'ctrl+c'], main.env);
-    const expected = 'Hoardly end-to-end \u{1F600} quote\nsecond line';
-    const copied = await waitFor('the copy on the clipboard', () => {
-        const out = spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
-        return out && out.startsWith(expected) && out;
-    }, 5000).catch((e) => {
-        throw new Error(`${e.message}: ${JSON.stringify(spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout)}`);
-    });
-    expect(copied.startsWith(expected), JSON.stringify(copied));
+    await expectClipboard('the list copy on the clipboard', `${text}\r\n\r\n`);
+
+    // The quote's menu: its text, a blank line, then its tags (it has none yet, so
+    // the same text: the clipboard is emptied first to see the menu's own copy).
+    spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+        {env: main.env, input: 'stale', stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+    await expectClipboard('the clipboard emptied', 'stale');
+    x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '3'], main.env);
+    await waitFor('the quote menu', () => main.page.evaluate(() => {
+        const popup = document.querySelector('[data-popup]');
+        return popup && popup.id === 'quote-menu';
+    }), 5000);
+    const item = await centreOf(main.page, '[data-popup] li', 'Copy with tags');
+    x(['xdotool', 'mousemove', String(item.x), String(item.y), 'click', '1'], main.env);
+    await expectClipboard('the copy with tags on the clipboard', `${text}\r\n\r\n`);
+    await waitFor('the menu closed', () => main.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
 });
 
 await check('the manage-tags menu opens under its button and ticking a tag puts it on the quote', async () => {

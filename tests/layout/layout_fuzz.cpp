@@ -3,12 +3,17 @@
 // made of, cut and mixed with random bytes, so that they reach deep into each
 // reader. Checks what must hold for any input: no fault, writing is stable
 // after one round, the patch stream rebuilds the tree, selectors run, ids
-// read only in their one form.
+// read only in their one form, and every node of a run of operations is freed
+// once its document and references are gone.
 //
 // Usage: layout_fuzz [count [seed]]
+// The seed may also come from HOARDLY_FUZZ_SEED (to replay a run); "rotating"
+// picks one from the date, so that each day tries other inputs.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -89,8 +94,14 @@ std::string random_input(std::mt19937& random, const char* const (&pieces)[N],
     return out;
 }
 
+// What a run of operations did, named for a reader who wants to replay it.
+std::string operation_log;
+
 void fail(const char* what, const std::string& input) {
     std::fprintf(stderr, "layout_fuzz: %s for input of %zu bytes:\n", what, input.size());
+    if (!operation_log.empty()) {
+        std::fprintf(stderr, "operations:\n%s", operation_log.c_str());
+    }
     std::fwrite(input.data(), 1, input.size(), stderr);
     std::fputc('\n', stderr);
     // Kept whole, bytes and all, to replay it.
@@ -192,7 +203,7 @@ bool posting_proc(void*, layout::handle he, std::uint32_t group, void*) {
 
 // A run of random operations on one document, with references held across
 // removals; the mirror must follow and nothing may be used after it is freed.
-void fuzz_operations(std::mt19937& random, const std::string& fragment) {
+void run_operations(std::mt19937& random, const std::string& fragment) {
     mirror copy;
     layout::document doc;
     doc.set_observer(&copy);
@@ -200,57 +211,84 @@ void fuzz_operations(std::mt19937& random, const std::string& fragment) {
         "<html><body><table id=t editable><tr><td><div>a</div></td></tr></table>"
         "<ul id=m><li type=check>x</li></ul><button menu=m>b</button></body></html>");
     std::vector<layout::handle> held;
+    // Each draw is logged with the operation, so that a failing run can be
+    // written down as a plain test.
+    const auto draw = [&](unsigned range) {
+        const unsigned value = random() % range;
+        operation_log += " " + std::to_string(value);
+        return value;
+    };
+    const auto name = [](layout::handle e) {
+        return e ? "node " + std::to_string(layout::serial_of(e)) : std::string("nothing");
+    };
     for (int step = 0; step < 12; ++step) {
         layout::handle e = pick_element(random, doc);
-        switch (random() % 12) {
+        const unsigned operation = random() % 12;
+        operation_log += "  operation " + std::to_string(operation) + " on " + name(e) + ":";
+        switch (operation) {
             case 0:
-                layout::set_html(e, fragment, layout::html_place(random() % 6));
+                layout::set_html(e, fragment, layout::html_place(draw(6)));
                 break;
             case 1:
                 layout::use(e);
                 held.push_back(e);
                 layout::delete_element(e);
                 break;
-            case 2:
+            case 2: {
+                const char* attribute = draw(2) ? "id" : "class";
                 layout::set_attribute(
-                    e, random() % 2 ? "id" : "class",
-                    random() % 3 ? std::optional<std::u16string_view>(u"q-7") : std::nullopt);
+                    e, attribute, draw(3) ? std::optional<std::u16string_view>(u"q-7") : std::nullopt);
                 break;
-            case 3:
-                layout::set_state(e, random() % 0x8000, random() % 0x8000, random() % 2);
+            }
+            case 3: {
+                const unsigned to_set = draw(0x8000);
+                const unsigned to_clear = draw(0x8000);
+                layout::set_state(e, to_set, to_clear, draw(2));
                 break;
+            }
             case 4:
                 layout::set_inner_text(e, u"t<&>");
                 break;
             case 5:
-                layout::sort_elements(e, 0, random() % 5, [](layout::handle a, layout::handle b) {
+                layout::sort_elements(e, 0, draw(5), [](layout::handle a, layout::handle b) {
                     return int(layout::serial_of(b)) - int(layout::serial_of(a));
                 });
                 break;
-            case 6:
-                doc.mouse_input(e, random() % 6, {1, 1}, 1 + random() % 2, random() % 4);
+            case 6: {
+                const unsigned event = draw(6);
+                const unsigned button = 1 + draw(2);
+                doc.mouse_input(e, event, {1, 1}, button, draw(4));
                 break;
-            case 7:
-                doc.key_input(random() % 3, random() % 128, random() % 4);
+            }
+            case 7: {
+                const unsigned event = draw(3);
+                const unsigned key = draw(128);
+                doc.key_input(event, key, draw(4));
                 break;
+            }
             case 8:
                 layout::attach_event_handler(e, posting_proc, nullptr, layout::event_group::all);
                 layout::send_event(e, 0x102, e, 0);
                 break;
-            case 9:
-                layout::show_popup(e, pick_element(random, doc), 2);
+            case 9: {
+                const layout::handle anchor = pick_element(random, doc);
+                operation_log += " anchor " + name(anchor);
+                layout::show_popup(e, anchor, 2);
                 break;
+            }
             case 10:
                 layout::set_style_attribute(e, "width", u"3px");
                 layout::set_timer(e, 0);
                 break;
             default:
                 if (!held.empty()) {
+                    operation_log += " " + name(held.back());
                     layout::set_html(held.back(), fragment, layout::html_place::append);
                     layout::unuse(held.back());
                     held.pop_back();
                 }
         }
+        operation_log += "\n";
         doc.run_posted_events();
     }
     if (copy.failed || whole_markup(copy.copy) != whole_markup(doc)) {
@@ -261,11 +299,35 @@ void fuzz_operations(std::mt19937& random, const std::string& fragment) {
     }
 }
 
+void fuzz_operations(std::mt19937& random, const std::string& fragment) {
+    operation_log.clear();
+    const std::size_t nodes_before = layout::live_node_count();
+    run_operations(random, fragment);
+    if (layout::live_node_count() != nodes_before) {
+        fail("nodes outlived their document and references", fragment);
+    }
+    operation_log.clear();
+}
+
+unsigned read_seed(const char* text) {
+    if (std::strcmp(text, "rotating") == 0) {
+        const auto days = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+        return unsigned(days.time_since_epoch().count()) * 2654435761u;
+    }
+    return unsigned(std::strtoul(text, nullptr, 10));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const long count = argc > 1 ? std::atol(argv[1]) : 100000;
-    const unsigned seed = argc > 2 ? unsigned(std::atol(argv[2])) : 20261206u;
+    const char* replay = std::getenv("HOARDLY_FUZZ_SEED");
+    const unsigned seed = replay && *replay ? read_seed(replay)
+                          : argc > 2        ? read_seed(argv[2])
+                                            : 20261206u;
+    // First, so that a run that dies still names what replays it.
+    std::printf("layout_fuzz: seed %u (HOARDLY_FUZZ_SEED=%u replays it)\n", seed, seed);
+    std::fflush(stdout);
     std::mt19937 random(seed);
 
     layout::document selector_doc;

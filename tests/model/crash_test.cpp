@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -49,7 +51,14 @@ class crash : public hrd::test::store_fixture {};
 TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
     const std::string child_logs = m_dir.file("child-logs");
     std::filesystem::create_directory(child_logs);
-    std::mt19937 random(std::random_device{}());
+    // The kill moments change from run to run; HOARDLY_CRASH_SEED=<seed> replays one.
+    const char* replay = std::getenv("HOARDLY_CRASH_SEED");
+    const unsigned seed = replay && *replay ? unsigned(std::strtoul(replay, nullptr, 10))
+                                            : std::random_device{}();
+    std::cout << "kill moments from seed " << seed << " (HOARDLY_CRASH_SEED=" << seed
+              << " replays them)\n";
+    RecordProperty("seed", std::to_string(seed));
+    std::mt19937 random(seed);
     std::size_t total = 0;
     for (int round = 0; round < 20; ++round) {
         int pipe_ends[2];
@@ -77,7 +86,8 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
+        ASSERT_TRUE(WIFSIGNALED(status))
+            << "the child ended on its own: " << status << " (seed " << seed << ")";
 
         while (::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
             acknowledged.push_back(id);
@@ -88,7 +98,8 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
         auto& store = open();  // raises if the file does not open cleanly
         for (const record_id acked : acknowledged) {
             auto found = store.getQuote(acked);
-            ASSERT_FALSE(found->empty()) << "round " << round << " lost quote " << acked;
+            ASSERT_FALSE(found->empty())
+                << "round " << round << " lost quote " << acked << " (seed " << seed << ")";
             ASSERT_TRUE(fml::utf82wchar(found->current().m_utftext) == text_for(acked));
         }
         m_store.reset();

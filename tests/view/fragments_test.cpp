@@ -69,6 +69,7 @@ TEST(ids, are_read_back_only_in_their_exact_form) {
     EXPECT_THROW(ids::read_any(u"x-1"), detail::wrong_id_format);
     try {
         ids::read(u"q-\u00E9", ids::quote_prefix);
+        ADD_FAILURE() << "a non-ASCII id was read";
     } catch (const detail::wrong_id_format& e) {
         EXPECT_STREQ(e.what(), "q-\xC3\xA9");  // the id, in UTF-8
     }
