@@ -89,17 +89,11 @@ function freePort() {
     });
 }
 
-function freeDisplay() {
-    for (let n = 70 + (process.pid % 200); n < 1000; n++) {
-        if (!fs.existsSync(`/tmp/.X11-unix/X${n}`) && !fs.existsSync(`/tmp/.X${n}-lock`)) return n;
-    }
-    throw new Error('no free X display number');
-}
-
 const children = [];
-function start(command, args, env, outputFile) {
+// With `report`, the child gets a pipe as its file descriptor 3 too.
+function start(command, args, env, outputFile, report = false) {
     const out = fs.openSync(outputFile, 'w');
-    const child = spawn(command, args, {env, stdio: ['ignore', out, out]});
+    const child = spawn(command, args, {env, stdio: ['ignore', out, out, ...(report ? ['pipe'] : [])]});
     fs.closeSync(out);
     child.exitCode_ = null;
     child.exited = new Promise((resolve) => child.on('exit', (code, signal) => {
@@ -145,8 +139,6 @@ const trayIcons = (env) => windowsOf('hoardly', env).filter((w) => w.width <= 64
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-e2e-'));
 fs.mkdirSync(artifacts, {recursive: true});
-const display = freeDisplay();
-const baseEnv = {PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`};
 
 let failed = 0;
 async function check(name, body) {
@@ -165,20 +157,35 @@ function expect(condition, message) {
 
 function cleanUp() {
     for (const child of children.reverse()) {
-        if (child.exitCode_ === null) child.kill('SIGKILL');
+        // The X server ends on SIGTERM too, and takes its lock and socket files along.
+        if (child.exitCode_ === null) child.kill(child === xvfb ? 'SIGTERM' : 'SIGKILL');
     }
 }
 process.on('exit', cleanUp);
 process.on('SIGINT', () => process.exit(1));
 process.on('SIGTERM', () => process.exit(1));
 
-const xvfb = start('Xvfb', [`:${display}`, '-nolisten', 'tcp', '-screen', '0', '1280x800x24'], baseEnv,
-    path.join(work, 'xvfb.txt'));
-await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${display}`) || xvfb.exitCode_ !== null);
-if (xvfb.exitCode_ !== null) throw new Error(`Xvfb ended: ${read(path.join(work, 'xvfb.txt'))}`);
+// An X server on a display no other run here uses. Xvfb names its display once it
+// accepts connections (its socket file appears earlier); one that ends at once
+// found the display taken by a run that started meanwhile: the next one, then.
+let xvfb = null;
+let display = null;
+for (let n = 70 + (process.pid % 200), tries = 0; display === null; n++) {
+    if (n >= 1000) throw new Error('no free X display number');
+    if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
+    if (tries++ === 20) throw new Error(`no X server starts: ${read(path.join(work, 'xvfb.txt'))}`);
+    xvfb = start('Xvfb', [`:${n}`, '-displayfd', '3', '-nolisten', 'tcp', '-screen', '0', '1280x800x24'],
+        {PATH: process.env.PATH}, path.join(work, 'xvfb.txt'), true);
+    let said = '';
+    xvfb.stdio[3].on('data', (data) => { said += data; });
+    await waitFor('Xvfb', () => /^\d+\n/.test(said) || xvfb.exitCode_ !== null);
+    if (xvfb.exitCode_ === null) display = said.trim();
+}
+const baseEnv = {PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`};
 const trayer = start('trayer', ['--edge', 'top', '--align', 'right', '--widthtype', 'pixel', '--width', '100',
     '--height', '24'], baseEnv, path.join(work, 'trayer.txt'));
-await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0);
+await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0 || trayer.exitCode_ !== null);
+if (trayer.exitCode_ !== null) throw new Error(`trayer ended: ${read(path.join(work, 'trayer.txt'))}`);
 
 // A program folder of its own: the program with res/ and the help beside it, as
 // installed. The document under test is the real one when it is there.
