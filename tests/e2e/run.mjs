@@ -165,16 +165,22 @@ process.on('exit', cleanUp);
 process.on('SIGINT', () => process.exit(1));
 process.on('SIGTERM', () => process.exit(1));
 
-// An X server on a display no other run here uses. Xvfb names its display once it
-// accepts connections (its socket file appears earlier); one that ends at once
-// found the display taken by a run that started meanwhile: the next one, then.
+// An X server on a display no other run uses. Runs on this machine may sit in
+// process namespaces of their own, where the X server takes another run's lock
+// file for a stale one: so a display number drawn at random from a wide range,
+// and none with a lock or socket file. Xvfb names its display once it accepts
+// connections (its socket file appears earlier); one that ends at once lost its
+// display to a run that started meanwhile: another number, then. It never resets:
+// an X server resets whenever its last client leaves, and the checks' own short
+// xdotool calls come and go while the tray host connects; with resets the tray
+// host at times found no display.
 let xvfb = null;
 let display = null;
-for (let n = 70 + (process.pid % 200), tries = 0; display === null; n++) {
-    if (n >= 1000) throw new Error('no free X display number');
+for (let tries = 0; display === null;) {
+    const n = 1000 + Math.floor(Math.random() * 30000);
     if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
     if (tries++ === 20) throw new Error(`no X server starts: ${read(path.join(work, 'xvfb.txt'))}`);
-    xvfb = start('Xvfb', [`:${n}`, '-displayfd', '3', '-nolisten', 'tcp', '-screen', '0', '1280x800x24'],
+    xvfb = start('Xvfb', [`:${n}`, '-displayfd', '3', '-nolisten', 'tcp', '-noreset', '-screen', '0', '1280x800x24'],
         {PATH: process.env.PATH}, path.join(work, 'xvfb.txt'), true);
     let said = '';
     xvfb.stdio[3].on('data', (data) => { said += data; });
@@ -891,7 +897,10 @@ for (const s of [main, tray, attack, long]) {
 // Without a tray host the window is the only way back: it stays shown, and closing
 // it ends the program rather than leaving it running unseen.
 trayer.kill('SIGTERM');
-await trayer.exited;
+if (await exitCode(trayer, patience) === 'still running') {
+    trayer.kill('SIGKILL');
+    await trayer.exited;
+}
 const noTray = await session('no-tray', true);
 await check('without a tray the window stays shown and closing it ends the program', async () => {
     const log = noTray.appLog();
