@@ -1,6 +1,10 @@
 // Another program to drag from, for the end-to-end tests: a small window that
 // starts a drag when pressed, offering text (UTF-16 and plain) or, with --files,
-// a file, and prints what the drop target did with it ("copy" or "ignore").
+// a file. It prints what happens, one line each, for the test to wait on:
+// "ready" once its window is on screen, "drag" as the drag starts, "action copy"
+// or "action ignore" as the window under the pointer takes or refuses it, "asked
+// <format>" whenever a program reads its data, and "result copy" or "result
+// ignore" as the drag ends (what the last window under the pointer answered).
 
 #include <QApplication>
 #include <QDrag>
@@ -12,6 +16,19 @@
 
 namespace {
 
+void say(const QByteArray& line) {
+    std::printf("%s\n", line.constData());
+    std::fflush(stdout);
+}
+
+class told_mime_data final : public QMimeData {
+protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override {
+        say("asked " + format.toUtf8());
+        return QMimeData::retrieveData(format, type);
+    }
+};
+
 class drag_source final : public QWidget {
 public:
     drag_source(QString text, bool files) : m_text(std::move(text)), m_files(files) {
@@ -20,12 +37,15 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent*) override {
-        std::printf("ready\n");
-        std::fflush(stdout);
+    void paintEvent(QPaintEvent*) override {
+        // Painted: the window is mapped, and a press on it reaches it.
+        if (!m_painted) {
+            m_painted = true;
+            say("ready");
+        }
     }
     void mousePressEvent(QMouseEvent*) override {
-        auto* data = new QMimeData;
+        auto* data = new told_mime_data;
         if (m_files) {
             data->setUrls({QUrl::fromLocalFile("/etc/hostname")});
         } else {
@@ -33,14 +53,18 @@ protected:
         }
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
+        QObject::connect(drag, &QDrag::actionChanged, [](Qt::DropAction action) {
+            say(action == Qt::CopyAction ? "action copy" : "action ignore");
+        });
+        say("drag");
         const Qt::DropAction result = drag->exec(Qt::CopyAction);
-        std::printf("result %s\n", result == Qt::CopyAction ? "copy" : "ignore");
-        std::fflush(stdout);
+        say(result == Qt::CopyAction ? "result copy" : "result ignore");
     }
 
 private:
     QString m_text;
     bool m_files;
+    bool m_painted = false;
 };
 
 }  // namespace

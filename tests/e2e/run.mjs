@@ -54,14 +54,28 @@ try {
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-async function waitFor(what, check, timeout = 10000, every = 50) {
-    const end = Date.now() + timeout;
+// Every wait is for a state of the desktop or the page; its bound only ends a run
+// that went wrong. The bounds written at the waits are what an idle machine needs
+// at most; beside other builds and tests everything takes several times longer,
+// so no wait gives up before `patience` has passed.
+const patience = 30000;
+async function waitFor(what, check, timeout = patience, every = 50) {
+    const end = Date.now() + Math.max(timeout, patience);
     for (;;) {
         const value = await check();
         if (value) return value;
         if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
         await sleep(every);
     }
+}
+
+// Until the page has painted `count` more frames: whatever an event before this
+// set going in the page (a scroll's checks, a hover) has run.
+function frames(page, count = 2) {
+    return page.evaluate((n) => new Promise((resolve) => {
+        const next = (left) => (left === 0 ? resolve() : window.requestAnimationFrame(() => next(left - 1)));
+        next(n);
+    }), count);
 }
 
 function freePort() {
@@ -75,17 +89,11 @@ function freePort() {
     });
 }
 
-function freeDisplay() {
-    for (let n = 70 + (process.pid % 200); n < 1000; n++) {
-        if (!fs.existsSync(`/tmp/.X11-unix/X${n}`) && !fs.existsSync(`/tmp/.X${n}-lock`)) return n;
-    }
-    throw new Error('no free X display number');
-}
-
 const children = [];
-function start(command, args, env, outputFile) {
+// With `report`, the child gets a pipe as its file descriptor 3 too.
+function start(command, args, env, outputFile, report = false) {
     const out = fs.openSync(outputFile, 'w');
-    const child = spawn(command, args, {env, stdio: ['ignore', out, out]});
+    const child = spawn(command, args, {env, stdio: ['ignore', out, out, ...(report ? ['pipe'] : [])]});
     fs.closeSync(out);
     child.exitCode_ = null;
     child.exited = new Promise((resolve) => child.on('exit', (code, signal) => {
@@ -96,7 +104,7 @@ function start(command, args, env, outputFile) {
     return child;
 }
 async function exitCode(child, timeout) {
-    return Promise.race([child.exited, sleep(timeout).then(() => 'still running')]);
+    return Promise.race([child.exited, sleep(Math.max(timeout, patience)).then(() => 'still running')]);
 }
 
 function read(file) {
@@ -110,6 +118,19 @@ function read(file) {
 function x(args, env) {
     const result = spawnSync(args[0], args.slice(1), {env, encoding: 'utf8'});
     return result.status === 0 ? result.stdout : '';
+}
+
+// Presses keys that include the copy key. Two copy presses less than half a second
+// apart are a double copy, whichever program has the focus, so each call starts
+// only once the last one's presses are more than that apart: a rule of the
+// program, not a guess at how long something takes.
+let lastCopyKeys = 0;
+async function copyKeys(keys, env) {
+    const wait = lastCopyKeys + 600 - Date.now();
+    if (wait > 0) await sleep(wait);
+    const result = x(['xdotool', 'key', ...keys], env);
+    lastCopyKeys = Date.now();
+    return result;
 }
 
 // The program's visible windows (the tray icon sits inside the tray host's
@@ -131,8 +152,6 @@ const trayIcons = (env) => windowsOf('hoardly', env).filter((w) => w.width <= 64
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-e2e-'));
 fs.mkdirSync(artifacts, {recursive: true});
-const display = freeDisplay();
-const baseEnv = {PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`};
 
 let failed = 0;
 async function check(name, body) {
@@ -151,20 +170,41 @@ function expect(condition, message) {
 
 function cleanUp() {
     for (const child of children.reverse()) {
-        if (child.exitCode_ === null) child.kill('SIGKILL');
+        // The X server ends on SIGTERM too, and takes its lock and socket files along.
+        if (child.exitCode_ === null) child.kill(child === xvfb ? 'SIGTERM' : 'SIGKILL');
     }
 }
 process.on('exit', cleanUp);
 process.on('SIGINT', () => process.exit(1));
 process.on('SIGTERM', () => process.exit(1));
 
-const xvfb = start('Xvfb', [`:${display}`, '-nolisten', 'tcp', '-screen', '0', '1280x800x24'], baseEnv,
-    path.join(work, 'xvfb.txt'));
-await waitFor('Xvfb', () => fs.existsSync(`/tmp/.X11-unix/X${display}`) || xvfb.exitCode_ !== null);
-if (xvfb.exitCode_ !== null) throw new Error(`Xvfb ended: ${read(path.join(work, 'xvfb.txt'))}`);
+// An X server on a display no other run uses. Runs on this machine may sit in
+// process namespaces of their own, where the X server takes another run's lock
+// file for a stale one: so a display number drawn at random from a wide range,
+// and none with a lock or socket file. Xvfb names its display once it accepts
+// connections (its socket file appears earlier); one that ends at once lost its
+// display to a run that started meanwhile: another number, then. It never resets:
+// an X server resets whenever its last client leaves, and the checks' own short
+// xdotool calls come and go while the tray host connects; with resets the tray
+// host at times found no display.
+let xvfb = null;
+let display = null;
+for (let tries = 0; display === null;) {
+    const n = 1000 + Math.floor(Math.random() * 30000);
+    if (fs.existsSync(`/tmp/.X11-unix/X${n}`) || fs.existsSync(`/tmp/.X${n}-lock`)) continue;
+    if (tries++ === 20) throw new Error(`no X server starts: ${read(path.join(work, 'xvfb.txt'))}`);
+    xvfb = start('Xvfb', [`:${n}`, '-displayfd', '3', '-nolisten', 'tcp', '-noreset', '-screen', '0', '1280x800x24'],
+        {PATH: process.env.PATH}, path.join(work, 'xvfb.txt'), true);
+    let said = '';
+    xvfb.stdio[3].on('data', (data) => { said += data; });
+    await waitFor('Xvfb', () => /^\d+\n/.test(said) || xvfb.exitCode_ !== null);
+    if (xvfb.exitCode_ === null) display = said.trim();
+}
+const baseEnv = {PATH: process.env.PATH, LANG: 'C.UTF-8', DISPLAY: `:${display}`};
 const trayer = start('trayer', ['--edge', 'top', '--align', 'right', '--widthtype', 'pixel', '--width', '100',
     '--height', '24'], baseEnv, path.join(work, 'trayer.txt'));
-await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0);
+await waitFor('the tray host', () => windowsOf('trayer', baseEnv).length > 0 || trayer.exitCode_ !== null);
+if (trayer.exitCode_ !== null) throw new Error(`trayer ended: ${read(path.join(work, 'trayer.txt'))}`);
 
 // A program folder of its own: the program with res/ and the help beside it, as
 // installed. The document under test is the real one when it is there.
@@ -187,7 +227,16 @@ function installProgram(folder, fixture) {
 
 // One user: private data, runtime and home folders.
 // With `quotes`, the new collection starts with that many generated quotes.
+const sessions = [];
 async function session(name, fixture, quotes = 0) {
+    // A failed check may have left an earlier session's program running: it would
+    // hold the copy keys and the tray, and its window would stand in the way.
+    for (const earlier of sessions) {
+        if (earlier.process.exitCode_ === null) {
+            earlier.process.kill('SIGKILL');
+            await earlier.process.exited;
+        }
+    }
     const root = path.join(work, name);
     for (const folder of ['home', 'data', 'run', 'share']) fs.mkdirSync(path.join(root, folder), {recursive: true});
     fs.chmodSync(path.join(root, 'run'), 0o700);
@@ -220,6 +269,7 @@ async function session(name, fixture, quotes = 0) {
     };
     const launched = Date.now();
     s.process = s.launch();
+    sessions.push(s);
     await waitFor('Init complete', () => s.appLog().includes('Init complete\n') || s.process.exitCode_ !== null, 20000);
     expect(s.process.exitCode_ === null, `the program ended: ${read(s.output)}`);
     s.browser = await waitFor('the debugging port', async () => {
@@ -283,18 +333,20 @@ await check('a double Ctrl+C in another program captures the clipboard text', as
     const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
         {env: main.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
     expect(clip.status === 0, 'xclip sets the clipboard');
-    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], main.env);
+    await copyKeys(['--delay', '150', 'ctrl+c', 'ctrl+c'], main.env);
     await waitFor('the captured text in the log', () =>
         main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000);
     // The first press reached the program that had the focus; the second did not.
-    await sleep(200);
-    const copies = otherOutput().split('\n').filter((line) => line === 'key ctrl+c').length;
+    // A plain key after them shows when the other program has had all it will get.
+    const copiesIn = (output) => output.split('\n').filter((line) => line === 'key ctrl+c').length;
+    x(['xdotool', 'key', 'a'], main.env);
+    await waitFor('the other program\'s first marker key', () => otherOutput().includes('key a\n'));
+    const copies = copiesIn(otherOutput());
     expect(copies === 1, `the other program got ${copies} Ctrl+C presses:\n${otherOutput()}`);
-    // A single copy later on is the other program's alone.
-    await sleep(600);
-    x(['xdotool', 'key', 'ctrl+c'], main.env);
-    await sleep(300);
-    const later = otherOutput().split('\n').filter((line) => line === 'key ctrl+c').length;
+    // A single copy later on (well apart from the others) is the other program's alone.
+    await copyKeys(['ctrl+c', 'b'], main.env);
+    await waitFor('the other program\'s second marker key', () => otherOutput().includes('key b\n'));
+    const later = copiesIn(otherOutput());
     expect(later === 2, `a single Ctrl+C passes through: ${later}`);
     expect(main.appLog().split('Captured text:').length === 2, 'one capture only');
     other.kill('SIGTERM');
@@ -330,9 +382,12 @@ await check('a selected quote copied with Ctrl+C or "Copy with tags" comes back 
     };
     const top = await centreOf(main.page, '#thequotelist .quote');
     x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '1'], main.env);
-    await sleep(400);
+    await waitFor('the top quote selected', () => main.page.evaluate(() => {
+        const row = document.querySelector('#thequotelist .quote').closest('tr');
+        return /\bchecked\b/.test(row.getAttribute('data-state') || '');
+    }));
     // The list's copy: each selected quote followed by a blank line.
-    x(['xdotool', 'key', 'ctrl+c'], main.env);
+    await copyKeys(['ctrl+c'], main.env);
     await expectClipboard('the list copy on the clipboard', `${text}\r\n\r\n`);
 
     // The quote's menu: its text, a blank line, then its tags (it has none yet, so
@@ -371,38 +426,50 @@ await check('the manage-tags menu opens under its button and ticking a tag puts 
 });
 
 await check('text dropped from another program becomes a quote; files are refused', async () => {
-    const dragOutput = path.join(main.root, 'drag.txt');
-    const drag = async (args, output) => {
+    // A drag from another program along a path onto the window. The release waits
+    // until the window has answered the drag: `answered` tells when it has. The
+    // other program stays until the check is over, to be asked for its data.
+    const sources = [];
+    const drag = async (args, output, answered) => {
         const source = start(dragSourceProgram, args, main.env, output);
-        await waitFor('the drag source', () => read(output).includes('ready\n'));
-        await sleep(300);
+        sources.push(source);
+        const said = (line) => read(output).split('\n').includes(line);
+        await waitFor('the drag source on screen', () => said('ready'));
         x(['xdotool', 'mousemove', '1100', '350', 'mousedown', '1'], main.env);
+        await waitFor('the drag started', () => said('drag'));
         for (const [px, py] of [[1080, 345], [1000, 330], [800, 300], [500, 300], [480, 310]]) {
-            await sleep(120);
             x(['xdotool', 'mousemove', String(px), String(py)], main.env);
         }
-        await sleep(200);
+        await waitFor('the window\'s answer to the drag', answered);
         x(['xdotool', 'mouseup', '1'], main.env);
-        const result = await waitFor('the drag result', () => (read(output).match(/result (\w+)/) || [])[1], 5000);
-        source.kill('SIGTERM');
-        return result;
+        return waitFor('the drag result', () => (read(output).match(/result (\w+)/) || [])[1]);
     };
-    const text = 'Dropped \u{1F4CE} clip';
-    const before = main.appLog().split('Captured text:').length;
-    const result = await drag([text], dragOutput);
-    expect(result === 'copy', `the drop was taken: ${result}`);
-    await waitFor('the dropped text in the log', () =>
-        main.appLog().includes(`Captured text: ${text.length} characters\n`), 5000).catch((e) => {
-        throw new Error(`${e.message}; the source said ${result}: ${read(dragOutput)}`);
-    });
-    await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
-        const top = document.querySelector('#thequotelist .quote');
-        return top && top.textContent.includes(t);
-    }, text), 5000);
-    const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'));
-    expect(refused === 'ignore', `a file drop is refused: ${refused}`);
-    await sleep(300);
-    expect(main.appLog().split('Captured text:').length === before + 1, 'nothing stored for the file');
+    try {
+        const text = 'Dropped \u{1F4CE} clip';
+        const before = main.appLog().split('Captured text:').length;
+        const dragOutput = path.join(main.root, 'drag.txt');
+        const taken = await drag([text], dragOutput, () => read(dragOutput).includes('action copy\n'));
+        expect(taken === 'copy', `the drop was taken: ${taken}`);
+        await waitFor('the dropped text in the log', () =>
+            main.appLog().includes(`Captured text: ${text.length} characters\n`)).catch((e) => {
+            throw new Error(`${e.message}; the source said: ${read(dragOutput)}`);
+        });
+        // The window read the text as the drag entered, and asks nothing at the drop:
+        // the other program may be gone or busy by then.
+        const afterDrag = read(dragOutput).split('result copy\n')[1];
+        expect(!afterDrag.includes('asked'), `the drop asked the other program again:\n${read(dragOutput)}`);
+        await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
+            const top = document.querySelector('#thequotelist .quote');
+            return top && top.textContent.includes(t);
+        }, text));
+        const refusals = () => main.appLog().split('A drag without text is refused\n').length;
+        const refusedBefore = refusals();
+        const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'), () => refusals() > refusedBefore);
+        expect(refused === 'ignore', `a file drop is refused: ${refused}`);
+        expect(main.appLog().split('Captured text:').length === before + 1, 'nothing stored for the file');
+    } finally {
+        for (const source of sources) source.kill('SIGTERM');
+    }
 });
 
 await check('Export asks for a file with the save dialog and writes the shown quotes there', async () => {
@@ -433,8 +500,7 @@ async function capture(s, text) {
     const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
         {env: s.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
     expect(clip.status === 0, 'xclip sets the clipboard');
-    await sleep(600);  // well apart from any earlier copy
-    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
+    await copyKeys(['--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
     await waitFor('the capture', () => s.appLog().split('Captured text:').length > before, 5000);
     other.kill('SIGTERM');
 }
@@ -455,8 +521,11 @@ await check('captured markup, script and handlers show as plain text and run not
         return top && top.textContent.includes(t);
     }, corpus), 5000);
     // Move the pointer over it, too: handlers would fire on that.
-    x(['xdotool', 'mousemove', '500', '120'], main.env);
-    await sleep(300);
+    const over = await centreOf(main.page, '#thequotelist .quote');
+    x(['xdotool', 'mousemove', String(over.x), String(over.y)], main.env);
+    await waitFor('the pointer over the quote', () => main.page.evaluate(() =>
+        document.querySelector('#thequotelist .quote').matches(':hover')));
+    await frames(main.page);
     const facts = await main.page.evaluate(() => ({
         pwned: window.__pwned,
         bad: document.querySelectorAll('#thequotelist script, #thequotelist img, #thequotelist iframe, #thequotelist svg').length,
@@ -811,7 +880,8 @@ await check('SIGTERM ends the program with code 1 and clean logs', async () => {
 });
 
 // The tray icon's menu: a popup of the program beside the icon, worked with the
-// keyboard as a popup menu takes it (it holds the keyboard while open).
+// mouse. (Keys reach a popup only once it holds the keyboard, which nothing outside
+// can see without taking the keyboard itself.)
 const tray = await session('tray', true);
 await check('the tray menu shows the hidden window again, and its Exit ends the program with code 1 and clean logs', async () => {
     const icon = await waitFor('the tray icon', () => trayIcons(tray.env)[0]);
@@ -820,21 +890,22 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
         const menu = await waitFor('the tray menu', () => windowsOf('hoardly', tray.env)
             .find((w) => w.id !== icon.id && w.width > 64 && w.width < 400 && w.y < 100), 5000);
         expect(menu.x < icon.x + icon.width && menu.x + menu.width > icon.x, `the menu beside the icon: ${JSON.stringify(menu)}`);
-        await sleep(300);  // the keyboard goes to the menu once it is mapped
         return menu;
     };
+    // The menu's two items, Show Hoardly and Exit Hoardly, share its height.
+    const choose = (menu, item) => click(tray, {x: Math.round(menu.x + menu.width / 2),
+        y: Math.round(menu.y + (menu.height * (2 * item + 1)) / 4)});
     const [window] = await waitFor('the window', () => mainWindows(tray.env).length === 1 && mainWindows(tray.env));
     x([focusWindowProgram, '--close', window.id], tray.env);
     await waitFor('the window hidden', () => mainWindows(tray.env).length === 0, 10000);
     // The first item: Show Hoardly.
     const menu = await openMenu();
-    x(['xdotool', 'key', 'Down', 'Return'], tray.env);
+    choose(menu, 0);
     await waitFor('the window shown from the menu', () => mainWindows(tray.env).length === 1, 5000);
     await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === menu.id), 5000);
     // The second item: Exit Hoardly.
     tray.browser.disconnect();
-    await openMenu();
-    x(['xdotool', 'key', 'Down', 'Down', 'Return'], tray.env);
+    choose(await openMenu(), 1);
     const code = await exitCode(tray.process, 15000);
     expect(code === 1, `Exit ended it with ${code}`);
     const log = tray.appLog();
@@ -913,7 +984,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const by = step < 12 ? 250 : -250;  // down, then back up
         const was = await facts();
         await long.page.evaluate((d) => { document.querySelector('#quotepane').scrollTop += d; }, by);
-        await sleep(150);
+        await frames(long.page);
         const now = await facts();
         const common = was.seen.find((t) => now.seen.includes(t));
         expect(common && Math.abs(now.tops[common] - was.tops[common] + by) <= 2,
@@ -952,7 +1023,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const f = await facts();
         return f.room.above > 500 && f.seen.length > 3;
     }, 5000);
-    await sleep(300);
+    await frames(long.page);
     const reading = await facts();
     const text = 'Captured while reading the middle';
     await capture(long, text);
@@ -960,7 +1031,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const f = await facts();
         return f.room.above + f.room.rows + f.room.below === 3001 && f;
     }, 5000);
-    await sleep(300);
+    await frames(long.page);
     const stayed = await facts();
     const watched = reading.seen[1];
     expect(Math.abs(stayed.tops[watched] - reading.tops[watched]) <= 2,
@@ -1016,7 +1087,10 @@ for (const s of [main, tray, attack, long]) {
 // Without a tray host the window is the only way back: it stays shown, and closing
 // it ends the program rather than leaving it running unseen.
 trayer.kill('SIGTERM');
-await trayer.exited;
+if (await exitCode(trayer, patience) === 'still running') {
+    trayer.kill('SIGKILL');
+    await trayer.exited;
+}
 const noTray = await session('no-tray', true);
 await check('without a tray the window stays shown and closing it ends the program', async () => {
     const log = noTray.appLog();
@@ -1048,7 +1122,7 @@ await check('a capture that cannot be stored is told to the user and not claimed
     const clip = spawnSync('xclip', ['-selection', 'clipboard', '-i'],
         {env: s.env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
     expect(clip.status === 0, 'xclip sets the clipboard');
-    x(['xdotool', 'key', '--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
+    await copyKeys(['--delay', '150', 'ctrl+c', 'ctrl+c'], s.env);
     await waitFor('the refusal in the log', () =>
         s.appLog().includes(`Captured text NOT kept (${text.length} characters)`), 20000);
     expect(!s.appLog().includes('Captured text:'), `a capture claimed:\n${s.appLog()}`);

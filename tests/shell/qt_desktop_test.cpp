@@ -61,6 +61,49 @@ TEST(qt_desktop, drops_give_their_whole_text_and_refuse_the_rest) {
     EXPECT_EQ(dropped_text(web), u"https://example.com/");
 }
 
+// Data that counts how often the other program is asked for it.
+class counted_mime_data final : public QMimeData {
+public:
+    mutable int reads = 0;
+
+protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override {
+        ++reads;
+        return QMimeData::retrieveData(format, type);
+    }
+};
+
+TEST(qt_desktop, a_drag_is_decided_as_it_enters_and_its_drop_asks_nothing_more) {
+    using hrd::qt::drag_offer;
+    drag_offer offer;
+    counted_mime_data text;
+    text.setText("kept");
+    ASSERT_TRUE(offer.enter(&text, true));
+    EXPECT_TRUE(offer.taken());
+    const int read_on_entering = text.reads;
+    EXPECT_GT(read_on_entering, 0);
+    // By the drop the other program may be gone: what it offers then is not read.
+    text.setText("");
+    EXPECT_EQ(offer.drop(), u"kept");
+    EXPECT_EQ(text.reads, read_on_entering);
+    // One drop per drag: the text is handed over once.
+    EXPECT_FALSE(offer.taken());
+    EXPECT_EQ(offer.drop(), std::nullopt);
+
+    // Refused drags drop nothing: files, and every drag while drops are not taken.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/home/me/notes.txt")});
+    EXPECT_FALSE(offer.enter(&files, true));
+    EXPECT_EQ(offer.drop(), std::nullopt);
+    EXPECT_FALSE(offer.enter(&text, false));
+    EXPECT_FALSE(offer.enter(nullptr, true));
+    // A refused drag after a taken one that never dropped leaves nothing behind.
+    text.setText("left without a drop");
+    ASSERT_TRUE(offer.enter(&text, true));
+    EXPECT_FALSE(offer.enter(&files, true));
+    EXPECT_EQ(offer.drop(), std::nullopt);
+}
+
 TEST(qt_desktop, only_web_and_mail_addresses_are_opened) {
     using hrd::qt::is_openable_url;
     EXPECT_TRUE(is_openable_url(u"https://example.com/help"));

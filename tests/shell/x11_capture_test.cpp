@@ -14,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -48,7 +49,8 @@ protected:
             std::map<std::string, std::string>{}, m_dir.file("xvfb.txt"));
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         for (int i = 0;
-             i < 500 && (m_window_display = XOpenDisplay(m_display_name.c_str())) == nullptr; ++i) {
+             i < 3000 && (m_window_display = XOpenDisplay(m_display_name.c_str())) == nullptr;
+             ++i) {
             std::this_thread::sleep_for(10ms);
         }
         ASSERT_NE(m_window_display, nullptr) << hrd::test::read_file(m_dir.file("xvfb.txt"));
@@ -75,7 +77,7 @@ protected:
             XCloseDisplay(m_window_display);
         if (m_server) {
             m_server->signal(SIGTERM);  // lets Xvfb remove its lock and socket
-            m_server->wait(5s);
+            m_server->wait(30s);
         }
     }
 
@@ -88,10 +90,22 @@ protected:
         key(sym, true);
         key(sym, false);
     }
-    // Lets the capture decide whatever arrived, and counts what the window received.
-    void pump(std::chrono::milliseconds duration) {
+    // Until the window has a marker key sent after everything before it. The server
+    // keeps keys in order through the capture's hold, so every earlier press has
+    // then been delivered or swallowed. Bounded generously for busy machines.
+    void settle() {
+        const int before = m_markers;
+        tap(XK_x);
+        pump(30s, [&] { return m_markers > before; });
+        ASSERT_GT(m_markers, before) << "the marker key never arrived";
+    }
+    // Lets the capture decide whatever arrived, and counts what the window received,
+    // for `duration` or until `done`.
+    void pump(
+        std::chrono::milliseconds duration,
+        const std::function<bool()>& done = [] { return false; }) {
         const auto end = std::chrono::steady_clock::now() + duration;
-        while (std::chrono::steady_clock::now() < end) {
+        while (std::chrono::steady_clock::now() < end && !done()) {
             pollfd fds{m_capture->fd(), POLLIN, 0};
             ::poll(&fds, 1, 5);
             m_capture->process_events();
@@ -100,6 +114,9 @@ protected:
                 XNextEvent(m_window_display, &event);
                 if (event.type == KeyPress && XLookupKeysym(&event.xkey, 0) == XK_c) {
                     ++m_delivered;
+                }
+                if (event.type == KeyPress && XLookupKeysym(&event.xkey, 0) == XK_x) {
+                    ++m_markers;
                 }
             }
         }
@@ -114,6 +131,7 @@ protected:
     std::unique_ptr<hrd::x11::copy_key_capture> m_capture;
     int m_captures = 0;
     int m_delivered = 0;
+    int m_markers = 0;
     std::string m_log;
 };
 
@@ -295,7 +313,7 @@ TEST_F(x11_capture, double_copy_swallows_only_the_second_press) {
     tap(XK_c);
     tap(XK_c);
     key(XK_Control_L, false);
-    pump(100ms);
+    settle();
     EXPECT_EQ(m_captures, 1) << m_log;
     EXPECT_EQ(m_delivered, 1);  // the first press reached the window, the second did not
 
@@ -304,7 +322,7 @@ TEST_F(x11_capture, double_copy_swallows_only_the_second_press) {
     key(XK_Control_L, true);
     tap(XK_c);
     key(XK_Control_L, false);
-    pump(100ms);
+    settle();
     EXPECT_EQ(m_captures, 1);
     EXPECT_EQ(m_delivered, 2);
 
@@ -314,7 +332,7 @@ TEST_F(x11_capture, double_copy_swallows_only_the_second_press) {
     key(XK_Control_L, true);
     tap(XK_c);
     key(XK_Control_L, false);
-    pump(100ms);
+    settle();
     EXPECT_EQ(m_captures, 2) << m_log;
     EXPECT_EQ(m_delivered, 3);
     EXPECT_GT(m_capture->decided_presses(), 0u);
@@ -325,7 +343,7 @@ TEST_F(x11_capture, double_copy_swallows_only_the_second_press) {
     tap(XK_c);
     tap(XK_c);
     key(XK_Control_L, false);
-    pump(100ms);
+    settle();
     EXPECT_EQ(m_captures, 2);
     EXPECT_EQ(m_delivered, 5);
 }
@@ -336,7 +354,7 @@ TEST_F(x11_capture, a_held_copy_key_counts_once) {
     pump(1500ms);  // long enough for the server's auto-repeat to start
     key(XK_c, false);
     key(XK_Control_L, false);
-    pump(100ms);
+    settle();
     EXPECT_EQ(m_captures, 0) << m_log;
     EXPECT_GT(m_delivered, 1);  // the press and its auto-repeats reach the window
 }

@@ -3,6 +3,7 @@
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 namespace hrd::qt {
 namespace {
@@ -54,6 +55,15 @@ std::optional<std::u16string> dropped_text(const QMimeData& data) {
         return std::nullopt;  // nothing to keep
     }
     return text;
+}
+
+bool drag_offer::enter(const QMimeData* data, bool taking) {
+    m_text = taking && data ? dropped_text(*data) : std::nullopt;
+    return m_text.has_value();
+}
+
+std::optional<std::u16string> drag_offer::drop() {
+    return std::exchange(m_text, std::nullopt);
 }
 
 }  // namespace hrd::qt

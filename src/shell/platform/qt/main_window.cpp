@@ -102,8 +102,7 @@ public:
     std::function<void()> on_close;  // set: closing hides (or quits) through it
     std::function<void()> on_minimise;
     std::function<void(std::u16string)> on_drop;
-    bool m_drag_accepted = false;  // what the drag offered as it entered
-    std::optional<std::u16string> m_drag_text;
+    drag_offer m_drag;  // the drag from another program crossing the window now
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -129,15 +128,13 @@ protected:
         switch (type) {
             case QEvent::DragEnter:
             case QEvent::DragMove: {
-                // Decided once per drag, as it enters: asking the other program
-                // for its data at every move is slow and gains nothing.
                 auto* drag = static_cast<QDragMoveEvent*>(event);
                 if (type == QEvent::DragEnter) {
-                    m_drag_text = on_drop && drag->mimeData() ? dropped_text(*drag->mimeData())
-                                                              : std::nullopt;
-                    m_drag_accepted = m_drag_text.has_value();
+                    if (!m_drag.enter(drag->mimeData(), bool(on_drop))) {
+                        fml::getlog("app") << "A drag without text is refused" << std::endl;
+                    }
                 }
-                if (m_drag_accepted) {
+                if (m_drag.taken()) {
                     drag->setDropAction(Qt::CopyAction);
                     drag->accept();
                 } else {
@@ -149,25 +146,14 @@ protected:
                 return true;
             case QEvent::Drop: {
                 auto* drop = static_cast<QDropEvent*>(event);
-                // The text travels from the other program again as the drop happens;
-                // on a busy desktop that transfer sometimes comes back empty. The same
-                // drag's text, read as it entered, stands in for it then.
-                std::optional<std::u16string> text;
-                if (m_drag_accepted && on_drop && drop->mimeData()) {
-                    text = dropped_text(*drop->mimeData());
-                    if (!text) {
-                        text = std::move(m_drag_text);
-                    }
-                }
-                m_drag_accepted = false;
-                m_drag_text.reset();
-                if (text) {
+                std::optional<std::u16string> text = m_drag.drop();
+                if (text && on_drop) {
                     drop->setDropAction(Qt::CopyAction);
                     drop->accept();
                     on_drop(std::move(*text));
                 } else {
                     drop->setDropAction(Qt::IgnoreAction);
-                    drop->ignore();  // the source learns that nothing was taken
+                    drop->ignore();  // the other program learns that nothing was taken
                 }
                 return true;
             }
