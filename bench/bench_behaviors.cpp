@@ -10,11 +10,11 @@
 #include <string>
 
 #include "behaviors/behavior.h"
-#include "behaviors/capture_rule.h"
 #include "behaviors/grid.h"
 #include "controller/controller.h"
 #include "layout/dom.h"
 #include "model/model.h"
+#include "platform/capture_rule.h"
 #include "support/app_fixture.h"
 #include "view/fragments.h"
 #include "view/view.h"

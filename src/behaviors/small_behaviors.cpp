@@ -13,8 +13,8 @@
 #include "fml/log.h"
 #include "fml/text.h"
 #include "model/errors.h"
+#include "platform/services.h"
 #include "tinyfilesystem/filesystem.h"
-#include "view/platform.h"
 
 namespace hrd {
 namespace {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "layout/types.h"
+#include "platform/clock.h"
 
 namespace layout {
 
@@ -50,11 +51,7 @@ public:
 };
 
 // Time for element timers, in milliseconds from any fixed start.
-class clock {
-public:
-    virtual ~clock() = default;
-    virtual std::int64_t now_ms() const = 0;
-};
+using clock = hrd::clock;
 
 class document {
 public:

@@ -8,10 +8,10 @@
 
 #include "fml/singleton.h"
 #include "fml/whoami.h"
-#include "model/clipboard.h"
 #include "model/collection_store.h"
 #include "model/model_events.h"
 #include "model/view_events.h"
+#include "platform/clipboard.h"
 
 namespace hrd {
 

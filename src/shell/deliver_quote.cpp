@@ -3,7 +3,7 @@
 #include "controller/controller.h"
 #include "fml/log.h"
 #include "fml/text.h"
-#include "view/platform.h"
+#include "platform/services.h"
 
 namespace hrd {
 namespace {

@@ -5,8 +5,8 @@
 
 #include "controller/controller.h"
 #include "model/model.h"
+#include "platform/services.h"
 #include "shell/resource_mgr.h"
-#include "view/platform.h"
 #include "view/view.h"
 
 namespace hrd {

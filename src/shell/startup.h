@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "shell/event_loop.h"
+#include "platform/event_loop.h"
 
 namespace hrd {
 

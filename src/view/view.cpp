@@ -9,8 +9,8 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "model/collection_store.h"
+#include "platform/services.h"
 #include "view/ids.h"
-#include "view/platform.h"
 
 namespace hrd {
 namespace {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "behaviors/capture_rule.h"
 #include "behaviors/grid.h"
 #include "fml/app_dirs.h"
+#include "platform/capture_rule.h"
 #include "ui_fixture.h"
 
 using namespace hrd;

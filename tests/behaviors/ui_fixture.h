@@ -12,55 +12,19 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/element.h"
-#include "model/clipboard.h"
+#include "platform/clipboard.h"
+#include "platform/fake/fake_opener.h"
+#include "platform/fake/fake_save_dialog.h"
+#include "platform/fake/fake_window.h"
+#include "platform/services.h"
 #include "support/app_fixture.h"
 #include "view/ids.h"
-#include "view/platform.h"
 
 namespace hrd::test {
 
-class fake_window final : public main_window {
-public:
-    explicit fake_window(layout::document& doc) : m_doc(doc) {}
-    layout::document& document() override { return m_doc; }
-    void show() override { m_shown = true; }
-    void hide() override {
-        m_shown = false;
-        ++hides;
-    }
-    bool is_shown() const override { return m_shown; }
-    int hides = 0;
-
-private:
-    layout::document& m_doc;
-    bool m_shown = true;
-};
-
-class fake_dialog final : public save_dialog {
-public:
-    std::optional<std::u16string> ask_export_path() override {
-        ++asked;
-        return answer;
-    }
-    void tell_failure(std::u16string_view message) override { failures.emplace_back(message); }
-    std::optional<std::u16string> answer;
-    int asked = 0;
-    std::vector<std::u16string> failures;
-};
-
-class fake_opener final : public desktop_opener {
-public:
-    bool open_url(std::u16string_view url) override {
-        urls.emplace_back(url);
-        return true;
-    }
-    bool open_file(std::u16string_view path) override {
-        files.emplace_back(path);
-        return true;
-    }
-    std::vector<std::u16string> urls;
-    std::vector<std::u16string> files;
-};
+using fake::fake_dialog;
+using fake::fake_opener;
+using fake::fake_window;
 
 // Puts the fakes into services() for one test and the old ones back after.
 class services_scope {

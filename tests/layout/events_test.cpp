@@ -6,6 +6,7 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/element.h"
+#include "platform/fake/fake_clock.h"
 
 using namespace layout;
 
@@ -559,10 +560,7 @@ TEST_F(events_fixture, focus_moves_with_presses_and_states_and_drives_editing) {
 }
 
 TEST_F(events_fixture, timers_follow_the_injected_clock_and_capture_redirects_input) {
-    struct fake_clock : clock {
-        std::int64_t now = 1000;
-        std::int64_t now_ms() const override { return now; }
-    } time;
+    hrd::fake::fake_clock time(1000);
     m_doc.set_clock(&time);
     m_doc.load_html("<div id=a><span id=b>x</span></div><div id=c></div>");
     int ticks = 0;

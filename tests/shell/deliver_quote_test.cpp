@@ -8,8 +8,8 @@
 #include <sqlite3.h>
 
 #include "layout/dom.h"  // app_fixture.h needs it first
+#include "platform/fake/fake_user_notice.h"
 #include "support/app_fixture.h"
-#include "view/platform.h"
 
 namespace {
 
@@ -19,13 +19,6 @@ int limit_pages(sqlite3* db, const char**, const sqlite3_api_routines*) {
     return sqlite3_exec(db, "PRAGMA max_page_count=256", nullptr, nullptr, nullptr);
 }
 
-struct recorded_notice final : hrd::user_notice {
-    void warn(std::u16string_view title, std::u16string_view message) override {
-        warnings.emplace_back(fml::wchar2utf8(title), fml::wchar2utf8(message));
-    }
-    std::vector<std::pair<std::string, std::string>> warnings;
-};
-
 }  // namespace
 
 TEST(deliver_quote, a_capture_is_logged_once_stored_and_a_refused_one_is_told_to_the_user) {
@@ -33,7 +26,7 @@ TEST(deliver_quote, a_capture_is_logged_once_stored_and_a_refused_one_is_told_to
     hrd::test::app_fixture app;
     sqlite3_reset_auto_extension();
     hrd::CollectionStore& store = app.model->store();
-    recorded_notice notice;
+    hrd::fake::fake_user_notice notice;
 
     const std::u16string small = u"a small clip \U0001F600\r\n";
     hrd::deliver_quote_text(*app.controller, &notice, small);
@@ -57,7 +50,7 @@ TEST(deliver_quote, a_capture_is_logged_once_stored_and_a_refused_one_is_told_to
     EXPECT_LT(error, refused) << log;
     EXPECT_NE(refused, std::string::npos) << log;
     ASSERT_EQ(notice.warnings.size(), 1u);
-    EXPECT_EQ(notice.warnings[0].second,
+    EXPECT_EQ(fml::wchar2utf8(notice.warnings[0].second),
               "The text you captured (2000000 characters) was NOT kept: the disk is full. "
               "Free some space, then capture it again.");
 

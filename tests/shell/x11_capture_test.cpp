@@ -22,6 +22,7 @@
 #include "fml/text.h"
 #include "shell/platform/qt/desktop_capture.h"
 #include "shell/platform/qt/desktop_services.h"
+#include "shell/platform/x11/capture_backend.h"
 #include "shell/platform/x11/copy_key_capture.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -380,7 +381,7 @@ TEST_F(x11_capture, the_keyboard_is_answered_while_a_capture_is_read_and_stored)
     std::string log;
     hrd::qt::qt_clipboard clipboard;
     hrd::qt::desktop_capture capture(
-        clipboard,
+        hrd::x11::capture_backend(), clipboard,
         [&](std::u16string text) {
             std::unique_lock lock(mutex);
             captured.push_back(std::move(text));
@@ -538,7 +539,8 @@ TEST_F(x11_capture, each_kind_of_clipboard_has_its_own_outcome) {
     std::vector<std::string> log;
     hrd::qt::qt_clipboard clipboard;
     hrd::qt::desktop_capture capture(
-        clipboard, [&](std::u16string text) { captured.push_back(std::move(text)); },
+        hrd::x11::capture_backend(), clipboard,
+        [&](std::u16string text) { captured.push_back(std::move(text)); },
         [](const std::function<void()>& action) { action(); },
         [&](const std::string& line) { log.push_back(line); }, 2s);
     capture.start();

@@ -20,10 +20,11 @@ const char* const no_text_line = "The clipboard holds no text: nothing captured"
 
 }  // namespace
 
-desktop_capture::desktop_capture(hrd::clipboard& clipboard,
+desktop_capture::desktop_capture(capture_backend backend, hrd::clipboard& clipboard,
                                  std::function<void(std::u16string)> on_text, guard_function guard,
                                  log_function log, std::chrono::milliseconds answer_wait)
-    : m_clipboard(clipboard),
+    : m_backend(std::move(backend)),
+      m_clipboard(clipboard),
       m_on_text(std::move(on_text)),
       m_guard(std::move(guard)),
       m_log(std::move(log)),
@@ -43,11 +44,11 @@ void desktop_capture::start() {
         return;
     }
     try {
-        m_reader = std::make_unique<x11::clipboard_reader>(m_answer_wait, transfer_limit);
+        m_reader = m_backend.make_reader(m_answer_wait, transfer_limit);
         // The capture calls back on its own thread after it has released the press;
         // the read is started from this loop's thread, and its outcome comes back
         // here too, so neither the keyboard nor this loop waits for the owner.
-        m_capture = std::make_unique<x11::copy_key_capture>(
+        m_capture = m_backend.make_key_capture(
             [this] {
                 QMetaObject::invokeMethod(
                     &m_context,
@@ -95,8 +96,8 @@ void desktop_capture::read_next() {
             continue;
         }
         m_reading = true;
-        m_reader->read([this](x11::clipboard_text result) {
-            auto shared = std::make_shared<x11::clipboard_text>(std::move(result));
+        m_reader->read([this](clipboard_text result) {
+            auto shared = std::make_shared<clipboard_text>(std::move(result));
             QMetaObject::invokeMethod(
                 &m_context,
                 [this, shared] {
@@ -125,8 +126,8 @@ void desktop_capture::read_own_clipboard() {
     m_on_text(std::move(text));
 }
 
-void desktop_capture::finish_read(x11::clipboard_text& result) {
-    using outcome = x11::clipboard_text::outcome;
+void desktop_capture::finish_read(clipboard_text& result) {
+    using outcome = clipboard_text::outcome;
     switch (result.result) {
     case outcome::text:
         if (result.text.empty()) {

@@ -1,5 +1,5 @@
 #pragma once
-// The double copy on the Qt loop: the X11 capture decides the copy keys on a
+// The double copy on the Qt loop: the key capture decides the copy keys on a
 // thread of its own, so the keyboard is answered at once whatever this loop is
 // doing; each capture is posted here. The clipboard is read by a reader with its
 // own connection and thread, so an owner that is slow or never answers holds up
@@ -12,9 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "model/clipboard.h"
-#include "shell/platform/x11/clipboard_reader.h"
-#include "shell/platform/x11/copy_key_capture.h"
+#include "platform/clipboard.h"
+#include "platform/key_capture.h"
 
 namespace hrd::qt {
 
@@ -28,11 +27,11 @@ public:
     static constexpr std::chrono::milliseconds default_answer_wait{5000};
     static constexpr std::chrono::milliseconds transfer_limit{60000};
 
-    // Nothing is grabbed before start(). `clipboard` is read directly when the
-    // clipboard is this program's own.
-    desktop_capture(hrd::clipboard& clipboard, std::function<void(std::u16string)> on_text,
-                    guard_function guard, log_function log,
-                    std::chrono::milliseconds answer_wait = default_answer_wait);
+    // Nothing is grabbed before start(); `backend` makes the capture and the reader
+    // then. `clipboard` is read directly when the clipboard is this program's own.
+    desktop_capture(capture_backend backend, hrd::clipboard& clipboard,
+                    std::function<void(std::u16string)> on_text, guard_function guard,
+                    log_function log, std::chrono::milliseconds answer_wait = default_answer_wait);
     ~desktop_capture();
 
     // Takes the copy keys. Without an X11 display (a Wayland session, no $DISPLAY)
@@ -46,15 +45,16 @@ public:
 private:
     void read_next();
     void read_own_clipboard();
-    void finish_read(x11::clipboard_text& result);
+    void finish_read(clipboard_text& result);
 
+    capture_backend m_backend;
     hrd::clipboard& m_clipboard;
     std::function<void(std::u16string)> m_on_text;
     guard_function m_guard;
     log_function m_log;
     std::chrono::milliseconds m_answer_wait;
-    std::unique_ptr<x11::clipboard_reader> m_reader;
-    std::unique_ptr<x11::copy_key_capture> m_capture;
+    std::unique_ptr<clipboard_text_reader> m_reader;
+    std::unique_ptr<key_capture> m_capture;
     // Captures are read one after the other, in the order of the presses.
     int m_waiting = 0;
     bool m_reading = false;

@@ -6,7 +6,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include "view/platform.h"
+#include "platform/services.h"
 
 namespace hrd::qt {
 

@@ -10,6 +10,7 @@
 
 #include "behaviors/behavior.h"
 #include "fml/log.h"
+#include "platform/services.h"
 #include "shell/deliver_quote.h"
 #include "shell/platform/qt/desktop_capture.h"
 #include "shell/platform/qt/desktop_services.h"
@@ -17,8 +18,8 @@
 #include "shell/platform/qt/program_icon.h"
 #include "shell/platform/qt/qt_event_loop.h"
 #include "shell/platform/qt/resource_scheme.h"
+#include "shell/platform/x11/capture_backend.h"
 #include "shell/startup.h"
-#include "view/platform.h"
 
 namespace {
 
@@ -74,8 +75,9 @@ public:
         m_notice = std::make_unique<hrd::qt::qt_user_notice>(m_tray.get(), m_window->widget());
         hrd::services().notice = m_notice.get();
         m_capture = std::make_unique<hrd::qt::desktop_capture>(
-            m_clipboard, [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); },
-            guard(), [](const std::string& line) { app_line(line); });
+            hrd::x11::capture_backend(), m_clipboard,
+            [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); }, guard(),
+            [](const std::string& line) { app_line(line); });
         m_capture->start();
     }
 

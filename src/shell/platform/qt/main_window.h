@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "layout/document.h"
-#include "view/platform.h"
+#include "platform/services.h"
 
 class QWebEngineProfile;
 class QWebEnginePage;

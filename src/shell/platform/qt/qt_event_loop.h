@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "shell/event_loop.h"
+#include "platform/event_loop.h"
 
 namespace hrd::qt {
 

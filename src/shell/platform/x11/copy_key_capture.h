@@ -18,12 +18,13 @@
 #include <string>
 #include <thread>
 
-#include "behaviors/capture_rule.h"
+#include "platform/capture_rule.h"
+#include "platform/key_capture.h"
 #include "shell/platform/x11/x_errors.h"
 
 namespace hrd::x11 {
 
-class copy_key_capture {
+class copy_key_capture final : public key_capture {
 public:
     using log_function = std::function<void(const std::string&)>;
 
@@ -42,15 +43,12 @@ public:
     // From now on a thread of its own waits for the events and handles them, and
     // `on_capture` is called on that thread. fd() and process_events() are then
     // no longer the caller's to use.
-    void run_in_background();
-    // Ends the background thread, if any, and releases the grabs; no press is held
-    // or decided afterwards.
-    void stop() noexcept;
+    void run_in_background() override;
+    // Also releases the grabs.
+    void stop() noexcept override;
 
-    // How long the longest press was held so far, and how many were decided. Read
-    // them from another thread only after stop().
-    std::chrono::microseconds longest_hold() const { return m_longest_hold; }
-    std::uint64_t decided_presses() const { return m_decided; }
+    std::chrono::microseconds longest_hold() const override { return m_longest_hold; }
+    std::uint64_t decided_presses() const override { return m_decided; }
 
 private:
     struct connection;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "behaviors/capture_rule.h"
+#include "platform/capture_rule.h"
 
 using hrd::capture_decision;
 using hrd::capture_rule;

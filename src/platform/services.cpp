@@ -1,4 +1,4 @@
-#include "view/platform.h"
+#include "platform/services.h"
 
 namespace hrd {
 
