@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 
 namespace tinyfilesystem {
 namespace {
@@ -66,23 +67,6 @@ void throw_with_errno(const std::string& what, const std::string& path) {
     throw filesystem_error(what + " \"" + path + "\": " + error);
 }
 
-class fd_guard {
-public:
-    explicit fd_guard(int fd) : m_fd(fd) {}
-    ~fd_guard() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    fd_guard(const fd_guard&) = delete;
-    fd_guard& operator=(const fd_guard&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 void write_all(int fd, const char* data, size_t size, const std::string& path) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
@@ -119,10 +103,9 @@ void sync_parent_folder(const std::string& path) {
     const std::string parent = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
                                                           : path.substr(0, slash);
-    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    const fml::unique_fd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) {
+        ::fsync(folder.get());
     }
 }
 
@@ -219,14 +202,14 @@ void create_directory(std::u16string_view path) {
 void copy_file_if_missing(std::u16string_view from, std::u16string_view to) {
     const std::string source = narrow(from);
     const std::string target = narrow(to);
-    fd_guard in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    fml::unique_fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         throw_with_errno("Cannot open", source);
     }
     std::random_device random;
     const std::string temporary =
         target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(random());
-    fd_guard out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    fml::unique_fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         throw_with_errno("Cannot create", temporary);
     }
@@ -235,7 +218,7 @@ void copy_file_if_missing(std::u16string_view from, std::u16string_view to) {
         if (::fsync(out.get()) != 0) {
             throw_with_errno("Cannot sync", temporary);
         }
-        if (::close(out.release()) != 0) {
+        if (!out.close()) {
             throw_with_errno("Cannot close", temporary);
         }
         // link() fails when the target exists, so a file the user already has is
