@@ -87,7 +87,7 @@ struct running_app {
         model->set_view(view.get());
         controller = std::make_unique<hdcontroller>(
             *model, fml::utf82wchar(HOARDLY_SOURCE_DIR "/src/controller/dragmgr/DragMgr.xml"));
-        model->handle({model_events::load_all, nullptr});
+        model->handle(model_events::load_all{});
     }
     ~running_app() {
         controller.reset();
@@ -100,11 +100,9 @@ struct running_app {
         return layout::find_first(doc.root(), "[id='" + id + "']");
     }
     bool mouse(layout::handle element, std::uint32_t event, int x, int y) {
-        const mouse_record record{element, event, x, y, layout::mouse_button::main, 0};
         vcaction action;
-        action.kind = vcaction::mouse;
+        action.what = mouse_record{element, event, x, y, layout::mouse_button::main, 0};
         action.element = element;
-        action.params = &record;
         return controller->send_safely(action);
     }
 
@@ -121,8 +119,7 @@ void BM_add_quote_road(benchmark::State& state) {
     const std::u16string text = u"A freshly captured clip: a sentence or two that someone copied.";
     for (auto _ : state) {
         vcaction action;
-        action.kind = vcaction::quote_text;
-        action.params = &text;
+        action.what = vcaction::quote_text{text};
         app.controller->send_safely(action);
     }
     state.counters["blocks"] = double(layout::child_count(app.view->quote_list()));
@@ -131,15 +128,15 @@ BENCHMARK(BM_add_quote_road)->ArgName("durable")->Arg(0)->Arg(1)->Unit(benchmark
 
 void BM_search_road(benchmark::State& state) {
     running_app app(false);
-    const element_pair first{app.by_id("vt-1"), nullptr};
-    app.controller->execute_safely(named_action{u"add_search_tag", &first});
+    app.controller->execute_safely(
+        named_action{u"add_search_tag", element_pair{app.by_id("vt-1"), nullptr}});
     for (auto _ : state) {
-        const element_pair second{app.by_id("vt-2"), nullptr};
-        app.controller->execute_safely(named_action{u"add_search_tag", &second});
+        app.controller->execute_safely(
+            named_action{u"add_search_tag", element_pair{app.by_id("vt-2"), nullptr}});
         state.PauseTiming();
         state.counters["shown"] = double(layout::child_count(app.view->quote_list()));
-        const element_pair off{app.by_id("st-2"), nullptr};
-        app.controller->execute_safely(named_action{u"delete_search_tag", &off});
+        app.controller->execute_safely(
+            named_action{u"delete_search_tag", element_pair{app.by_id("st-2"), nullptr}});
         state.ResumeTiming();
     }
 }

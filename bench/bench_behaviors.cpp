@@ -45,7 +45,7 @@ struct program {
         controller = std::make_unique<hdcontroller>(
             *model, fml::utf82wchar(test::source_dir() + "/src/controller/dragmgr/DragMgr.xml"));
         core = std::make_unique<behavior_core_scope>(*controller, *model);
-        model->handle(model_event{model_events::load_all, nullptr});
+        model->handle(model_events::load_all{});
     }
     layout::document& doc() { return document.doc; }
 

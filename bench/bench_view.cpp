@@ -75,8 +75,8 @@ struct shown_document {
         std::vector<tag> tags;
         for (int t = 1; t <= 10; ++t)
             tags.emplace_back(t, u"tag " + fml::utf82wchar(std::to_string(t)));
-        const view_quotes shown{all.get(), [&tags](record_id id) { return &tags[id - 1]; }};
-        view->handle({vupdate_quotes, &shown});
+        view->handle(view_events::update_quotes{
+            all.get(), [&tags](record_id id) -> const tag* { return &tags[id - 1]; }});
     }
     // The whole list, its far end built too.
     void show(int count) {
@@ -128,7 +128,7 @@ void BM_vadd_quote(benchmark::State& state) {
     quote added(0, u"A freshly captured clip of text, as long as a sentence or two.", 1700000000);
     for (auto _ : state) {
         ++added.m_id;
-        shown.view->handle({vadd_quote, &added});
+        shown.view->handle(view_events::add_quote{added});
     }
     state.counters["blocks"] = double(layout::child_count(shown.view->quote_list()));
 }

@@ -185,13 +185,11 @@ bool behavior::drag_hook(HELEMENT he, HELEMENT target, std::uint32_t event_type,
     } else if (inner_participant(he, target)) {
         return false;
     }
-    const mouse_record record{target, event_type, pt.x, pt.y, buttons, keys};
     vcaction action;
-    action.kind = vcaction::mouse;
+    action.what = mouse_record{target, event_type, pt.x, pt.y, buttons, keys};
     action.element = he;
     action.cls = std::move(key->cls);
     action.id = std::move(key->id);
-    action.params = &record;
     return controller.send_safely(action);
 }
 

@@ -121,8 +121,8 @@ bool ceditable_grid::start_rename(HELEMENT table, HELEMENT row) {
     }
     // The same way in as the tag menu's "Rename": whatever starts a rename,
     // the user meets the same editor.
-    const hrd::element_pair pair{entry, nullptr};
-    hrd::behavior_controller().execute_safely(hrd::named_action{u"rename_vtag", &pair});
+    hrd::behavior_controller().execute_safely(
+        hrd::named_action{u"rename_vtag", hrd::element_pair{entry, nullptr}});
     return true;
 }
 

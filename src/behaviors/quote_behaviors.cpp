@@ -118,8 +118,7 @@ bool run_menu_action(HELEMENT owner, HELEMENT item) {
     if (!action) {
         return true;  // an item that names nothing does nothing
     }
-    const element_pair pair{owner, nullptr};
-    behavior_controller().execute_safely(named_action{*action, &pair});
+    behavior_controller().execute_safely(named_action{*action, element_pair{owner, nullptr}});
     return true;
 }
 
@@ -141,8 +140,8 @@ bool run_row_menu_action(HELEMENT entry, HELEMENT item) {
     const auto rows = rows_for_menu(entry);
     const std::u16string_view many = action ? hdcontroller::list_form(*action) : u"";
     if (rows.size() > 1 && !many.empty()) {
-        const element_pair pair{layout::parent(rows.front()), nullptr};
-        behavior_controller().execute_safely(named_action{std::u16string(many), &pair});
+        behavior_controller().execute_safely(named_action{
+            std::u16string(many), element_pair{layout::parent(rows.front()), nullptr}});
         return true;
     }
     return run_menu_action(entry, item);
@@ -163,7 +162,7 @@ bool run_list_menu_action(HELEMENT block, HELEMENT item) {
     const element_pair pair{rows.size() == 1 ? layout::find_first(rows.front(), "div") : table,
                             nullptr};
     if (pair.first != nullptr) {
-        behavior_controller().execute_safely(named_action{*action, &pair});
+        behavior_controller().execute_safely(named_action{*action, pair});
     }
     return true;
 }
@@ -240,7 +239,7 @@ private:
             return true;
         }
         // The view takes the row out as the store lets the quote go.
-        behavior_model().handle_safely(model_event{model_events::delete_quote, &*id});
+        behavior_model().handle_safely(model_events::delete_quote{*id});
         return true;
     }
 
@@ -254,7 +253,7 @@ private:
         if (quotes.empty()) {
             return false;
         }
-        behavior_model().handle_safely(model_event{model_events::copy_quotes, &quotes});
+        behavior_model().handle_safely(model_events::copy_quotes{std::move(quotes)});
         return true;
     }
 };
@@ -316,7 +315,7 @@ public:
         std::size_t start = 0;
         while (start < qids.size()) {
             const std::size_t end = std::min(qids.find(' ', start), qids.size());
-            model_mark mark;
+            quote_mark mark;
             mark.tag_id = tag_id;
             if (!ids::parse_number(fml::utf82wchar(qids.substr(start, end - start)),
                                    mark.quote_id)) {
@@ -331,8 +330,9 @@ public:
                 continue;  // the quote or the tag went meanwhile
             }
             if (carries != checked) {
-                behavior_model().handle_safely(model_event{
-                    checked ? model_events::mark_quote : model_events::delete_mark, &mark});
+                behavior_model().handle_safely(checked
+                                                   ? model_event{model_events::mark_quote{mark}}
+                                                   : model_event{model_events::delete_mark{mark}});
             }
         }
         return true;

@@ -208,7 +208,7 @@ public:
             app_error("sms: a button cannot send \"" + fml::wchar2utf8(*message) + "\"");
             return true;
         }
-        behavior_controller().execute_safely(named_action{*message, nullptr});
+        behavior_controller().execute_safely(named_action{*message, {}});
         return true;
     }
 };
@@ -328,7 +328,7 @@ private:
         }
         std::u16string reason;
         try {
-            behavior_controller().execute(named_action{u"export_data", &*path});
+            behavior_controller().execute(named_action{u"export_data", *path});
             show_status(he, u"Exported to " + *path);
             return;
         } catch (const export_error& e) {

@@ -23,8 +23,7 @@ bool is_main_double_click(std::uint32_t event_type, std::uint32_t buttons) {
 }
 
 void execute_on(const char16_t* action, HELEMENT element) {
-    const element_pair pair{element, nullptr};
-    behavior_controller().execute_safely(named_action{action, &pair});
+    behavior_controller().execute_safely(named_action{action, element_pair{element, nullptr}});
 }
 
 // The id of a stored tag's entry; nullopt for a row still being typed.
@@ -125,7 +124,7 @@ private:
         // The view gives the row its id once the store has the tag (or drops the
         // row when the name is taken).
         layout::set_attribute(row, "new_tr", std::u16string_view());
-        behavior_model().handle_safely(model_event{model_events::add_tag, &name});
+        behavior_model().handle_safely(model_events::add_tag{name});
         return true;
     }
 
@@ -135,17 +134,17 @@ private:
         if (!id || layout::parent(row) == nullptr) {
             return true;
         }
-        const model_rename rename{*id, layout::get_inner_text(entry).value_or(u"")};
+        const tag_rename rename{*id, layout::get_inner_text(entry).value_or(u"")};
         // A name another tag has is refused by the store; the view then shows
         // the name the tag kept.
-        behavior_model().handle_safely(model_event{model_events::rename_tag, &rename});
+        behavior_model().handle_safely(model_events::rename_tag{rename});
         return true;
     }
 
     static bool row_deleted(HELEMENT row) {
         HELEMENT entry = layout::find_first(row, "div");
         if (const auto id = tag_id_of(entry)) {
-            behavior_model().handle_safely(model_event{model_events::delete_tag, &*id});
+            behavior_model().handle_safely(model_events::delete_tag{*id});
         } else {
             layout::delete_element(row);
         }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
 
 #include "fml/exception.h"
 #include "layout/types.h"
@@ -27,14 +28,19 @@ struct mouse_record {
 };
 
 struct vcaction {
-    enum kind_type : std::int32_t { undefined = 0, init = 1, mouse = 1024, quote_text = 1025 };
+    // The numbers are the kinds' ids as they have always been.
+    struct undefined {};  // 0: nothing filled in; refused
+    struct init {};       // 1: retired; refused
+    // mouse_record         1024
+    struct quote_text {  // 1025: a new clip
+        std::u16string text;
+    };
+    using happening = std::variant<undefined, init, mouse_record, quote_text>;
 
-    std::int32_t kind = undefined;
+    happening what;
     layout::handle element = nullptr;  // the element whose behavior reports it, or none
     std::u16string cls;                // its "class", or ""
     std::u16string id;                 // its "id", or ""
-    // mouse: const mouse_record*; quote_text: const std::u16string*.
-    const void* params = nullptr;
 };
 
 // The data of most actions: the element acted on, and for a drop the target.
@@ -49,10 +55,13 @@ struct rename_record {
     std::u16string name;
 };
 
+// Nothing, the elements acted on, a rename, or a text (a clip, a tag name or a path).
+// An action handed data of another kind than it reads acts as if handed none.
+using action_data = std::variant<std::monostate, element_pair, rename_record, std::u16string>;
+
 struct named_action {
     std::u16string name;
-    // element_pair*, rename_record*, std::u16string* (text or path), or nullptr.
-    const void* data = nullptr;
+    action_data data;
 };
 
 }  // namespace hrd

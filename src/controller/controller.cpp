@@ -1,11 +1,15 @@
 #include "controller/controller.h"
 
 #include <array>
+#include <optional>
 #include <ostream>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "fml/app_dirs.h"
 #include "fml/log.h"
+#include "fml/overloaded.h"
 #include "fml/text.h"
 #include "layout/dom.h"
 #include "model/model.h"
@@ -36,52 +40,64 @@ record_id search_tag_id_of(handle element) {
     return ids::read(id_of(element), ids::search_tag_prefix);
 }
 
-enum class reads {
-    nothing,
-    text,
-    path,
-    quote,
-    tag,
-    search_tag,
-    quote_tag,
-    quote_table,
-    tag_table,
-    tag_then_quote,
-    quote_then_tag,
-    rename
+// Every action execute() knows; each case of the switch there says what it sends.
+enum class act {
+    add_quote,
+    add_tag,
+    delete_quote,
+    delete_quotes,
+    delete_vtag,
+    delete_vtags,
+    rename_vtag,
+    rename_tag,
+    mark_quote_with_tag,
+    mark_tag_with_quote,
+    delete_quote_mark,
+    add_search_tag,
+    add_search_tags,
+    delete_search_tag,
+    clear_search_tags,
+    set_search_mode_and,
+    set_search_mode_or,
+    copy_quote,
+    copy_quotes,
+    copy_quote_with_data,
+    copy_quotes_with_data,
+    export_data
 };
 
 struct action_entry {
     std::u16string_view name;
-    reads data;
-    std::int32_t event;  // the model event it forwards as (0: settled with the view)
+    act what;
+    // It acts on one row's element: handed the whole list, it takes the current row.
+    bool one_row;
 };
 
 namespace ev = model_events;
 
 constexpr std::array<action_entry, 22> action_table{{
-    {u"add_quote", reads::text, ev::add_quote},
-    {u"add_tag", reads::text, ev::add_tag},
-    {u"delete_quote", reads::quote, ev::delete_quote},
-    {u"delete_quotes", reads::quote_table, ev::delete_quotes},
-    {u"delete_vtag", reads::tag, ev::delete_tag},
-    {u"delete_vtags", reads::tag_table, ev::delete_tags},
-    {u"rename_vtag", reads::tag, 0},
-    {u"rename_tag", reads::rename, ev::rename_tag},
-    {u"mark_quote_with_tag", reads::tag_then_quote, ev::mark_quote},
-    {u"mark_tag_with_quote", reads::quote_then_tag, ev::mark_quote},
-    {u"delete_quote_mark", reads::quote_tag, ev::delete_mark},
-    {u"add_search_tag", reads::tag, ev::add_search_tag},
-    {u"add_search_tags", reads::tag_table, ev::add_search_tags},
-    {u"delete_search_tag", reads::search_tag, ev::delete_search_tag},
-    {u"clear_search_tags", reads::nothing, ev::clear_search_tags},
-    {u"set_search_mode_and", reads::nothing, ev::set_search_mode_and},
-    {u"set_search_mode_or", reads::nothing, ev::set_search_mode_or},
-    {u"copy_quote", reads::quote, ev::copy_quote},
-    {u"copy_quotes", reads::quote_table, ev::copy_quotes},
-    {u"copy_quote_with_data", reads::quote, ev::copy_quote_with_data},
-    {u"copy_quotes_with_data", reads::quote_table, ev::copy_quotes_with_data},
-    {u"export_data", reads::path, ev::export_data},
+    {u"add_quote", act::add_quote, false},
+    {u"add_tag", act::add_tag, false},
+    {u"delete_quote", act::delete_quote, true},
+    {u"delete_quotes", act::delete_quotes, false},
+    {u"delete_vtag", act::delete_vtag, true},
+    {u"delete_vtags", act::delete_vtags, false},
+    {u"rename_vtag", act::rename_vtag, true},
+    {u"rename_tag", act::rename_tag, false},
+    {u"mark_quote_with_tag", act::mark_quote_with_tag, true},
+    {u"mark_tag_with_quote", act::mark_tag_with_quote, true},
+    {u"delete_quote_mark", act::delete_quote_mark, true},
+    {u"add_search_tag", act::add_search_tag, true},
+    {u"add_search_tags", act::add_search_tags, false},
+    {u"delete_search_tag", act::delete_search_tag, true},
+    {u"clear_search_tags", act::clear_search_tags, false},
+    {u"set_search_mode_and", act::set_search_mode_and, false},
+    {u"set_search_mode_or", act::set_search_mode_or, false},
+    {u"copy_quote", act::copy_quote, true},
+    {u"copy_quotes", act::copy_quotes, false},
+    {u"copy_quote_with_data", act::copy_quote_with_data, true},
+    {u"copy_quotes_with_data", act::copy_quotes_with_data, false},
+    {u"export_data", act::export_data, false},
 }};
 
 const action_entry* find_entry(std::u16string_view name) {
@@ -149,6 +165,34 @@ id_list list_ids(handle element, record_id (*read)(handle)) {
     return {read(element)};
 }
 
+// How a list action reads its rows, and the command it sends for their ids.
+struct list_action {
+    record_id (*read)(handle);
+    model_event (*command)(id_list ids);
+};
+
+template <class Command>
+model_event command_for(id_list ids) {
+    return Command{std::move(ids)};
+}
+
+std::optional<list_action> as_list(act what) {
+    switch (what) {
+        case act::delete_quotes:
+            return list_action{quote_id_of, command_for<ev::delete_quotes>};
+        case act::copy_quotes:
+            return list_action{quote_id_of, command_for<ev::copy_quotes>};
+        case act::copy_quotes_with_data:
+            return list_action{quote_id_of, command_for<ev::copy_quotes_with_data>};
+        case act::delete_vtags:
+            return list_action{tag_id_of, command_for<ev::delete_tags>};
+        case act::add_search_tags:
+            return list_action{tag_id_of, command_for<ev::add_search_tags>};
+        default:
+            return std::nullopt;  // a single-row action
+    }
+}
+
 std::string utf8_id(handle element) {
     return layout::get_attribute_utf8(element, "id").value_or("");
 }
@@ -174,24 +218,24 @@ std::u16string_view hdcontroller::list_form(std::u16string_view single) {
     return list_form_of(single);
 }
 
-void hdcontroller::forward(std::int32_t event, const void* param) {
-    m_model.handle(model_event{event, param});
+void hdcontroller::forward(const model_event& event) {
+    m_model.handle(event);
 }
 
 bool hdcontroller::send(const vcaction& action) {
-    switch (action.kind) {
-        case vcaction::mouse:
-            return handle_mouse(action, *static_cast<const mouse_record*>(action.params));
-        case vcaction::quote_text:
-            execute(named_action{u"add_quote", action.params});
-            return true;
-        case vcaction::undefined:
-            throw wrong_vcaction("hdcontroller::send");
-        case vcaction::init:
-            throw fml::deprecated("hdcontroller::send vcaction::init");
-        default:
-            throw unknown_vcaction("hdcontroller::send");
-    }
+    return std::visit(
+        fml::overloaded{
+            [](const vcaction::undefined&) -> bool { throw wrong_vcaction("hdcontroller::send"); },
+            [](const vcaction::init&) -> bool {
+                throw fml::deprecated("hdcontroller::send vcaction::init");
+            },
+            [&](const mouse_record& mouse) { return handle_mouse(action, mouse); },
+            [&](const vcaction::quote_text& quote) {
+                execute(named_action{u"add_quote", quote.text});
+                return true;
+            },
+        },
+        action.what);
 }
 
 bool hdcontroller::handle_mouse(const vcaction& action, const mouse_record& mouse) {
@@ -234,17 +278,16 @@ void hdcontroller::run_drop(const std::u16string& action, const std::vector<hand
     const std::u16string_view many = list_form_of(action);
     if (items.size() > 1 && !many.empty()) {
         // Several rows carried to one single-row action run as its list form, once.
-        const action_entry* entry = find_entry(many);
+        const list_action list = *as_list(find_entry(many)->what);
         id_list ids;
         for (handle item : items) {
-            ids.push_back(entry->data == reads::quote_table ? quote_id_of(item) : tag_id_of(item));
+            ids.push_back(list.read(item));
         }
-        forward(entry->event, &ids);
+        forward(list.command(std::move(ids)));
         return;
     }
     for (handle item : items) {
-        const element_pair pair{item, target};
-        execute(named_action{action, &pair});
+        execute(named_action{action, element_pair{item, target}});
     }
 }
 
@@ -254,75 +297,92 @@ void hdcontroller::execute(const named_action& action) {
         throw unknown_vcaction("hdcontroller::execute: unknown action \"" +
                                fml::wchar2utf8(action.name) + "\"");
     }
-    const auto* pair = static_cast<const element_pair*>(action.data);
+    const auto* pair = std::get_if<element_pair>(&action.data);
     handle first = pair != nullptr ? pair->first : nullptr;
-    const bool element_data = entry->data == reads::quote || entry->data == reads::tag ||
-                              entry->data == reads::search_tag || entry->data == reads::quote_tag ||
-                              entry->data == reads::tag_then_quote ||
-                              entry->data == reads::quote_then_tag;
-    if (element_data && is_table(first)) {
+    if (entry->one_row && is_table(first)) {
         // A single-row action handed the whole list acts on its current row, if any.
         first = current_row_entry(first);
         if (first == nullptr) {
             return;
         }
     }
-    if (element_data && first == nullptr) {
+    if (entry->one_row && first == nullptr) {
         return;
     }
+    const auto text = [&action] {
+        const auto* given = std::get_if<std::u16string>(&action.data);
+        return given != nullptr ? *given : std::u16string();
+    };
+    // A drop of a tag on a quote or of a quote on a tag.
+    const auto mark = [&](bool tag_first) {
+        handle second = pair->second;
+        const record_id t = tag_id_of(tag_first ? first : second);
+        const record_id q = quote_id_of(tag_first ? second : first);
+        cntrl() << fml::wchar2utf8(action.name) << "; quote: " << q << "; tag: " << t << std::endl;
+        forward(ev::mark_quote{{q, t}});
+    };
 
-    switch (entry->data) {
-        case reads::nothing:
-            if (entry->event == ev::clear_search_tags) {
-                cntrl() << "clear_search_tags" << std::endl;
-            }
-            forward(entry->event, nullptr);
+    switch (entry->what) {
+        case act::clear_search_tags:
+            cntrl() << "clear_search_tags" << std::endl;
+            forward(ev::clear_search_tags{});
             return;
-        case reads::text: {
-            const std::u16string text =
-                action.data ? *static_cast<const std::u16string*>(action.data) : u"";
-            if (entry->event == ev::add_quote) {
-                cntrl() << "add_quote; " << std::endl;
-            } else {
-                cntrl() << "add_tag; id: " << fml::wchar2utf8(text) << std::endl;
-            }
-            forward(entry->event, &text);
+        case act::set_search_mode_and:
+            forward(ev::set_search_mode_and{});
             return;
-        }
-        case reads::path: {
-            const std::u16string path =
-                action.data ? *static_cast<const std::u16string*>(action.data) : u"";
-            forward(entry->event, &path);
+        case act::set_search_mode_or:
+            forward(ev::set_search_mode_or{});
+            return;
+        case act::add_quote:
+            cntrl() << "add_quote; " << std::endl;
+            forward(ev::add_quote{text()});
+            return;
+        case act::add_tag: {
+            std::u16string name = text();
+            cntrl() << "add_tag; id: " << fml::wchar2utf8(name) << std::endl;
+            forward(ev::add_tag{std::move(name)});
             return;
         }
-        case reads::quote: {
+        case act::export_data:
+            forward(ev::export_data{text()});
+            return;
+        case act::delete_quote: {
             const record_id q = quote_id_of(first);
-            if (entry->event == ev::delete_quote) {
-                cntrl() << "delete_quote; quote: " << q << std::endl;
-            }
-            forward(entry->event, &q);
+            cntrl() << "delete_quote; quote: " << q << std::endl;
+            forward(ev::delete_quote{q});
             return;
         }
-        case reads::tag: {
+        case act::copy_quote:
+            forward(ev::copy_quote{quote_id_of(first)});
+            return;
+        case act::copy_quote_with_data:
+            forward(ev::copy_quote_with_data{quote_id_of(first)});
+            return;
+        case act::rename_vtag:
+            tag_id_of(first);  // only a tag list entry is edited
+            if (view_target* view = m_model.view()) {
+                view->handle(view_events::start_tag_edit{first});
+            }
+            return;
+        case act::delete_vtag: {
             const record_id t = tag_id_of(first);
-            if (entry->event == 0) {  // rename_vtag: the view starts the in-place edit
-                if (view_target* view = m_model.view()) {
-                    view->handle(view_event{vstart_tag_edit, &first});
-                }
-                return;
-            }
-            cntrl() << fml::wchar2utf8(action.name)
-                    << (entry->event == ev::delete_tag ? "; tag: " : "; id: ") << t << std::endl;
-            forward(entry->event, &t);
+            cntrl() << "delete_vtag; tag: " << t << std::endl;
+            forward(ev::delete_tag{t});
             return;
         }
-        case reads::search_tag: {
+        case act::add_search_tag: {
+            const record_id t = tag_id_of(first);
+            cntrl() << "add_search_tag; id: " << t << std::endl;
+            forward(ev::add_search_tag{t});
+            return;
+        }
+        case act::delete_search_tag: {
             const record_id t = search_tag_id_of(first);
             cntrl() << "delete_search_tag; id: " << t << std::endl;
-            forward(entry->event, &t);
+            forward(ev::delete_search_tag{t});
             return;
         }
-        case reads::quote_tag: {
+        case act::delete_quote_mark: {
             const auto [q, t] = ids::read_quote_tag(id_of(first));
             // The id names the quote; it must be the block the tag is shown in.
             handle block = layout::parent(layout::parent(layout::parent(layout::parent(first))));
@@ -333,39 +393,34 @@ void hdcontroller::execute(const named_action& action) {
                                               " is not inside its quote");
             }
             cntrl() << "delete_quote_mark; quote: " << q << "; tag: " << t << std::endl;
-            const model_mark mark{q, t};
-            forward(entry->event, &mark);
+            forward(ev::delete_mark{{q, t}});
             return;
         }
-        case reads::tag_then_quote:
-        case reads::quote_then_tag: {
-            handle second = pair->second;
-            const bool tag_first = entry->data == reads::tag_then_quote;
-            const record_id t = tag_id_of(tag_first ? first : second);
-            const record_id q = quote_id_of(tag_first ? second : first);
-            cntrl() << fml::wchar2utf8(action.name) << "; quote: " << q << "; tag: " << t
-                    << std::endl;
-            const model_mark mark{q, t};
-            forward(entry->event, &mark);
+        case act::mark_quote_with_tag:
+            mark(true);
+            return;
+        case act::mark_tag_with_quote:
+            mark(false);
+            return;
+        case act::delete_quotes:
+        case act::copy_quotes:
+        case act::copy_quotes_with_data:
+        case act::delete_vtags:
+        case act::add_search_tags: {
+            const list_action list = *as_list(entry->what);
+            forward(list.command(list_ids(first, list.read)));
             return;
         }
-        case reads::quote_table:
-        case reads::tag_table: {
-            const id_list ids =
-                list_ids(first, entry->data == reads::quote_table ? quote_id_of : tag_id_of);
-            forward(entry->event, &ids);
-            return;
-        }
-        case reads::rename: {
-            const auto* rename = static_cast<const rename_record*>(action.data);
+        case act::rename_tag: {
+            const auto* rename = std::get_if<rename_record>(&action.data);
             if (rename == nullptr || rename->element == nullptr) {
                 return;
             }
-            const model_rename renamed{tag_id_of(rename->element), rename->name};
+            const tag_rename renamed{tag_id_of(rename->element), rename->name};
             layout::set_attribute(rename->element, "editable", std::nullopt);
             cntrl() << "rename_tag; id: " << renamed.id << std::endl;
             layout::update_element(rename->element, true);
-            forward(entry->event, &renamed);
+            forward(ev::rename_tag{renamed});
             return;
         }
     }

@@ -60,7 +60,7 @@ private:
     bool handle_mouse(const vcaction& action, const mouse_record& mouse);
     void run_drop(const std::u16string& action, const std::vector<layout::handle>& items,
                   layout::handle target);
-    void forward(std::int32_t event, const void* param);
+    void forward(const model_event& event);
     template <class Action>
     bool refuse_errors(Action&& action, std::string* refusal = nullptr);
 

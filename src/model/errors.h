@@ -19,8 +19,6 @@ FML_DECLARE_EXCEPTION(read_xml_error, fml::exception);
 FML_DECLARE_EXCEPTION(wrong_tag_id, fml::exception);
 // An operation names a quote that is not there: the id in decimal.
 FML_DECLARE_EXCEPTION(wrong_quote_id, fml::exception);
-// The model is handed an event it does not know: the event id in decimal.
-FML_DECLARE_EXCEPTION(wrong_event_id, fml::exception);
 // SQLite failed: what was being done, then SQLite's message.
 FML_DECLARE_EXCEPTION(db_error, fml::exception);
 // The export document could not be written: the path, then the reason. reason()

@@ -32,8 +32,8 @@ public:
 
     // Carries out one command: the store operations first, then the view events that
     // show their result, then a line in the "model" log. Raises the store's errors
-    // (wrong_quote_id, ...) and wrong_event_id for an unknown id; what was committed
-    // before the error stays committed. Callers that must go on use handle_safely.
+    // (wrong_quote_id, ...); what was committed before the error stays committed.
+    // Callers that must go on use handle_safely.
     void handle(const model_event& event);
     // handle(), but an error of the program's own is refused instead of raised:
     // "Error: ..." goes to the "app" log, the view is brought back in step with the
@@ -56,7 +56,7 @@ private:
     std::unique_ptr<clipboard> m_clipboard;
     view_target* m_view = nullptr;
 
-    void show(std::int32_t id, const void* param = nullptr);
+    void show(const view_event& event);
     // Tells the view which search mode the mode buttons show.
     void show_search_mode();
     void show_quotes(std::unique_ptr<quote_cursor> quotes);

@@ -1,57 +1,86 @@
 #pragma once
 // The model's commands: what the controller (and a few list behaviors) ask of it.
-// Each is an id and a pointer to its data, valid for the duration of the call.
+// Each command is its own type carrying its data; a model_event holds one of them.
+// The number beside each is the id the command has always had.
 
-#include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "model/records.h"
 
 namespace hrd {
 
+// Ids in row order.
+using id_list = std::vector<record_id>;
+
 namespace model_events {
-enum : std::int32_t {
-    add_quote = 1,               // param: const std::u16string* (the text)
-    delete_quote = 2,            // param: const record_id*
-    add_tag = 3,                 // param: const std::u16string* (the name)
-    delete_tag = 4,              // param: const record_id*
-    rename_tag = 5,              // param: const model_rename*
-    mark_quote = 6,              // param: const model_mark*
-    delete_mark = 7,             // param: const model_mark*
-    add_search_tag = 8,          // param: const record_id*
-    delete_search_tag = 9,       // param: const record_id*
-    export_data = 10,            // param: const std::u16string* (the path)
-    load_all = 11,               // param: none
-    set_search_mode_and = 12,    // param: none
-    set_search_mode_or = 13,     // param: none
-    clear_search_tags = 20,      // param: none
-    copy_quote = 30,             // param: const record_id*
-    copy_quote_with_data = 31,   // param: const record_id*
-    copy_quotes = 32,            // param: const id_list*
-    copy_quotes_with_data = 33,  // param: const id_list*
-    add_search_tags = 40,        // param: const id_list*
-    delete_tags = 41,            // param: const id_list*
-    delete_quotes = 42,          // param: const id_list*
+struct add_quote {  // 1
+    std::u16string text;
+};
+struct delete_quote {  // 2
+    record_id quote_id = 0;
+};
+struct add_tag {  // 3
+    std::u16string name;
+};
+struct delete_tag {  // 4
+    record_id tag_id = 0;
+};
+struct rename_tag {  // 5
+    tag_rename rename;
+};
+struct mark_quote {  // 6
+    quote_mark mark;
+};
+struct delete_mark {  // 7
+    quote_mark mark;
+};
+struct add_search_tag {  // 8
+    record_id tag_id = 0;
+};
+struct delete_search_tag {  // 9
+    record_id tag_id = 0;
+};
+struct export_data {  // 10
+    std::u16string path;
+};
+struct load_all {};             // 11
+struct set_search_mode_and {};  // 12
+struct set_search_mode_or {};   // 13
+struct clear_search_tags {};    // 20
+struct copy_quote {             // 30
+    record_id quote_id = 0;
+};
+struct copy_quote_with_data {  // 31
+    record_id quote_id = 0;
+};
+struct copy_quotes {  // 32
+    id_list quotes;
+};
+struct copy_quotes_with_data {  // 33
+    id_list quotes;
+};
+struct add_search_tags {  // 40
+    id_list tags;
+};
+struct delete_tags {  // 41
+    id_list tags;
+};
+struct delete_quotes {  // 42
+    id_list quotes;
 };
 }  // namespace model_events
 
-struct model_event {
-    std::int32_t id = 0;
-    const void* param = nullptr;
-};
-
-struct model_rename {
-    record_id id = 0;
-    std::u16string name;
-};
-
-struct model_mark {
-    record_id quote_id = 0;
-    record_id tag_id = 0;
-};
-
-// Ids in row order.
-using id_list = std::vector<record_id>;
+using model_event =
+    std::variant<model_events::add_quote, model_events::delete_quote, model_events::add_tag,
+                 model_events::delete_tag, model_events::rename_tag, model_events::mark_quote,
+                 model_events::delete_mark, model_events::add_search_tag,
+                 model_events::delete_search_tag, model_events::export_data, model_events::load_all,
+                 model_events::set_search_mode_and, model_events::set_search_mode_or,
+                 model_events::clear_search_tags, model_events::copy_quote,
+                 model_events::copy_quote_with_data, model_events::copy_quotes,
+                 model_events::copy_quotes_with_data, model_events::add_search_tags,
+                 model_events::delete_tags, model_events::delete_quotes>;
 
 }  // namespace hrd

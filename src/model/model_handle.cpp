@@ -5,8 +5,12 @@
 
 #include <map>
 #include <ostream>
+#include <span>
+#include <utility>
+#include <variant>
 
 #include "fml/log.h"
+#include "fml/overloaded.h"
 #include "model/errors.h"
 #include "model/model.h"
 #include "model/output.h"
@@ -16,11 +20,6 @@ namespace {
 
 std::ostream& model_log() {
     return fml::getlog("model");
-}
-
-template <class T>
-const T& param_of(const model_event& event) {
-    return *static_cast<const T*>(event.param);
 }
 
 // The names of the tags shown on a rebuilt quote list, each read once when first
@@ -52,13 +51,12 @@ private:
 }  // namespace
 
 void hrdModel::show_search_mode() {
-    const int mode = store().searchMode();
-    show(vsearch_mode, &mode);
+    show(view_events::search_mode{store().searchMode()});
 }
 
-void hrdModel::show(std::int32_t id, const void* param) {
+void hrdModel::show(const view_event& event) {
     if (m_view != nullptr) {
-        m_view->handle(view_event{id, param});
+        m_view->handle(event);
     }
 }
 
@@ -67,8 +65,8 @@ void hrdModel::show_quotes(std::unique_ptr<quote_cursor> quotes) {
         return;
     }
     tag_table names(*m_store);
-    const view_quotes shown{quotes.get(), [&names](record_id id) { return names.find(id); }};
-    show(vupdate_quotes, &shown);
+    show(view_events::update_quotes{quotes.get(),
+                                    [&names](record_id id) { return names.find(id); }});
 }
 
 void hrdModel::full_refresh() {
@@ -91,13 +89,12 @@ void hrdModel::remove_tag_everywhere(record_id id) {
     }
     m_store->removeTag(id);
     if (searched) {
-        show(vdelete_search_tag, &id);
+        show(view_events::delete_search_tag{id});
     }
     for (record_id q : carriers) {
-        const view_mark mark{q, id};
-        show(vdelete_quote_tag, &mark);
+        show(view_events::delete_quote_tag{{q, id}});
     }
-    show(vdelete_tag, &id);
+    show(view_events::delete_tag{id});
     if (searched) {
         full_refresh();
     }
@@ -108,12 +105,12 @@ void hrdModel::refresh_view() {
         return;
     }
     auto tags = m_store->tags();
-    show(vupdate_tags, tags.get());
-    show(vclear_search_tags);
+    show(view_events::update_tags{*tags});
+    show(view_events::clear_search_tags{});
     for (record_id id : m_store->searchTags()) {
         auto found = m_store->getTag(id);
         if (!found->empty()) {
-            show(vadd_search_tag, &found->current());
+            show(view_events::add_search_tag{found->current()});
         }
     }
     full_refresh();
@@ -121,187 +118,171 @@ void hrdModel::refresh_view() {
 
 void hrdModel::handle(const model_event& event) {
     namespace ev = model_events;
+    namespace vev = view_events;
     CollectionStore& store = *m_store;
-    switch (event.id) {
-        case ev::add_quote: {
-            const record_id id = store.addQuote(param_of<std::u16string>(event));
-            auto added = store.getQuote(id);
-            show(vadd_quote, &added->current());
-            model_log() << "add_quote complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::delete_quote: {
-            const record_id id = param_of<record_id>(event);
-            store.removeQuote(id);
-            show(vdelete_quote, &id);
-            show(vrefresh_quotes);
-            model_log() << "delete_quote complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::delete_quotes: {
-            const auto& ids = param_of<id_list>(event);
-            for (record_id id : ids) {
-                store.checkQuote(id);  // all or nothing: a stale id refuses the whole action
+    // All copies of a list go as one text; nothing selected leaves the user's
+    // clipboard as it is.
+    const auto copy_list =
+        [&](const id_list& ids,
+            std::u16string (*text)(CollectionStore&, std::span<const record_id>)) {
+            if (!ids.empty()) {
+                m_clipboard->write_text(text(store, ids));
             }
-            for (record_id id : ids) {
+        };
+    const auto set_search_mode = [&](int mode) {
+        store.setSearchMode(mode);
+        show_search_mode();
+        if (!store.isSearchEmpty()) {
+            search_refresh();
+        }
+    };
+    std::visit(
+        fml::overloaded{
+            [&](const ev::add_quote& command) {
+                const record_id id = store.addQuote(command.text);
+                auto added = store.getQuote(id);
+                show(vev::add_quote{added->current()});
+                model_log() << "add_quote complete; id: " << id << std::endl;
+            },
+            [&](const ev::delete_quote& command) {
+                const record_id id = command.quote_id;
                 store.removeQuote(id);
-                show(vdelete_quote, &id);
-            }
-            // The rows are gone one by one; the rest of the list is still right.
-            show(vrefresh_quotes);
-            return;
-        }
-        case ev::add_tag: {
-            const record_id id = store.addTag(param_of<std::u16string>(event));
-            show(id == -1 ? vdelete_wrong_tag : vadd_tag_id, &id);
-            model_log() << "add_tag complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::delete_tag: {
-            const record_id id = param_of<record_id>(event);
-            remove_tag_everywhere(id);
-            model_log() << "delete_tag complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::delete_tags: {
-            const auto& ids = param_of<id_list>(event);
-            for (record_id id : ids) {
-                store.checkTag(id);
-            }
-            for (record_id id : ids) {
-                remove_tag_everywhere(id);
-            }
-            model_log() << "delete_tags complete; id: " << std::endl;
-            return;
-        }
-        case ev::rename_tag: {
-            const auto& rename = param_of<model_rename>(event);
-            view_tag_on_quotes renamed;
-            renamed.tag_id = rename.id;
-            renamed.name = store.renameTag(rename.id, rename.name);
-            renamed.quotes = store.getTag(rename.id)->current().m_quotes;
-            const view_rename shown{rename.id, renamed.name};
-            show(vrename_tag, &shown);
-            if (store.isTagUsedInSearch(rename.id)) {
-                const view_rename in_search{rename.id, renamed.name};
-                show(vrename_search_tag, &in_search);
-            }
-            show(vrename_quote_tags, &renamed);
-            model_log() << "rename_tag complete; id: " << rename.id << std::endl;
-            return;
-        }
-        case ev::mark_quote: {
-            const auto& mark = param_of<model_mark>(event);
-            // The name is all the view needs: reading the tag's whole mark list would
-            // make every mark cost as much as the tag is popular.
-            tag marked;
-            marked.m_id = mark.tag_id;
-            marked.m_utfname = store.tag_utfname(mark.tag_id);  // raises for a missing tag
-            if (store.markQuote(mark.quote_id, mark.tag_id)) {
-                const view_quote_tag added{mark.quote_id, &marked};
-                show(vadd_quote_tag, &added);
-            }
-            model_log() << "mark_quote complete; quote: " << mark.quote_id
-                        << "; tag: " << mark.tag_id << std::endl;
-            return;
-        }
-        case ev::delete_mark: {
-            const auto& mark = param_of<model_mark>(event);
-            store.unmarkQuote(mark.quote_id, mark.tag_id);
-            const view_mark shown{mark.quote_id, mark.tag_id};
-            show(vdelete_quote_tag, &shown);
-            if (!store.isSearchEmpty()) {
-                search_refresh();
-            }
-            model_log() << "delete_mark complete; quote: " << mark.quote_id
-                        << "; tag: " << mark.tag_id << std::endl;
-            return;
-        }
-        case ev::add_search_tag: {
-            const record_id id = param_of<record_id>(event);
-            tag searched;
-            searched.m_id = id;
-            searched.m_utfname = store.tag_utfname(id);  // raises for a missing tag
-            if (store.addSearchTag(id)) {
-                show(vadd_search_tag, &searched);
-                search_refresh();
-            }
-            model_log() << "add_search_tag complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::add_search_tags: {
-            const auto& ids = param_of<id_list>(event);
-            std::vector<tag> searched;
-            for (record_id id : ids) {
-                searched.emplace_back().m_id = id;
-                searched.back().m_utfname = store.tag_utfname(id);
-            }
-            bool added = false;
-            for (const tag& t : searched) {
-                if (store.addSearchTag(t.m_id)) {
-                    show(vadd_search_tag, &t);
-                    added = true;
+                show(vev::delete_quote{id});
+                show(vev::refresh_quotes{});
+                model_log() << "delete_quote complete; id: " << id << std::endl;
+            },
+            [&](const ev::delete_quotes& command) {
+                for (record_id id : command.quotes) {
+                    store.checkQuote(id);  // all or nothing: a stale id refuses the whole action
                 }
-            }
-            if (added) {
-                search_refresh();
-            }
-            return;
-        }
-        case ev::delete_search_tag: {
-            const record_id id = param_of<record_id>(event);
-            store.removeSearchTag(id);
-            show(vdelete_search_tag, &id);
-            full_refresh();
-            model_log() << "delete_search_tag complete; id: " << id << std::endl;
-            return;
-        }
-        case ev::clear_search_tags:
-            if (!store.isSearchEmpty()) {
-                store.clearSearchTags();
-                show(vclear_search_tags);
-                search_refresh();
-            }
-            return;
-        case ev::set_search_mode_and:
-        case ev::set_search_mode_or:
-            store.setSearchMode(event.id == ev::set_search_mode_and ? search_mode_and
-                                                                    : search_mode_or);
-            show_search_mode();
-            if (!store.isSearchEmpty()) {
-                search_refresh();
-            }
-            return;
-        case ev::load_all: {
-            auto tags = store.tags();
-            show(vupdate_tags, tags.get());
-            show_search_mode();
-            show_quotes(store.quotes());
-            return;
-        }
-        case ev::export_data:
-            export_document(store, param_of<std::u16string>(event));
-            return;
-        case ev::copy_quote:
-            m_clipboard->write_text(copy_quote_text(store, param_of<record_id>(event)));
-            return;
-        case ev::copy_quote_with_data:
-            m_clipboard->write_text(copy_quote_with_data_text(store, param_of<record_id>(event)));
-            return;
-        case ev::copy_quotes:
-        case ev::copy_quotes_with_data: {
-            const auto& ids = param_of<id_list>(event);
-            if (ids.empty()) {
-                return;  // nothing selected: the user's clipboard stays as it is
-            }
-            m_clipboard->write_text(event.id == ev::copy_quotes
-                                        ? copy_quotes_text(store, ids)
-                                        : copy_quotes_with_data_text(store, ids));
-            return;
-        }
-        default:
-            throw wrong_event_id(std::to_string(event.id));
-    }
+                for (record_id id : command.quotes) {
+                    store.removeQuote(id);
+                    show(vev::delete_quote{id});
+                }
+                // The rows are gone one by one; the rest of the list is still right.
+                show(vev::refresh_quotes{});
+            },
+            [&](const ev::add_tag& command) {
+                const record_id id = store.addTag(command.name);
+                if (id == -1) {
+                    show(vev::delete_wrong_tag{});
+                } else {
+                    show(vev::add_tag_id{id});
+                }
+                model_log() << "add_tag complete; id: " << id << std::endl;
+            },
+            [&](const ev::delete_tag& command) {
+                remove_tag_everywhere(command.tag_id);
+                model_log() << "delete_tag complete; id: " << command.tag_id << std::endl;
+            },
+            [&](const ev::delete_tags& command) {
+                for (record_id id : command.tags) {
+                    store.checkTag(id);
+                }
+                for (record_id id : command.tags) {
+                    remove_tag_everywhere(id);
+                }
+                model_log() << "delete_tags complete; id: " << std::endl;
+            },
+            [&](const ev::rename_tag& command) {
+                const tag_rename& rename = command.rename;
+                vev::rename_quote_tags renamed;
+                renamed.tag_id = rename.id;
+                renamed.name = store.renameTag(rename.id, rename.name);
+                renamed.quotes = store.getTag(rename.id)->current().m_quotes;
+                show(vev::rename_tag{{rename.id, renamed.name}});
+                if (store.isTagUsedInSearch(rename.id)) {
+                    show(vev::rename_search_tag{{rename.id, renamed.name}});
+                }
+                show(std::move(renamed));
+                model_log() << "rename_tag complete; id: " << rename.id << std::endl;
+            },
+            [&](const ev::mark_quote& command) {
+                const quote_mark& mark = command.mark;
+                // The name is all the view needs: reading the tag's whole mark list
+                // would make every mark cost as much as the tag is popular.
+                tag marked;
+                marked.m_id = mark.tag_id;
+                marked.m_utfname = store.tag_utfname(mark.tag_id);  // raises for a missing tag
+                if (store.markQuote(mark.quote_id, mark.tag_id)) {
+                    show(vev::add_quote_tag{mark.quote_id, &marked});
+                }
+                model_log() << "mark_quote complete; quote: " << mark.quote_id
+                            << "; tag: " << mark.tag_id << std::endl;
+            },
+            [&](const ev::delete_mark& command) {
+                const quote_mark& mark = command.mark;
+                store.unmarkQuote(mark.quote_id, mark.tag_id);
+                show(vev::delete_quote_tag{mark});
+                if (!store.isSearchEmpty()) {
+                    search_refresh();
+                }
+                model_log() << "delete_mark complete; quote: " << mark.quote_id
+                            << "; tag: " << mark.tag_id << std::endl;
+            },
+            [&](const ev::add_search_tag& command) {
+                const record_id id = command.tag_id;
+                tag searched;
+                searched.m_id = id;
+                searched.m_utfname = store.tag_utfname(id);  // raises for a missing tag
+                if (store.addSearchTag(id)) {
+                    show(vev::add_search_tag{searched});
+                    search_refresh();
+                }
+                model_log() << "add_search_tag complete; id: " << id << std::endl;
+            },
+            [&](const ev::add_search_tags& command) {
+                std::vector<tag> searched;
+                for (record_id id : command.tags) {
+                    searched.emplace_back().m_id = id;
+                    searched.back().m_utfname = store.tag_utfname(id);
+                }
+                bool added = false;
+                for (const tag& t : searched) {
+                    if (store.addSearchTag(t.m_id)) {
+                        show(vev::add_search_tag{t});
+                        added = true;
+                    }
+                }
+                if (added) {
+                    search_refresh();
+                }
+            },
+            [&](const ev::delete_search_tag& command) {
+                const record_id id = command.tag_id;
+                store.removeSearchTag(id);
+                show(vev::delete_search_tag{id});
+                full_refresh();
+                model_log() << "delete_search_tag complete; id: " << id << std::endl;
+            },
+            [&](const ev::clear_search_tags&) {
+                if (!store.isSearchEmpty()) {
+                    store.clearSearchTags();
+                    show(vev::clear_search_tags{});
+                    search_refresh();
+                }
+            },
+            [&](const ev::set_search_mode_and&) { set_search_mode(search_mode_and); },
+            [&](const ev::set_search_mode_or&) { set_search_mode(search_mode_or); },
+            [&](const ev::load_all&) {
+                auto tags = store.tags();
+                show(vev::update_tags{*tags});
+                show_search_mode();
+                show_quotes(store.quotes());
+            },
+            [&](const ev::export_data& command) { export_document(store, command.path); },
+            [&](const ev::copy_quote& command) {
+                m_clipboard->write_text(copy_quote_text(store, command.quote_id));
+            },
+            [&](const ev::copy_quote_with_data& command) {
+                m_clipboard->write_text(copy_quote_with_data_text(store, command.quote_id));
+            },
+            [&](const ev::copy_quotes& command) { copy_list(command.quotes, copy_quotes_text); },
+            [&](const ev::copy_quotes_with_data& command) {
+                copy_list(command.quotes, copy_quotes_with_data_text);
+            },
+        },
+        event);
 }
 
 bool hrdModel::handle_safely(const model_event& event) {

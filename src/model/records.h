@@ -44,6 +44,18 @@ struct quote {
     std::vector<record_id> m_tags;
 };
 
+// A tag on a quote, as a command names it and as the view is told of it.
+struct quote_mark {
+    record_id quote_id = 0;
+    record_id tag_id = 0;
+};
+
+// A tag's new name, as a command asks for it and as the view is told of it.
+struct tag_rename {
+    record_id id = 0;
+    std::u16string name;
+};
+
 // The current time as a stamp.
 time_stamp current_stamp();
 

@@ -1,80 +1,94 @@
 #pragma once
-// What the model tells the view after it changed the store: an event id and the
-// records or ids the view needs. The view never reads the store itself.
+// What the model tells the view after it changed the store: one event type per
+// change, carrying the records or ids the view needs. The view never reads the store
+// itself. Records are borrowed for the one call that carries them.
 
-#include <cstdint>
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "layout/types.h"
 #include "model/records.h"
 #include "model/result_set.h"
 
 namespace hrd {
 
-enum view_event_id : std::int32_t {
-    vadd_quote = 1,           // param: const quote*
-    vdelete_quote = 2,        // param: const record_id* (quote)
-    vadd_tag_id = 3,          // param: const record_id* (tag)
-    vdelete_tag = 4,          // param: const record_id* (tag)
-    vdelete_wrong_tag = 5,    // param: none
-    vstart_tag_edit = 6,      // param: const layout::handle* (a tag list entry)
-    vrename_tag = 7,          // param: const view_rename*
-    vadd_quote_tag = 8,       // param: const view_quote_tag*
-    vdelete_quote_tag = 9,    // param: const view_mark*
-    vadd_search_tag = 10,     // param: const tag*
-    vdelete_search_tag = 11,  // param: const record_id* (tag)
-    vupdate_quotes = 12,      // param: const view_quotes*
-    vrename_search_tag = 14,  // param: const view_rename*
-    vupdate_tags = 15,        // param: tag_cursor*
-    vrefresh_quotes = 17,     // param: none
-    vclear_search_tags = 20,  // param: none
-    vrename_quote_tags = 21,  // param: const view_tag_on_quotes* (new name of a tag on quotes)
-    vsearch_mode = 22,        // param: const int* (search_mode_and or search_mode_or)
-};
+// Finds a tag by id for the tags shown on a quote; nullptr skips that tag.
+using tag_lookup = std::function<const tag*(record_id)>;
 
-struct view_event {
-    std::int32_t id = 0;
-    const void* param = nullptr;
+// The number beside each event is the id it has always had.
+namespace view_events {
+struct add_quote {  // 1
+    const quote& added;
 };
-
-struct view_rename {
-    record_id id = 0;
-    std::u16string name;
+struct delete_quote {  // 2
+    record_id quote_id = 0;
 };
-
-struct view_quote_tag {
+struct add_tag_id {  // 3: the row the user typed the tag into gets its id
+    record_id tag_id = 0;
+};
+struct delete_tag {  // 4
+    record_id tag_id = 0;
+};
+struct delete_wrong_tag {};          // 5: the typed name was refused; its row goes
+struct start_tag_edit {              // 6
+    layout::handle entry = nullptr;  // a tag list entry
+};
+struct rename_tag {  // 7
+    tag_rename rename;
+};
+struct add_quote_tag {  // 8
     record_id quote_id = 0;
     const tag* added = nullptr;
 };
-
-struct view_mark {
-    record_id quote_id = 0;
+struct delete_quote_tag {  // 9
+    quote_mark mark;
+};
+struct add_search_tag {  // 10
+    const tag& added;
+};
+struct delete_search_tag {  // 11
     record_id tag_id = 0;
 };
-
-// A tag shown on some quotes: renaming it patches just those blocks.
-struct view_tag_on_quotes {
+// 12: the quotes to show, in the order the list is to show them bottom-up (the last
+// record ends on top), and how to name the tags on them.
+struct update_quotes {
+    quote_cursor* quotes = nullptr;
+    tag_lookup tags;
+};
+struct rename_search_tag {  // 14
+    tag_rename rename;
+};
+struct update_tags {  // 15
+    tag_cursor& tags;
+};
+struct refresh_quotes {};     // 17
+struct clear_search_tags {};  // 20
+// 21: a renamed tag shown on some quotes: just those blocks are patched.
+struct rename_quote_tags {
     record_id tag_id = 0;
     std::u16string name;
     std::vector<record_id> quotes;
 };
-
-// Finds a tag by id for the tags shown on a quote; nullptr skips that tag.
-using tag_lookup = std::function<const tag*(record_id)>;
-
-// The quotes to show, in the order the list is to show them bottom-up (the last
-// record ends on top), and how to name the tags on them.
-struct view_quotes {
-    quote_cursor* quotes = nullptr;
-    tag_lookup tags;
+struct search_mode {  // 22
+    int mode = 0;     // search_mode_and or search_mode_or
 };
+}  // namespace view_events
+
+using view_event = std::variant<
+    view_events::add_quote, view_events::delete_quote, view_events::add_tag_id,
+    view_events::delete_tag, view_events::delete_wrong_tag, view_events::start_tag_edit,
+    view_events::rename_tag, view_events::add_quote_tag, view_events::delete_quote_tag,
+    view_events::add_search_tag, view_events::delete_search_tag, view_events::update_quotes,
+    view_events::rename_search_tag, view_events::update_tags, view_events::refresh_quotes,
+    view_events::clear_search_tags, view_events::rename_quote_tags, view_events::search_mode>;
 
 // Whoever shows the collection: the view, or a test's recorder.
 class view_target {
 public:
     virtual ~view_target() = default;
-    // Carries out one view event before returning; ids it does not know do nothing.
+    // Carries out one view event before returning.
     virtual void handle(const view_event& event) = 0;
 };
 

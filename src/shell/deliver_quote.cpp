@@ -34,8 +34,7 @@ std::u16string not_kept_message(std::size_t length, const std::string& error) {
 void deliver_quote_text(hdcontroller& controller, user_notice* notice, std::u16string text) {
     const std::size_t length = text.size();
     vcaction action;
-    action.kind = vcaction::quote_text;
-    action.params = &text;
+    action.what = vcaction::quote_text{std::move(text)};
     std::string refusal;
     // The log says what happened, after it happened: a capture is told as kept only
     // once the store has committed it.

@@ -122,7 +122,7 @@ int run(shell_platform& platform, session& s) {
     });
 
     create_singletons([&platform] { platform.create_main_window(); });
-    hrdModel::instance().handle(model_event{model_events::load_all, nullptr});
+    hrdModel::instance().handle(model_events::load_all{});
     platform.start_desktop([loop = &the_loop] { loop->quit(); });
     app_line("Init complete");
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <memory>
 #include <ostream>
+#include <variant>
 #include <vector>
 
 #include "fml/log.h"
+#include "fml/overloaded.h"
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "model/collection_store.h"
@@ -89,50 +91,31 @@ hdview::~hdview() {
 }
 
 void hdview::handle(const view_event& event) {
-    if (event.id != vupdate_quotes) {
+    namespace vev = view_events;
+    if (!std::holds_alternative<vev::update_quotes>(event)) {
         m_document.finish_background_work();  // every change meets the whole list
     }
-    switch (event.id) {
-        case vadd_quote:
-            return add_quote(*static_cast<const quote*>(event.param));
-        case vdelete_quote:
-            return delete_quote(*static_cast<const record_id*>(event.param));
-        case vadd_tag_id:
-            return add_tag_id(*static_cast<const record_id*>(event.param));
-        case vdelete_tag:
-            return delete_tag(*static_cast<const record_id*>(event.param));
-        case vdelete_wrong_tag:
-            return delete_wrong_tag();
-        case vstart_tag_edit:
-            return start_tag_edit(*static_cast<const layout::handle*>(event.param));
-        case vrename_tag:
-            return rename_tag(*static_cast<const view_rename*>(event.param));
-        case vadd_quote_tag:
-            return add_quote_tag(*static_cast<const view_quote_tag*>(event.param));
-        case vdelete_quote_tag:
-            return delete_quote_tag(*static_cast<const view_mark*>(event.param));
-        case vadd_search_tag:
-            return add_search_tag(*static_cast<const tag*>(event.param));
-        case vdelete_search_tag:
-            return delete_search_tag(*static_cast<const record_id*>(event.param));
-        case vupdate_quotes:
-            return update_quotes(*static_cast<const view_quotes*>(event.param));
-        case vrename_search_tag:
-            return rename_search_tag(*static_cast<const view_rename*>(event.param));
-        case vupdate_tags:
-            return update_tags(
-                *const_cast<tag_cursor*>(static_cast<const tag_cursor*>(event.param)));
-        case vrefresh_quotes:
-            return refresh_quotes();
-        case vclear_search_tags:
-            return clear_search_tags();
-        case vrename_quote_tags:
-            return rename_quote_tags(*static_cast<const view_tag_on_quotes*>(event.param));
-        case vsearch_mode:
-            return show_search_mode(*static_cast<const int*>(event.param));
-        default:
-            return;  // other ids are not the view's
-    }
+    std::visit(fml::overloaded{
+                   [this](const vev::add_quote& e) { add_quote(e.added); },
+                   [this](const vev::delete_quote& e) { delete_quote(e.quote_id); },
+                   [this](const vev::add_tag_id& e) { add_tag_id(e.tag_id); },
+                   [this](const vev::delete_tag& e) { delete_tag(e.tag_id); },
+                   [this](const vev::delete_wrong_tag&) { delete_wrong_tag(); },
+                   [this](const vev::start_tag_edit& e) { start_tag_edit(e.entry); },
+                   [this](const vev::rename_tag& e) { rename_tag(e.rename); },
+                   [this](const vev::add_quote_tag& e) { add_quote_tag(e); },
+                   [this](const vev::delete_quote_tag& e) { delete_quote_tag(e.mark); },
+                   [this](const vev::add_search_tag& e) { add_search_tag(e.added); },
+                   [this](const vev::delete_search_tag& e) { delete_search_tag(e.tag_id); },
+                   [this](const vev::update_quotes& e) { update_quotes(e); },
+                   [this](const vev::rename_search_tag& e) { rename_search_tag(e.rename); },
+                   [this](const vev::update_tags& e) { update_tags(e.tags); },
+                   [this](const vev::refresh_quotes&) { refresh_quotes(); },
+                   [this](const vev::clear_search_tags&) { clear_search_tags(); },
+                   [this](const vev::rename_quote_tags& e) { rename_quote_tags(e); },
+                   [this](const vev::search_mode& e) { show_search_mode(e.mode); },
+               },
+               event);
 }
 
 element hdview::find_quote_block(record_id id) const {
@@ -223,7 +206,7 @@ void hdview::start_tag_edit(element entry) {
     layout::update_element(table, true);
 }
 
-void hdview::rename_tag(const view_rename& rename) {
+void hdview::rename_tag(const tag_rename& rename) {
     if (element entry = find_id(m_tag_list, ids::tag_entry(rename.id))) {
         layout::set_inner_text(entry, rename.name);
         layout::update_element(entry, true);
@@ -233,7 +216,7 @@ void hdview::rename_tag(const view_rename& rename) {
     }
 }
 
-void hdview::add_quote_tag(const view_quote_tag& added) {
+void hdview::add_quote_tag(const view_events::add_quote_tag& added) {
     element cell = links_cell(find_quote_block(added.quote_id));
     if (cell == nullptr || added.added == nullptr) {
         return;
@@ -242,7 +225,7 @@ void hdview::add_quote_tag(const view_quote_tag& added) {
     layout::update_element(cell, true);
 }
 
-void hdview::delete_quote_tag(const view_mark& mark) {
+void hdview::delete_quote_tag(const quote_mark& mark) {
     element block = find_quote_block(mark.quote_id);
     element cell = links_cell(block);
     if (cell == nullptr) {
@@ -295,7 +278,7 @@ void append_row(std::string& out, const quote& q, const tag_lookup& tags) {
 }
 }  // namespace
 
-void hdview::update_quotes(const view_quotes& quotes) {
+void hdview::update_quotes(const view_events::update_quotes& quotes) {
     app_line("vupdate_quotes");
     m_document.cancel_background_work();  // a list still filling is replaced whole
     // The last record ends on top, as if each had been inserted at the start in turn.
@@ -365,14 +348,14 @@ void hdview::show_search_mode(int mode) {
     mark("mode-or", mode == search_mode_or);
 }
 
-void hdview::rename_search_tag(const view_rename& rename) {
+void hdview::rename_search_tag(const tag_rename& rename) {
     if (element shown = find_id(m_search_bar, ids::search_tag(rename.id))) {
         layout::set_inner_text(shown, rename.name);
         layout::update_element(shown, true);
     }
 }
 
-void hdview::rename_quote_tags(const view_tag_on_quotes& renamed) {
+void hdview::rename_quote_tags(const view_events::rename_quote_tags& renamed) {
     for (record_id q : renamed.quotes) {
         if (element shown = find_id(m_quote_list, ids::quote_tag(q, renamed.tag_id))) {
             layout::set_inner_text(shown, renamed.name);

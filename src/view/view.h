@@ -43,7 +43,7 @@ public:
 
     std::string name() const override { return "view"; }
 
-    // Carries out one view event, to the last engine call. Unknown ids do nothing.
+    // Carries out one view event, to the last engine call.
     void handle(const view_event& event) override;
 
     layout::handle root() const { return m_root; }
@@ -59,14 +59,14 @@ private:
     void delete_tag(record_id id);
     void delete_wrong_tag();
     void start_tag_edit(layout::handle entry);
-    void rename_tag(const view_rename& rename);
-    void add_quote_tag(const view_quote_tag& added);
-    void delete_quote_tag(const view_mark& mark);
+    void rename_tag(const tag_rename& rename);
+    void add_quote_tag(const view_events::add_quote_tag& added);
+    void delete_quote_tag(const quote_mark& mark);
     void add_search_tag(const tag& t);
     void delete_search_tag(record_id id);
-    void update_quotes(const view_quotes& quotes);
-    void rename_search_tag(const view_rename& rename);
-    void rename_quote_tags(const view_tag_on_quotes& renamed);
+    void update_quotes(const view_events::update_quotes& quotes);
+    void rename_search_tag(const tag_rename& rename);
+    void rename_quote_tags(const view_events::rename_quote_tags& renamed);
     void update_tags(tag_cursor& tags);
     void refresh_quotes();
     void clear_search_tags();

@@ -150,8 +150,7 @@ struct ui_fixture {
     }
     record_id add_quote(const std::u16string& text) {
         vcaction action;
-        action.kind = vcaction::quote_text;
-        action.params = &text;
+        action.what = vcaction::quote_text{text};
         app.controller->send_safely(action);
         return app.model->store().max_quote_id();
     }
@@ -168,8 +167,8 @@ struct ui_fixture {
         for (bool more = !t->empty(); more; more = t->next()) {
             tags.push_back(t->current().m_id);
         }
-        app.model->handle({model_events::delete_quotes, &quotes});
-        app.model->handle({model_events::delete_tags, &tags});
+        app.model->handle(model_events::delete_quotes{quotes});
+        app.model->handle(model_events::delete_tags{tags});
     }
 
     behavior_binder binder;

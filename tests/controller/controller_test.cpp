@@ -17,13 +17,11 @@ namespace {
 class controller : public ::testing::Test {
 protected:
     bool mouse(handle element, std::uint32_t event, int x, int y, std::uint32_t buttons = 1) {
-        const mouse_record record{element, event, x, y, buttons, 0};
         vcaction action;
-        action.kind = vcaction::mouse;
+        action.what = mouse_record{element, event, x, y, buttons, 0};
         action.element = element;
         action.cls = layout::get_attribute(element, "class").value_or(u"");
         action.id = layout::get_attribute(element, "id").value_or(u"");
-        action.params = &record;
         return m_app.controller->send_safely(action);
     }
     bool drag(handle from, handle to) {
@@ -36,8 +34,7 @@ protected:
         return found->current().m_tags;
     }
     void execute(const char16_t* name, handle first, handle second = nullptr) {
-        const element_pair pair{first, second};
-        m_app.controller->execute(named_action{name, &pair});
+        m_app.controller->execute(named_action{name, element_pair{first, second}});
     }
 
     test::app_fixture m_app;
@@ -49,15 +46,20 @@ TEST_F(controller, refuses_bad_actions_and_keeps_running) {
     hdcontroller& c = *m_app.controller;
     vcaction action;
     EXPECT_THROW(c.send(action), wrong_vcaction);
-    action.kind = vcaction::init;
+    action.what = vcaction::init{};
     EXPECT_THROW(c.send(action), fml::deprecated);
-    action.kind = 77;
-    EXPECT_THROW(c.send(action), unknown_vcaction);
-    EXPECT_THROW(c.execute(named_action{u"Delete_quote", nullptr}), unknown_vcaction);
-    EXPECT_FALSE(c.execute_safely(named_action{u"no_such_action", nullptr}));
+    EXPECT_THROW(c.execute(named_action{u"Delete_quote", {}}), unknown_vcaction);
+    EXPECT_FALSE(c.execute_safely(named_action{u"no_such_action", {}}));
     EXPECT_NE(
         m_app.log("app").find("Error: hdcontroller::execute: unknown action \"no_such_action\""),
         std::string::npos);
+
+    // Data of another kind than the action reads counts as none: nothing happens.
+    const std::string tag_name = m_app.model->store().tag_utfname(1);
+    EXPECT_NO_THROW(c.execute(named_action{u"delete_quote", std::u16string(u"q-1")}));
+    EXPECT_NO_THROW(c.execute(named_action{u"rename_tag", element_pair{m_app.by_id("vt-1")}}));
+    EXPECT_NO_THROW(m_app.model->store().checkQuote(1));
+    EXPECT_EQ(m_app.model->store().tag_utfname(1), tag_name);
 
     // Ids that are not exactly prefix-dash-number are refused before anything runs.
     handle block = m_app.by_id("q-1");
@@ -73,8 +75,7 @@ TEST_F(controller, refuses_bad_actions_and_keeps_running) {
 
     // A stale id from a vanished row: refused, logged, and the list shows the store.
     layout::set_attribute(block, "id", u"q-4242");
-    const element_pair pair{block, nullptr};
-    EXPECT_FALSE(c.execute_safely(named_action{u"delete_quote", &pair}));
+    EXPECT_FALSE(c.execute_safely(named_action{u"delete_quote", element_pair{block, nullptr}}));
     EXPECT_NE(m_app.log("app").find("Error: 4242"), std::string::npos) << m_app.log("app");
     EXPECT_EQ(layout::child_count(m_app.view->quote_list()), quotes_before);
     EXPECT_NE(m_app.by_id("q-1"), nullptr);

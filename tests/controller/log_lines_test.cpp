@@ -59,20 +59,18 @@ TEST(log_lines, each_action_writes_its_lines_to_its_log) {
               0u)
         << at_start.at("app");
 
-    const auto execute = [&](const char16_t* name, const void* data) {
-        controller.execute(named_action{name, data});
+    const auto execute = [&](const char16_t* name, action_data data) {
+        controller.execute(named_action{name, std::move(data)});
     };
     const auto pair = [](handle first, handle second = nullptr) {
         return element_pair{first, second};
     };
     const auto mouse = [&](handle e, std::uint32_t event, int x) {
-        const mouse_record record{e, event, x, 10, 1, 0};
         vcaction action;
-        action.kind = vcaction::mouse;
+        action.what = mouse_record{e, event, x, 10, 1, 0};
         action.element = e;
         action.cls = layout::get_attribute(e, "class").value_or(u"");
         action.id = layout::get_attribute(e, "id").value_or(u"");
-        action.params = &record;
         controller.send_safely(action);
     };
 
@@ -90,10 +88,8 @@ TEST(log_lines, each_action_writes_its_lines_to_its_log) {
     const std::vector<step> steps = {
         {"add a quote",
          [&] {
-             const std::u16string text = u"a clip";
              vcaction action;
-             action.kind = vcaction::quote_text;
-             action.params = &text;
+             action.what = vcaction::quote_text{u"a clip"};
              controller.send(action);
          },
          [&] { return lines({"add_quote; "}); },
@@ -105,7 +101,7 @@ TEST(log_lines, each_action_writes_its_lines_to_its_log) {
                               "<tr new_tr><td><div class=\"vtag\">Fresh</div></td></tr>",
                               layout::html_place::insert_at_start);
              const std::u16string name = u"Fresh \u00E9";
-             execute(u"add_tag", &name);
+             execute(u"add_tag", name);
              t = app.model->store().max_tag_id();
              ts = std::to_string(t);
          },
@@ -114,7 +110,7 @@ TEST(log_lines, each_action_writes_its_lines_to_its_log) {
         {"rename",
          [&] {
              const rename_record rename{app.by_id(ids::tag_entry(t)), u"Renamed"};
-             execute(u"rename_tag", &rename);
+             execute(u"rename_tag", rename);
          },
          [&] { return lines({"rename_tag; id: " + ts}); },
          [&] { return lines({"rename_tag complete; id: " + ts}); }},
@@ -134,46 +130,48 @@ TEST(log_lines, each_action_writes_its_lines_to_its_log) {
         {"search by the tag",
          [&] {
              const auto data = pair(app.by_id(ids::tag_entry(t)));
-             execute(u"add_search_tag", &data);
-             execute(u"set_search_mode_or", nullptr);
+             execute(u"add_search_tag", data);
+             execute(u"set_search_mode_or", {});
          },
          [&] { return lines({"add_search_tag; id: " + ts}); },
          [&] { return lines({"add_search_tag complete; id: " + ts}); }},
         {"take the tag out of the search",
          [&] {
              const auto data = pair(layout::nth_child(app.view->search_bar(), 0));
-             execute(u"delete_search_tag", &data);
-             execute(u"clear_search_tags", nullptr);
+             execute(u"delete_search_tag", data);
+             execute(u"clear_search_tags", {});
          },
-         [&] { return lines({"delete_search_tag; id: " + ts, "clear_search_tags"}); },
+         [&] {
+             return lines({"delete_search_tag; id: " + ts, "clear_search_tags"});
+         },
          [&] { return lines({"delete_search_tag complete; id: " + ts}); }},
         {"copy and export",
          [&] {
              const auto data = pair(app.by_id(ids::quote(q)));
-             execute(u"copy_quote", &data);
-             execute(u"copy_quote_with_data", &data);
+             execute(u"copy_quote", data);
+             execute(u"copy_quote_with_data", data);
              const std::u16string path = app.data.wpath() + u"/export.html";
-             execute(u"export_data", &path);
+             execute(u"export_data", path);
          },
          [] { return std::string(); }, [] { return std::string(); }},
         {"untag the quote",
          [&] {
              const auto data = pair(app.by_id(ids::quote_tag(q, t)));
-             execute(u"delete_quote_mark", &data);
+             execute(u"delete_quote_mark", data);
          },
          [&] { return lines({"delete_quote_mark; quote: " + qs + "; tag: " + ts}); },
          [&] { return lines({"delete_mark complete; quote: " + qs + "; tag: " + ts}); }},
         {"delete the tag",
          [&] {
              const auto data = pair(app.by_id(ids::tag_entry(t)));
-             execute(u"delete_vtag", &data);
+             execute(u"delete_vtag", data);
          },
          [&] { return lines({"delete_vtag; tag: " + ts}); },
          [&] { return lines({"delete_tag complete; id: " + ts}); }},
         {"delete the quote",
          [&] {
              const auto data = pair(app.by_id(ids::quote(q)));
-             execute(u"delete_quote", &data);
+             execute(u"delete_quote", data);
          },
          [&] { return lines({"delete_quote; quote: " + qs}); },
          [&] { return lines({"delete_quote complete; id: " + qs}); }},

@@ -91,11 +91,9 @@ protected:
     }
 
     bool mouse(handle element, std::uint32_t event, int x, int y) {
-        const mouse_record record{element, event, x, y, layout::mouse_button::main, 0};
         vcaction action;
-        action.kind = vcaction::mouse;
+        action.what = mouse_record{element, event, x, y, layout::mouse_button::main, 0};
         action.element = element;
-        action.params = &record;
         return m_app.controller->send_safely(action);
     }
     void drag(handle from, handle to) {
@@ -104,13 +102,11 @@ protected:
         mouse(to, layout::mouse_event::up, 90, 90);
     }
     void execute(const char16_t* name, handle first) {
-        const element_pair pair{first, nullptr};
-        EXPECT_TRUE(m_app.controller->execute_safely(named_action{name, &pair}))
+        EXPECT_TRUE(
+            m_app.controller->execute_safely(named_action{name, element_pair{first, nullptr}}))
             << fml::wchar2utf8(name);
     }
-    void model_event(std::int32_t id, const void* param) {
-        m_app.model->handle_safely({id, param});
-    }
+    void model_event(const hrd::model_event& command) { m_app.model->handle_safely(command); }
     handle entry(record_id t) { return m_app.by_id(ids::tag_entry(t)); }
     handle block(record_id q) { return m_app.by_id(ids::quote(q)); }
 
@@ -120,8 +116,7 @@ protected:
         if (what < 4 || m_ref.quotes.empty()) {
             const std::u16string text = random_text(what == 0 ? 400 : 30);
             vcaction action;
-            action.kind = vcaction::quote_text;
-            action.params = &text;
+            action.what = vcaction::quote_text{text};
             m_app.controller->send_safely(action);
             m_ref.quotes[++m_ref.max_quote] = {text, {}};
             m_ref.shown.insert(m_ref.shown.begin(), m_ref.max_quote);
@@ -135,7 +130,7 @@ protected:
                              "<tr new_tr><td><div class=\"vtag\"></div></td></tr>",
                              layout::html_place::insert_at_start);
             layout::set_inner_text(layout::find_first(m_app.view->tag_list(), "div"), name);
-            model_event(model_events::add_tag, &name);
+            model_event(model_events::add_tag{name});
             if (!m_ref.name_taken(name, 0)) {
                 m_ref.tags[++m_ref.max_tag] = name;
             }
@@ -152,8 +147,8 @@ protected:
                 const std::u16string name =
                     m_random() % 3 ? random_name() : m_ref.tags.begin()->second;
                 layout::set_inner_text(entry(t), name);  // typed in place, then committed
-                const model_rename rename{t, name};
-                model_event(model_events::rename_tag, &rename);
+                const tag_rename rename{t, name};
+                model_event(model_events::rename_tag{rename});
                 if (!m_ref.name_taken(name, t))
                     m_ref.tags[t] = name;
                 return "rename tag";
@@ -178,8 +173,8 @@ protected:
                 if (what == 8) {
                     drag(entry(t), block(q));
                 } else {
-                    const model_mark mark{q, t};
-                    model_event(model_events::mark_quote, &mark);
+                    const quote_mark mark{q, t};
+                    model_event(model_events::mark_quote{mark});
                 }
                 if (!q_has_t)
                     carried.push_back(t);
@@ -199,8 +194,8 @@ protected:
                 if (m_random() % 2) {
                     drag(m_app.by_id(ids::quote_tag(on, off)), m_app.by_id("recycled"));
                 } else {
-                    const model_mark mark{on, off};
-                    model_event(model_events::delete_mark, &mark);
+                    const quote_mark mark{on, off};
+                    model_event(model_events::delete_mark{mark});
                 }
                 its.erase(std::find(its.begin(), its.end(), off));
                 if (!m_ref.search.empty()) {
@@ -287,9 +282,9 @@ protected:
                     return "skip";
                 handle stale = block(q);
                 layout::set_attribute(stale, "id", u"q-2000000000");
-                const element_pair pair{stale, nullptr};
-                EXPECT_FALSE(
-                    m_app.controller->execute_safely(named_action{u"delete_quote", &pair}));
+
+                EXPECT_FALSE(m_app.controller->execute_safely(
+                    named_action{u"delete_quote", element_pair{stale, nullptr}}));
                 m_ref.rebuild();
                 return "stale";
             }

@@ -52,7 +52,7 @@ struct app_fixture {
         model->set_view(view.get());
         controller = std::make_unique<hdcontroller>(
             *model, fml::utf82wchar(source_dir() + "/src/controller/dragmgr/DragMgr.xml"));
-        model->handle(model_event{model_events::load_all, nullptr});
+        model->handle(model_events::load_all{});
     }
 
     layout::handle by_id(const std::string& id) const {

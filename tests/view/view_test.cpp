@@ -33,16 +33,16 @@ protected:
     void show_tags(std::vector<tag> tags) {
         test::memory_source<tag> source(std::move(tags));
         auto cursor = source.all();
-        m_view.handle({vupdate_tags, cursor.get()});
+        m_view.handle(view_events::update_tags{*cursor});
     }
     void show_quotes(std::vector<quote> quotes) {
         test::memory_source<quote> source(std::move(quotes));
         auto cursor = source.all();
-        view_quotes shown{cursor.get(), [this](record_id id) -> const tag* {
-                              auto it = m_tags.find(id);
-                              return it == m_tags.end() ? nullptr : &it->second;
-                          }};
-        m_view.handle({vupdate_quotes, &shown});
+        m_view.handle(view_events::update_quotes{cursor.get(), [this](record_id id) -> const tag* {
+                                                     auto it = m_tags.find(id);
+                                                     return it == m_tags.end() ? nullptr
+                                                                               : &it->second;
+                                                 }});
     }
     // The ids of a list's record elements, top to bottom.
     std::vector<std::string> shown_ids(handle list, const char* selector) {
@@ -96,31 +96,25 @@ TEST_F(view, lists_are_rebuilt_newest_on_top_with_exact_markup) {
 TEST_F(view, single_quote_and_mark_changes_patch_one_block) {
     show_quotes({quote(1, u"one", no_stamp)});
     const quote added(2, u"two", no_stamp);
-    m_view.handle({vadd_quote, &added});
+    m_view.handle(view_events::add_quote{added});
     EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
               (std::vector<std::string>{"q-2", "q-1"}));
 
-    view_quote_tag mark{2, &m_tags[3]};
-    m_view.handle({vadd_quote_tag, &mark});
+    view_events::add_quote_tag mark{2, &m_tags[3]};
+    m_view.handle(mark);
     mark.added = &m_tags[7];
-    m_view.handle({vadd_quote_tag, &mark});
+    m_view.handle(mark);
     EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-3", "qt-2-7"}));
-    view_mark unmark{2, 3};
-    m_view.handle({vdelete_quote_tag, &unmark});
+    m_view.handle(view_events::delete_quote_tag{{2, 3}});
     EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-7"}));
 
     // Deleting takes the whole row; a quote that is not shown changes nothing.
     const record_id gone = 2;
-    m_view.handle({vdelete_quote, &gone});
+    m_view.handle(view_events::delete_quote{gone});
     const record_id absent = 42;
-    m_view.handle({vdelete_quote, &absent});
+    m_view.handle(view_events::delete_quote{absent});
     EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
     EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-1"}));
-    // Ids the view does not know do nothing.
-    for (std::int32_t unknown : {13, 16, 99, 0, -1}) {
-        m_view.handle({unknown, nullptr});
-    }
-    EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
 }
 
 // A long list shows its first screen at once and fills the rest in the
@@ -154,10 +148,10 @@ TEST_F(view, a_long_list_fills_in_the_background_and_is_whole_before_any_change)
     m_tags[3].m_utfname = "changed meanwhile";
     // A quote deleted from the part still to come stays deleted.
     const record_id far_away = 5;
-    m_view.handle({vdelete_quote, &far_away});
+    m_view.handle(view_events::delete_quote{far_away});
     EXPECT_FALSE(m_doc.doc.has_background_work());
     const quote added(3601, u"new", no_stamp);
-    m_view.handle({vadd_quote, &added});
+    m_view.handle(view_events::add_quote{added});
     std::vector<std::string> expected = ids_from(3601, 1);
     expected.erase(std::find(expected.begin(), expected.end(), "q-5"));
     EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), expected);
@@ -183,27 +177,26 @@ TEST_F(view, a_long_list_fills_in_the_background_and_is_whole_before_any_change)
 TEST_F(view, search_bar_switches_between_caption_and_tags) {
     handle bar = m_view.search_bar();
     ASSERT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
-    m_view.handle({vadd_search_tag, &m_tags[3]});
-    m_view.handle({vadd_search_tag, &m_tags[7]});
+    m_view.handle(view_events::add_search_tag{m_tags[3]});
+    m_view.handle(view_events::add_search_tag{m_tags[7]});
     EXPECT_FALSE(layout::get_attribute(bar, "is_empty").has_value());
     EXPECT_EQ(shown_ids(bar, "div"), (std::vector<std::string>{"st-3", "st-7"}));
 
-    view_rename rename{3, u"home & <b>garden</b>"};
-    m_view.handle({vrename_search_tag, &rename});
+    m_view.handle(view_events::rename_search_tag{{3, u"home & <b>garden</b>"}});
     EXPECT_EQ(text(by_id("st-3")), u"home & <b>garden</b>");
     EXPECT_EQ(layout::find_first(bar, "b"), nullptr);
 
     const record_id first = 3;
-    m_view.handle({vdelete_search_tag, &first});
+    m_view.handle(view_events::delete_search_tag{first});
     EXPECT_EQ(shown_ids(bar, "div"), (std::vector<std::string>{"st-7"}));
     const record_id last = 7;
-    m_view.handle({vdelete_search_tag, &last});
+    m_view.handle(view_events::delete_search_tag{last});
     EXPECT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
     EXPECT_EQ(html(bar), "<div class=\"caption\">Drop tags here to search</div>");
-    m_view.handle({vdelete_search_tag, &last});  // not there: nothing happens, no error
+    m_view.handle(view_events::delete_search_tag{last});  // not there: nothing happens, no error
 
-    m_view.handle({vadd_search_tag, &m_tags[3]});
-    m_view.handle({vclear_search_tags, nullptr});
+    m_view.handle(view_events::add_search_tag{m_tags[3]});
+    m_view.handle(view_events::clear_search_tags{});
     EXPECT_TRUE(layout::get_attribute(bar, "is_empty").has_value());
     EXPECT_EQ(html(bar), "<div class=\"caption\">Drop tags here to search</div>");
 
@@ -214,7 +207,7 @@ TEST_F(view, search_bar_switches_between_caption_and_tags) {
         return checked;
     };
     for (const int mode : {search_mode_or, search_mode_and, search_mode_or}) {
-        m_view.handle({vsearch_mode, &mode});
+        m_view.handle(view_events::search_mode{mode});
         EXPECT_EQ(pressed("mode-and"), mode == search_mode_and);
         EXPECT_EQ(pressed("mode-or"), mode == search_mode_or);
     }
@@ -224,22 +217,21 @@ TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
     show_tags({m_tags[3]});
     const record_id new_id = 8;
     try {
-        m_view.handle({vadd_tag_id, &new_id});
+        m_view.handle(view_events::add_tag_id{new_id});
         FAIL() << "no fresh row, yet accepted";
     } catch (const cannot_find_fresh_tr& e) {
         EXPECT_STREQ(e.what(), "vadd_tag_id");
     }
-    EXPECT_THROW(m_view.handle({vdelete_wrong_tag, nullptr}), cannot_find_fresh_tr);
+    EXPECT_THROW(m_view.handle(view_events::delete_wrong_tag{}), cannot_find_fresh_tr);
 
     // The row the user typed a name into gets its id and a menu item.
     layout::set_html(m_view.tag_list(), "<tr new_tr><td><div class=\"vtag\">fresh</div></td></tr>",
                      layout::html_place::insert_at_start);
-    m_view.handle({vadd_tag_id, &new_id});
+    m_view.handle(view_events::add_tag_id{new_id});
     EXPECT_EQ(text(by_id("vt-8")), u"fresh");
     EXPECT_EQ(text(by_id("mtmcheck-8")), u"fresh");
 
-    view_rename rename{3, u"renamed"};
-    m_view.handle({vrename_tag, &rename});
+    m_view.handle(view_events::rename_tag{{3, u"renamed"}});
     EXPECT_EQ(text(by_id("vt-3")), u"renamed");
     EXPECT_EQ(text(by_id("mtmcheck-3")), u"renamed");
 
@@ -247,7 +239,7 @@ TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
     handle other_row = layout::parent(layout::parent(by_id("vt-8")));
     layout::set_state(other_row, layout::state::current, 0, false);
     handle entry = by_id("vt-3");
-    m_view.handle({vstart_tag_edit, &entry});
+    m_view.handle(view_events::start_tag_edit{entry});
     EXPECT_TRUE(layout::get_state(layout::parent(layout::parent(entry))) & layout::state::current);
     EXPECT_FALSE(layout::get_state(other_row) & layout::state::current);
     EXPECT_EQ(layout::get_attribute(entry, "old_value"), std::optional<std::u16string>(u"renamed"));
@@ -258,7 +250,7 @@ TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
               std::optional<std::u16string>(u"edit"));
 
     const record_id gone = 3;
-    m_view.handle({vdelete_tag, &gone});
+    m_view.handle(view_events::delete_tag{gone});
     EXPECT_EQ(by_id("vt-3"), nullptr);
     EXPECT_EQ(by_id("mtmcheck-3"), nullptr);
     EXPECT_EQ(layout::child_count(m_view.tag_list()), 1u);
