@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <memory>
 #include <streambuf>
+#include <utility>
 #include <vector>
 
 #include "fml/app_dirs.h"
 #include "fml/exception.h"
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 
 namespace fml {
 namespace {
@@ -20,11 +22,10 @@ namespace {
 // until the stream is flushed (std::endl), then written out in full.
 class fd_streambuf final : public std::streambuf {
 public:
-    explicit fd_streambuf(int fd) : m_fd(fd) { setp(m_buffer, m_buffer + sizeof m_buffer); }
-    ~fd_streambuf() override {
-        sync();
-        ::close(m_fd);
+    explicit fd_streambuf(unique_fd fd) : m_fd(std::move(fd)) {
+        setp(m_buffer, m_buffer + sizeof m_buffer);
     }
+    ~fd_streambuf() override { sync(); }
     fd_streambuf(const fd_streambuf&) = delete;
     fd_streambuf& operator=(const fd_streambuf&) = delete;
 
@@ -46,7 +47,7 @@ private:
         const char* data = pbase();
         size_t left = static_cast<size_t>(pptr() - pbase());
         while (left > 0) {
-            const ssize_t written = ::write(m_fd, data, left);
+            const ssize_t written = ::write(m_fd.get(), data, left);
             if (written < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -61,12 +62,12 @@ private:
         return true;
     }
 
-    int m_fd;
+    unique_fd m_fd;
     char m_buffer[4096];
 };
 
 struct log_file {
-    explicit log_file(int fd) : buffer(fd), stream(&buffer) {}
+    explicit log_file(unique_fd fd) : buffer(std::move(fd)), stream(&buffer) {}
     fd_streambuf buffer;
     std::ostream stream;
 };
@@ -101,18 +102,16 @@ void reglog(const std::string& id, std::u16string_view relative_path) {
     const std::string path =
         wchar2utf8(hrd::app_dirs::get(hrd::app_dirs::DataDir)) + "/" + wchar2utf8(relative_path);
     // Truncate: each run starts a clean log. 0600 because logs quote clip text.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    unique_fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.valid()) {
         throw cannot_open_log_error("cannot_open_log " + path + ": " + last_error_text());
     }
     // An older file keeps its mode when opened; make it private too.
-    if (::fchmod(fd, 0600) != 0) {
+    if (::fchmod(fd.get(), 0600) != 0) {
         const std::string error = last_error_text();
-        ::close(fd);
         throw cannot_open_log_error("cannot_open_log " + path + ": " + error);
     }
-    reg.logs.emplace_back(id, std::make_unique<log_file>(fd));
+    reg.logs.emplace_back(id, std::make_unique<log_file>(std::move(fd)));
 }
 
 std::ostream& getlog(std::string_view id) {

@@ -15,6 +15,7 @@
 #include "fml/exception.h"
 #include "fml/log.h"
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 #include "model/default_collection.h"
 #include "model/errors.h"
 #include "model/sqlite.h"
@@ -114,15 +115,15 @@ void check_database_file(const std::string& file, const std::string& name) {
     }
     // Without blocking, and checked again on what was opened, in case the name was
     // swapped in between.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    fml::unique_fd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
         throw open_db_error(name + ": cannot open " + file + ": " + fml::last_error_text());
     }
     unsigned char header[100];
-    const bool stat_ok = ::fstat(fd, &info) == 0;
+    const bool stat_ok = ::fstat(fd.get(), &info) == 0;
     const ssize_t got =
-        stat_ok && S_ISREG(info.st_mode) ? ::pread(fd, header, sizeof header, 0) : -1;
-    ::close(fd);
+        stat_ok && S_ISREG(info.st_mode) ? ::pread(fd.get(), header, sizeof header, 0) : -1;
+    fd.reset();
     if (stat_ok && !S_ISREG(info.st_mode)) {
         throw open_db_error(name + ": " + file + " is " + kind_of_file(info.st_mode) +
                             ", not a collection file");
@@ -243,10 +244,9 @@ void check_collection_schema(const std::string& file, const std::string& name) {
 }
 
 void sync_folder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    const fml::unique_fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) {
+        ::fsync(fd.get());
     }
 }
 
@@ -260,11 +260,13 @@ void create_database_file(const std::string& folder, const std::string& file,
     ::unlink((building + "-shm").c_str());
     // Private from the start: clip text is the user's business. SQLite gives its
     // companion files the same mode.
-    const int fd = ::open(building.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    fml::unique_fd made(::open(building.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!made.valid()) {
         throw open_db_error(name + ": cannot create " + building + ": " + fml::last_error_text());
     }
-    ::close(fd);
+    // Closed before SQLite opens the file: closing any descriptor of a file drops the
+    // process's locks on it, SQLite's among them.
+    made.reset();
     try {
         sqlite3* handle = nullptr;
         const int opened =
@@ -287,16 +289,14 @@ void create_database_file(const std::string& folder, const std::string& file,
         ::unlink(building.c_str());
         throw open_db_error(name + ": " + error.what());
     }
-    const int built = ::open(building.c_str(), O_RDONLY | O_CLOEXEC);
-    if (built < 0 || ::fsync(built) != 0) {
+    fml::unique_fd built(::open(building.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!built.valid() || ::fsync(built.get()) != 0) {
         const std::string error = fml::last_error_text();
-        if (built >= 0) {
-            ::close(built);
-        }
+        built.reset();
         ::unlink(building.c_str());
         throw open_db_error(name + ": cannot write " + building + ": " + error);
     }
-    ::close(built);
+    built.reset();
     if (::rename(building.c_str(), file.c_str()) != 0) {
         const std::string error = fml::last_error_text();
         ::unlink(building.c_str());

@@ -11,6 +11,7 @@
 
 #include "fml/exception.h"
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 #include "model/collection_store.h"
 #include "model/errors.h"
 
@@ -140,16 +141,14 @@ public:
         m_folder = slash == std::string::npos ? "." : m_target.substr(0, slash == 0 ? 1 : slash);
         const std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
         m_temporary = m_folder + "/." + base + ".XXXXXX";
-        m_fd = ::mkostemp(m_temporary.data(), O_CLOEXEC);
-        if (m_fd < 0) {
+        m_fd.reset(::mkostemp(m_temporary.data(), O_CLOEXEC));
+        if (!m_fd.valid()) {
             fail("cannot create a file in " + m_folder);
         }
     }
 
     ~export_file() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
+        m_fd.reset();
         if (!m_done) {
             ::unlink(m_temporary.c_str());
         }
@@ -176,25 +175,22 @@ public:
             ::umask(mode);
             mode = 0666 & ~mode;
         }
-        if (::fchmod(m_fd, mode) != 0) {
+        if (::fchmod(m_fd.get(), mode) != 0) {
             fail("cannot set the permissions of " + m_temporary);
         }
-        if (::fsync(m_fd) != 0) {
+        if (::fsync(m_fd.get()) != 0) {
             fail("cannot write " + m_temporary);
         }
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) {
+        if (!m_fd.close()) {
             fail("cannot write " + m_temporary);
         }
         if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
             fail("cannot replace the file");
         }
         m_done = true;
-        const int folder = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
+        const fml::unique_fd folder(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.valid()) {
+            ::fsync(folder.get());
         }
     }
 
@@ -203,7 +199,7 @@ private:
         const char* data = m_buffer.data();
         std::size_t left = m_buffer.size();
         while (left > 0) {
-            const ssize_t written = ::write(m_fd, data, left);
+            const ssize_t written = ::write(m_fd.get(), data, left);
             if (written < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -230,7 +226,7 @@ private:
     std::string m_folder;
     std::string m_temporary;
     std::string m_buffer;
-    int m_fd = -1;
+    fml::unique_fd m_fd;
     bool m_done = false;
 };
 

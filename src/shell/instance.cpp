@@ -109,20 +109,18 @@ std::string runtime_folder() {
 
 instance_lock::instance_lock(const std::string& folder) {
     const std::string path = folder + "/" + instance_mutex_name;
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_fd < 0) {
+    m_fd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!m_fd.valid()) {
         throw instance_error("Cannot open instance lock \"" + path +
                              "\": " + fml::last_error_text());
     }
     // Only a lock file of our own counts: one planted by someone else would otherwise
     // stop every start of ours as if another instance ran.
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (::fstat(m_fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
         throw instance_error("Instance lock \"" + path + "\" is not a plain file of this user's");
     }
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) {
             continue;
         }
@@ -130,40 +128,34 @@ instance_lock::instance_lock(const std::string& folder) {
             return;  // another instance holds it
         }
         const std::string error = fml::last_error_text();
-        ::close(m_fd);
-        m_fd = -1;
         throw instance_error("Cannot lock \"" + path + "\": " + error);
     }
     m_acquired = true;
 }
 
-instance_lock::~instance_lock() {
-    if (m_fd >= 0) {
-        ::close(m_fd);  // closing releases the lock
-    }
-}
+// Closing the descriptor releases the lock.
+instance_lock::~instance_lock() = default;
 
 bool send_probe(const std::string& folder, std::chrono::milliseconds timeout) {
     sockaddr_un address{};
     if (!make_address(socket_path(folder), address)) {
         return false;
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    const fml::unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) {
         return false;
     }
     bool answered = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         const std::string probe = std::string(instance_probe_name) + "\n";
-        if (::send(fd, probe.data(), probe.size(), MSG_NOSIGNAL) == ssize_t(probe.size()) &&
-            wait_readable(fd, static_cast<int>(timeout.count()))) {
+        if (::send(fd.get(), probe.data(), probe.size(), MSG_NOSIGNAL) == ssize_t(probe.size()) &&
+            wait_readable(fd.get(), static_cast<int>(timeout.count()))) {
             char answer[128];
-            const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+            const ssize_t got = ::recv(fd.get(), answer, sizeof answer, 0);
             answered = got == ssize_t(probe.size()) &&
                        std::memcmp(answer, probe.data(), probe.size()) == 0;
         }
     }
-    ::close(fd);
     return answered;
 }
 
@@ -172,36 +164,35 @@ probe_server::probe_server(const std::string& folder) : m_path(socket_path(folde
     if (!make_address(m_path, address)) {
         throw instance_error("Runtime folder path too long for a socket: \"" + m_path + "\"");
     }
-    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (m_fd < 0) {
+    m_fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!m_fd.valid()) {
         throw instance_error("Cannot create socket: " + fml::last_error_text());
     }
     // We hold the instance lock, so a socket file here was left by a killed instance.
     ::unlink(m_path.c_str());
-    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_fd, 8) != 0) {
+    if (::bind(m_fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_fd.get(), 8) != 0) {
         const std::string error = fml::last_error_text();
-        ::close(m_fd);
         throw instance_error("Cannot listen on \"" + m_path + "\": " + error);
     }
 }
 
 probe_server::~probe_server() {
-    ::close(m_fd);
+    m_fd.reset();
     ::unlink(m_path.c_str());
 }
 
 bool probe_server::accept_probe() {
-    const int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) {
+    const fml::unique_fd client(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client.valid()) {
         return false;
     }
     const std::string probe = std::string(instance_probe_name) + "\n";
     bool valid = false;
     std::string received;
-    while (received.size() < probe.size() && wait_readable(client, 100)) {
+    while (received.size() < probe.size() && wait_readable(client.get(), 100)) {
         char buffer[128];
-        const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        const ssize_t got = ::recv(client.get(), buffer, sizeof buffer, 0);
         if (got <= 0) {
             break;
         }
@@ -209,10 +200,9 @@ bool probe_server::accept_probe() {
     }
     if (received == probe) {
         valid = true;
-        ::send(client, probe.data(), probe.size(),
+        ::send(client.get(), probe.data(), probe.size(),
                MSG_NOSIGNAL);  // the caller does not wait for it
     }
-    ::close(client);
     return valid;
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "fml/unique_fd.h"
+
 namespace hrd {
 
 inline constexpr const char* instance_mutex_name =
@@ -37,7 +39,7 @@ public:
     bool acquired() const { return m_acquired; }
 
 private:
-    int m_fd = -1;
+    fml::unique_fd m_fd;
     bool m_acquired = false;
 };
 
@@ -55,13 +57,13 @@ public:
     probe_server& operator=(const probe_server&) = delete;
 
     // The listening socket, to watch for readability.
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     // Accepts one pending connection, answers a valid probe and returns true for it.
     // A client that sends nothing valid within a short time is dropped (false).
     bool accept_probe();
 
 private:
-    int m_fd = -1;
+    fml::unique_fd m_fd;
     std::string m_path;
 };
 

@@ -9,6 +9,7 @@
 
 #include "fml/app_dirs.h"
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 #include "shell/errors.h"
 #include "tinyfilesystem/filesystem.h"
 
@@ -16,21 +17,20 @@ namespace hrd {
 namespace {
 
 std::vector<char> read_whole_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const fml::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
         throw load_hrd_resource_error("Cannot read resource \"" + path +
                                       "\": " + fml::last_error_text());
     }
     std::vector<char> content;
     char block[65536];
     for (;;) {
-        const ssize_t got = ::read(fd, block, sizeof block);
+        const ssize_t got = ::read(fd.get(), block, sizeof block);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
             const std::string error = fml::last_error_text();
-            ::close(fd);
             throw load_hrd_resource_error("Cannot read resource \"" + path + "\": " + error);
         }
         if (got == 0) {
@@ -38,7 +38,6 @@ std::vector<char> read_whole_file(const std::string& path) {
         }
         content.insert(content.end(), block, block + got);
     }
-    ::close(fd);
     return content;
 }
 

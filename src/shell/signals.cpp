@@ -29,8 +29,9 @@ termination_signals::termination_signals() {
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw apperror("Cannot create the signal pipe: " + fml::last_error_text());
     }
-    m_read_fd = fds[0];
-    g_write_fd = fds[1];
+    m_read_fd.reset(fds[0]);
+    m_write_fd.reset(fds[1]);
+    g_write_fd = m_write_fd.get();
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
@@ -47,15 +48,13 @@ termination_signals::~termination_signals() {
     for (int number : handled_signals) {
         ::sigaction(number, &action, nullptr);
     }
-    ::close(g_write_fd);
-    g_write_fd = -1;
-    ::close(m_read_fd);
+    g_write_fd = -1;  // both ends of the pipe close with the members
 }
 
 int termination_signals::take() {
     int last = 0;
     unsigned char byte = 0;
-    while (::read(m_read_fd, &byte, 1) == 1) {
+    while (::read(m_read_fd.get(), &byte, 1) == 1) {
         last = byte;
     }
     return last;

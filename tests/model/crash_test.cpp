@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "fml/unique_fd.h"
 #include "store_fixture.h"
 
 using namespace hrd;
@@ -63,21 +64,24 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
     for (int round = 0; round < 20; ++round) {
         int pipe_ends[2];
         ASSERT_EQ(::pipe(pipe_ends), 0);
+        fml::unique_fd from_child(pipe_ends[0]);
+        fml::unique_fd to_parent(pipe_ends[1]);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            ::close(pipe_ends[0]);
-            add_quotes_until_killed(m_dir.wpath(), pipe_ends[1], child_logs);
+            from_child.reset();
+            add_quotes_until_killed(m_dir.wpath(), to_parent.get(), child_logs);
         }
-        ::close(pipe_ends[1]);
+        to_parent.reset();
         std::vector<record_id> acknowledged;
         record_id id = 0;
         // The first round may die while the file is still being made. The others wait
         // for the burst to be under way (a slow, loaded machine may take a while to
         // start it), then kill it at a random moment.
         if (round > 0) {
-            pollfd ready{pipe_ends[0], POLLIN, 0};
-            if (::poll(&ready, 1, 20000) == 1 && ::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
+            pollfd ready{from_child.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 20000) == 1 &&
+                ::read(from_child.get(), &id, sizeof id) == sizeof id) {
                 acknowledged.push_back(id);
             }
         }
@@ -89,10 +93,10 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
         ASSERT_TRUE(WIFSIGNALED(status))
             << "the child ended on its own: " << status << " (seed " << seed << ")";
 
-        while (::read(pipe_ends[0], &id, sizeof id) == sizeof id) {
+        while (::read(from_child.get(), &id, sizeof id) == sizeof id) {
             acknowledged.push_back(id);
         }
-        ::close(pipe_ends[0]);
+        from_child.reset();
         total += acknowledged.size();
 
         auto& store = open();  // raises if the file does not open cleanly

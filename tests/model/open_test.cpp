@@ -11,6 +11,7 @@
 
 #include "model/errors.h"
 #include "store_fixture.h"
+#include "support/process.h"
 
 using namespace hrd;
 using hrd::test::read_file;
@@ -111,6 +112,7 @@ TEST_F(opening, a_file_that_is_not_a_usable_collection_is_refused_and_left_as_it
     const std::string path = m_dir.file("hoardly.fdb");
     const std::string good = read_file(path);
     ASSERT_GT(good.size(), 4096u);
+    const std::size_t descriptors = hrd::test::open_descriptor_count();
     auto refused = [&](const std::string& content, const std::string& reason) {
         write_file(path, content);
         const std::string message = open_error();
@@ -169,6 +171,7 @@ TEST_F(opening, a_file_that_is_not_a_usable_collection_is_refused_and_left_as_it
     ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0);
     refused_special("a device");
     std::remove(path.c_str());
+    EXPECT_EQ(hrd::test::open_descriptor_count(), descriptors) << "a refusal left a file open";
 
     write_file(path, good);
     EXPECT_EQ(open().getQuote(1)->current().m_utftext, "keep me");

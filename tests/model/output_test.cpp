@@ -6,6 +6,7 @@
 #include "model/model.h"
 #include "model/output.h"
 #include "store_fixture.h"
+#include "support/process.h"
 
 using namespace hrd;
 using hrd::test::read_file;
@@ -75,6 +76,7 @@ TEST_F(output, export_escapes_clip_text_and_writes_the_search_result) {
 TEST_F(output, a_failed_export_leaves_the_target_and_no_stray_file) {
     auto& store = open();
     store.addQuote(u"text");
+    const std::size_t descriptors = hrd::test::open_descriptor_count();
     const std::string existing = m_dir.file("keep.html");
     hrd::test::write_file(existing, "old export");
     ::chmod(existing.c_str(), 0640);
@@ -93,6 +95,7 @@ TEST_F(output, a_failed_export_leaves_the_target_and_no_stray_file) {
     }
     EXPECT_THROW(export_document(store, fml::utf82wchar(m_dir.file("no/such/folder.html"))),
                  export_error);
+    EXPECT_EQ(hrd::test::open_descriptor_count(), descriptors) << "an export left a file open";
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
         names.push_back(entry.path().filename().string());

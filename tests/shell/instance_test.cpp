@@ -10,12 +10,14 @@
 
 #include "shell/errors.h"
 #include "shell/instance.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 using namespace std::chrono_literals;
 
 TEST(instance, one_lock_holder_answers_probes) {
     hrd::test::temp_dir dir;
+    const std::size_t descriptors = hrd::test::open_descriptor_count();
     {
         hrd::instance_lock first(dir.path());
         ASSERT_TRUE(first.acquired());
@@ -36,7 +38,10 @@ TEST(instance, one_lock_holder_answers_probes) {
         }
         client.join();
         EXPECT_TRUE(accepted);
+        EXPECT_FALSE(server.accept_probe());  // nobody waiting
     }
+    EXPECT_EQ(hrd::test::open_descriptor_count(), descriptors)
+        << "a lock, probe or server left a descriptor open";
     // Released with its holder; a stale socket file does not stop the next server.
     hrd::test::write_file(dir.file(hrd::instance_probe_name), "stale");
     hrd::instance_lock again(dir.path());

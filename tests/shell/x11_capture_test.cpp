@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 #include "shell/platform/qt/desktop_capture.h"
 #include "shell/platform/qt/desktop_services.h"
 #include "shell/platform/x11/capture_backend.h"
@@ -158,7 +159,7 @@ public:
         m_incr = XInternAtom(m_display, "INCR", False);
         XSetSelectionOwner(m_display, m_clipboard, m_window, CurrentTime);
         XSync(m_display, False);
-        m_wake = ::eventfd(0, EFD_CLOEXEC);
+        m_wake.reset(::eventfd(0, EFD_CLOEXEC));
         m_thread = std::thread([this] { serve(); });
     }
     ~clipboard_owner() {
@@ -168,7 +169,7 @@ public:
         }
         wake();
         m_thread.join();
-        ::close(m_wake);
+        m_wake.reset();
         XCloseDisplay(m_display);
     }
 
@@ -190,10 +191,10 @@ private:
 
     void wake() {
         const std::uint64_t one = 1;
-        EXPECT_EQ(::write(m_wake, &one, sizeof one), ssize_t(sizeof one));
+        EXPECT_EQ(::write(m_wake.get(), &one, sizeof one), ssize_t(sizeof one));
     }
     void serve() {
-        pollfd fds[2] = {{ConnectionNumber(m_display), POLLIN, 0}, {m_wake, POLLIN, 0}};
+        pollfd fds[2] = {{ConnectionNumber(m_display), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
         for (;;) {
             while (XPending(m_display) > 0) {
                 XEvent event;
@@ -223,7 +224,7 @@ private:
             ::poll(fds, 2, -1);
             if ((fds[1].revents & POLLIN) != 0) {
                 std::uint64_t count = 0;
-                EXPECT_EQ(::read(m_wake, &count, sizeof count), ssize_t(sizeof count));
+                EXPECT_EQ(::read(m_wake.get(), &count, sizeof count), ssize_t(sizeof count));
             }
         }
     }
@@ -296,7 +297,7 @@ private:
     Display* m_display = nullptr;
     Window m_window = 0;
     Atom m_clipboard = 0, m_targets = 0, m_format = 0, m_incr = 0;
-    int m_wake = -1;
+    fml::unique_fd m_wake;
     std::optional<incremental> m_sending;  // the owner thread's alone
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -86,6 +88,12 @@ bool wait_for_text(const std::string& path, const std::string& text,
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+std::size_t open_descriptor_count() {
+    // The listing's own descriptor is counted each time alike.
+    const std::filesystem::directory_iterator listing("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(listing), end(listing)));
 }
 
 std::string program_path() {

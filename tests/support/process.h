@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,10 @@ private:
 // Polls `path` until it contains `text`; false after `timeout`.
 bool wait_for_text(const std::string& path, const std::string& text,
                    std::chrono::milliseconds timeout);
+
+// How many descriptors this process holds open: the same before and after a piece
+// of work that is meant to close all it opens, on success and on failure.
+std::size_t open_descriptor_count();
 
 // The built program (the build folder's "hoardly").
 std::string program_path();

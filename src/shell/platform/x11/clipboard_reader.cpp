@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 
 namespace hrd::x11 {
 
@@ -23,7 +24,7 @@ using clock = std::chrono::steady_clock;
 
 struct clipboard_reader::connection {
     Display* display = nullptr;
-    int wake = -1;  // an eventfd that tells a read under way to give up
+    fml::unique_fd wake;  // an eventfd that tells a read under way to give up
     Atom clipboard = None, targets = None, incr = None, property = None;
     // The text formats, most wanted first.
     Atom utf8 = None, plain_utf8 = None, text = None;
@@ -34,9 +35,7 @@ struct clipboard_reader::connection {
     std::atomic<bool> stopping = false;
 
     ~connection() {
-        if (wake >= 0) {
-            ::close(wake);
-        }
+        wake.reset();
         if (display != nullptr) {
             XCloseDisplay(display);
         }
@@ -96,7 +95,7 @@ wait_end wait_for(read_context& context, clock::time_point deadline, XEvent& eve
         if (left <= clock::duration::zero()) {
             return wait_end::timed_out;
         }
-        pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {context.x.wake, POLLIN, 0}};
+        pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {context.x.wake.get(), POLLIN, 0}};
         const auto wait_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         if (::poll(fds, 2, int(std::min<long long>(wait_ms, 60'000))) < 0 && errno != EINTR) {
             return wait_end::stopping;
@@ -337,8 +336,8 @@ clipboard_reader::clipboard_reader(std::chrono::milliseconds answer_wait,
     if (m_x->display == nullptr) {
         throw x11_error("Cannot open the X display for reading the clipboard");
     }
-    m_x->wake = ::eventfd(0, EFD_CLOEXEC);
-    if (m_x->wake < 0) {
+    m_x->wake.reset(::eventfd(0, EFD_CLOEXEC));
+    if (!m_x->wake.valid()) {
         throw x11_error("Cannot make the clipboard reader's wake-up descriptor (errno " +
                         std::to_string(errno) + ")");
     }
@@ -362,7 +361,7 @@ clipboard_reader::~clipboard_reader() {
     const std::uint64_t one = 1;
     // An eventfd write of 8 bytes cannot be short; the counter cannot overflow
     // from one writer of 1.
-    [[maybe_unused]] const auto written = ::write(m_x->wake, &one, sizeof one);
+    [[maybe_unused]] const auto written = ::write(m_x->wake.get(), &one, sizeof one);
     m_thread.join();
 }
 

@@ -11,7 +11,9 @@
 
 #include <array>
 #include <cerrno>
+#include <utility>
 
+#include "fml/unique_fd.h"
 #include "shell/platform/x11/x_errors.h"
 
 namespace hrd::x11 {
@@ -26,7 +28,7 @@ constexpr unsigned copy_modifiers[] = {ControlMask, ControlMask | ShiftMask};
 
 struct copy_key_capture::connection {
     Display* display = nullptr;
-    int wake = -1;  // an eventfd that tells the background thread to end
+    fml::unique_fd wake;  // an eventfd that tells the background thread to end
     Window root = 0;
     int xi_opcode = -1;  // -1: no XInput2, so presses cannot be told from repeats
     KeyCode key_c = 0;
@@ -40,9 +42,7 @@ struct copy_key_capture::connection {
     std::array<bool, 256> is_alt{};
 
     ~connection() {
-        if (wake >= 0) {
-            ::close(wake);
-        }
+        wake.reset();
         if (display != nullptr) {
             XCloseDisplay(display);
         }
@@ -131,18 +131,19 @@ void copy_key_capture::run_in_background() {
     if (m_thread.joinable()) {
         return;
     }
-    m_x->wake = ::eventfd(0, EFD_CLOEXEC);
-    if (m_x->wake < 0) {
+    fml::unique_fd wake(::eventfd(0, EFD_CLOEXEC));
+    if (!wake.valid()) {
         throw x11_error("Cannot make the copy-key capture's wake-up descriptor (errno " +
                         std::to_string(errno) + ")");
     }
+    m_x->wake = std::move(wake);
     m_thread = std::thread([this] { serve(); });
 }
 
 // The background thread's loop: the connection is this thread's alone until stop()
 // has joined it.
 void copy_key_capture::serve() {
-    std::array<pollfd, 2> fds{pollfd{fd(), POLLIN, 0}, pollfd{m_x->wake, POLLIN, 0}};
+    std::array<pollfd, 2> fds{pollfd{fd(), POLLIN, 0}, pollfd{m_x->wake.get(), POLLIN, 0}};
     for (;;) {
         // Xlib may already hold events read along with a reply: handle those first,
         // the socket would not announce them again.
@@ -166,7 +167,7 @@ void copy_key_capture::stop() noexcept {
         const std::uint64_t one = 1;
         // An eventfd write of 8 bytes cannot be short; it fails only if the counter
         // overflowed, which one writer of 1 never reaches.
-        [[maybe_unused]] const auto written = ::write(m_x->wake, &one, sizeof one);
+        [[maybe_unused]] const auto written = ::write(m_x->wake.get(), &one, sizeof one);
         m_thread.join();
     }
     if (!m_x || m_x->display == nullptr || !m_x->grabbed) {
