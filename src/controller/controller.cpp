@@ -385,7 +385,7 @@ void hdcontroller::execute(const named_action& action) {
         case act::delete_quote_mark: {
             const auto [q, t] = ids::read_quote_tag(id_of(first));
             // The id names the quote; it must be the block the tag is shown in.
-            handle block = layout::parent(layout::parent(layout::parent(layout::parent(first))));
+            handle block = layout::closest(first, ".quote");
             const std::u16string block_id = id_of(block);
             if (!ids::matches(block_id, ids::quote_prefix) ||
                 ids::read(block_id, ids::quote_prefix) != q) {
