@@ -417,9 +417,10 @@ void hdcontroller::execute(const named_action& action) {
                 return;
             }
             const tag_rename renamed{tag_id_of(rename->element), rename->name};
-            layout::set_attribute(rename->element, "editable", std::nullopt);
+            if (view_target* view = m_model.view()) {
+                view->handle(view_events::end_tag_edit{rename->element});
+            }
             cntrl() << "rename_tag; id: " << renamed.id << std::endl;
-            layout::update_element(rename->element, true);
             forward(ev::rename_tag{renamed});
             return;
         }

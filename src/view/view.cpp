@@ -95,6 +95,7 @@ void hdview::handle(const view_event& event) {
                    [this](const vev::delete_tag& e) { delete_tag(e.tag_id); },
                    [this](const vev::delete_wrong_tag&) { delete_wrong_tag(); },
                    [this](const vev::start_tag_edit& e) { start_tag_edit(e.entry); },
+                   [this](const vev::end_tag_edit& e) { end_tag_edit(e.entry); },
                    [this](const vev::rename_tag& e) { rename_tag(e.rename); },
                    [this](const vev::add_quote_tag& e) { add_quote_tag(e); },
                    [this](const vev::delete_quote_tag& e) { delete_quote_tag(e.mark); },
@@ -197,6 +198,11 @@ void hdview::start_tag_edit(element entry) {
     layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
     layout::update_element(entry, true);
     layout::update_element(table, true);
+}
+
+void hdview::end_tag_edit(element entry) {
+    layout::set_attribute(entry, "editable", std::nullopt);
+    layout::update_element(entry, true);
 }
 
 void hdview::rename_tag(const tag_rename& rename) {
