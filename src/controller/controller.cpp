@@ -385,7 +385,7 @@ void hdcontroller::execute(const named_action& action) {
         case act::delete_quote_mark: {
             const auto [q, t] = ids::read_quote_tag(id_of(first));
             // The id names the quote; it must be the block the tag is shown in.
-            handle block = layout::parent(layout::parent(layout::parent(layout::parent(first))));
+            handle block = layout::closest(first, ".quote");
             const std::u16string block_id = id_of(block);
             if (!ids::matches(block_id, ids::quote_prefix) ||
                 ids::read(block_id, ids::quote_prefix) != q) {
@@ -417,9 +417,10 @@ void hdcontroller::execute(const named_action& action) {
                 return;
             }
             const tag_rename renamed{tag_id_of(rename->element), rename->name};
-            layout::set_attribute(rename->element, "editable", std::nullopt);
+            if (view_target* view = m_model.view()) {
+                view->handle(view_events::end_tag_edit{rename->element});
+            }
             cntrl() << "rename_tag; id: " << renamed.id << std::endl;
-            layout::update_element(rename->element, true);
             forward(ev::rename_tag{renamed});
             return;
         }

@@ -138,6 +138,22 @@ handle find_first(handle root, std::string_view selector) {
     return found;
 }
 
+handle closest(handle element, std::string_view selector_text) {
+    if (!element) {
+        return nullptr;
+    }
+    const auto selector = parse_selector(selector_text);
+    if (!selector) {
+        return nullptr;
+    }
+    for (handle e = element; e; e = parent_element(*e)) {
+        if (matches(*selector, *e)) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
 bool visit_elements(handle root, std::string_view tag, std::string_view attribute,
                     std::optional<std::u16string_view> value, const element_callback& callback) {
     if (!root) {

@@ -48,6 +48,10 @@ using element_callback = std::function<bool(handle)>;
 bool select_elements(handle root, std::string_view selector, const element_callback& callback);
 // The first match in document order, or nullptr.
 handle find_first(handle root, std::string_view selector);
+// The nearest of `element` and its ancestors that matches `selector`: finds the
+// row, table or block around an element whatever markup lies between. nullptr
+// when none matches or the selector cannot be read.
+handle closest(handle element, std::string_view selector);
 // Calls `callback` for each element below `root` with tag `tag` (empty: any)
 // and attribute `attribute` (empty: no condition) equal to `value` (nullopt:
 // merely present).

@@ -35,6 +35,11 @@ struct delete_wrong_tag {};          // 5: the typed name was refused; its row g
 struct start_tag_edit {              // 6
     layout::handle entry = nullptr;  // a tag list entry
 };
+// A tag list entry the user typed a new name into takes no more typing; the
+// controller sends it as it hands the name on, before the store is asked.
+struct end_tag_edit {
+    layout::handle entry = nullptr;
+};
 struct rename_tag {  // 7
     tag_rename rename;
 };
@@ -79,10 +84,11 @@ struct search_mode {  // 22
 using view_event = std::variant<
     view_events::add_quote, view_events::delete_quote, view_events::add_tag_id,
     view_events::delete_tag, view_events::delete_wrong_tag, view_events::start_tag_edit,
-    view_events::rename_tag, view_events::add_quote_tag, view_events::delete_quote_tag,
-    view_events::add_search_tag, view_events::delete_search_tag, view_events::update_quotes,
-    view_events::rename_search_tag, view_events::update_tags, view_events::refresh_quotes,
-    view_events::clear_search_tags, view_events::rename_quote_tags, view_events::search_mode>;
+    view_events::end_tag_edit, view_events::rename_tag, view_events::add_quote_tag,
+    view_events::delete_quote_tag, view_events::add_search_tag, view_events::delete_search_tag,
+    view_events::update_quotes, view_events::rename_search_tag, view_events::update_tags,
+    view_events::refresh_quotes, view_events::clear_search_tags, view_events::rename_quote_tags,
+    view_events::search_mode>;
 
 // Whoever shows the collection: the view, or a test's recorder.
 class view_target {

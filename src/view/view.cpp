@@ -31,13 +31,6 @@ element find_id(element scope, const std::string& id) {
     return layout::find_first(scope, "[id='" + id + "']");
 }
 
-element up(element element, int levels) {
-    for (int i = 0; i < levels && element != nullptr; ++i) {
-        element = layout::parent(element);
-    }
-    return element;
-}
-
 // Takes a use reference for as long as the view lives.
 element keep(element element) {
     layout::use(element);
@@ -102,6 +95,7 @@ void hdview::handle(const view_event& event) {
                    [this](const vev::delete_tag& e) { delete_tag(e.tag_id); },
                    [this](const vev::delete_wrong_tag&) { delete_wrong_tag(); },
                    [this](const vev::start_tag_edit& e) { start_tag_edit(e.entry); },
+                   [this](const vev::end_tag_edit& e) { end_tag_edit(e.entry); },
                    [this](const vev::rename_tag& e) { rename_tag(e.rename); },
                    [this](const vev::add_quote_tag& e) { add_quote_tag(e); },
                    [this](const vev::delete_quote_tag& e) { delete_quote_tag(e.mark); },
@@ -122,9 +116,9 @@ element hdview::find_quote_block(record_id id) const {
     return find_id(m_quote_list, ids::quote(id));
 }
 
-// The block's table, its links row, that row's first cell.
+// The cell of the block that shows the quote's tags.
 element hdview::links_cell(element block) const {
-    return layout::nth_child(layout::nth_child(layout::nth_child(block, 0), 2), 0);
+    return layout::find_first(block, "td.links");
 }
 
 element hdview::fresh_tag_row(const char* for_event) const {
@@ -148,7 +142,7 @@ void hdview::delete_quote(record_id id) {
         return;  // filtered out by the search: nothing shown to remove
     }
     if (layout::element_type(found) == "div") {
-        found = up(found, 2);
+        found = layout::closest(found, "tr");  // the list's row holding the block
     }
     layout::delete_element(found);
 }
@@ -164,7 +158,7 @@ void hdview::add_tag_id(record_id id) {
 
 void hdview::delete_tag(record_id id) {
     if (element entry = find_id(m_tag_list, ids::tag_entry(id))) {
-        layout::delete_element(up(entry, 2));
+        layout::delete_element(layout::closest(entry, "tr"));
         layout::update_element(m_tag_list, true);
     }
     if (element item = find_id(m_manage_menu, ids::menu_item(id))) {
@@ -178,8 +172,8 @@ void hdview::delete_wrong_tag() {
 }
 
 void hdview::start_tag_edit(element entry) {
-    element row = up(entry, 2);
-    element table = up(entry, 3);
+    element row = layout::closest(entry, "tr");
+    element table = layout::closest(row, "table");
     if (table == nullptr) {
         return;
     }
@@ -204,6 +198,11 @@ void hdview::start_tag_edit(element entry) {
     layout::set_attribute(entry, "old_value", layout::get_inner_text(entry).value_or(u""));
     layout::update_element(entry, true);
     layout::update_element(table, true);
+}
+
+void hdview::end_tag_edit(element entry) {
+    layout::set_attribute(entry, "editable", std::nullopt);
+    layout::update_element(entry, true);
 }
 
 void hdview::rename_tag(const tag_rename& rename) {

@@ -59,6 +59,7 @@ private:
     void delete_tag(record_id id);
     void delete_wrong_tag();
     void start_tag_edit(layout::handle entry);
+    void end_tag_edit(layout::handle entry);
     void rename_tag(const tag_rename& rename);
     void add_quote_tag(const view_events::add_quote_tag& added);
     void delete_quote_tag(const quote_mark& mark);

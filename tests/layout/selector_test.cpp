@@ -88,6 +88,30 @@ TEST(layout_selector, combinators_and_lists_keep_document_order) {
     EXPECT_EQ(wrapped.find_first("#%s", long_id.c_str()).text(), u"a");
 }
 
+TEST(layout_selector, closest_finds_the_nearest_match_from_the_element_up) {
+    document doc;
+    doc.load_html(page);
+    handle root = doc.root();
+    const auto id_of_closest = [&](std::string_view from, std::string_view selector) {
+        handle found = closest(find_first(root, from), selector);
+        return found ? get_attribute_utf8(found, "id").value_or("?") : "<none>";
+    };
+    EXPECT_EQ(id_of_closest("#vt-1", "tr"), "r0");
+    EXPECT_EQ(id_of_closest("#vt-2", "table"), "tags");
+    EXPECT_EQ(id_of_closest("#vt-2", "table > tr"), "r1");
+    // The element itself counts, and the nearest of several matches wins.
+    EXPECT_EQ(id_of_closest("#vt-1", ".vtag"), "vt-1");
+    EXPECT_EQ(id_of_closest("#inner", ".quote"), "inner");
+    EXPECT_EQ(id_of_closest("#vt-1", "div"), "vt-1");
+    EXPECT_EQ(id_of_closest("#r0", "div"), "root");
+    // Matches beside or below the element are not around it.
+    EXPECT_EQ(id_of_closest("#vt-1", "tr[new_tr]"), "<none>");
+    EXPECT_EQ(id_of_closest("#nested", ".title"), "<none>");
+    EXPECT_EQ(id_of_closest("#vt-1", ".page > tr"), "<none>");
+    EXPECT_EQ(id_of_closest("#vt-1", "[id"), "<none>");
+    EXPECT_EQ(closest(nullptr, "div"), nullptr);
+}
+
 TEST(layout_selector, state_pseudo_classes_follow_state_bits) {
     document doc;
     doc.load_html(page);

@@ -248,6 +248,10 @@ TEST_F(view, tag_rows_added_renamed_edited_and_deleted) {
     EXPECT_TRUE(layout::get_attribute(m_view.tag_list(), "editable").has_value());
     EXPECT_EQ(layout::get_attribute(m_view.tag_list(), "action"),
               std::optional<std::u16string>(u"edit"));
+    // Handing the typed name on takes the entry's own editing mark away.
+    layout::set_attribute_utf8(entry, "editable", "");
+    m_view.handle(view_events::end_tag_edit{entry});
+    EXPECT_FALSE(layout::get_attribute(entry, "editable"));
 
     const record_id gone = 3;
     m_view.handle(view_events::delete_tag{gone});
