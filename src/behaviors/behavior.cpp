@@ -115,15 +115,6 @@ behavior_core_scope::~behavior_core_scope() {
 
 namespace {
 
-std::optional<element_key> key_of(HELEMENT he) {
-    auto cls = layout::get_attribute(he, "class");
-    auto id = layout::get_attribute(he, "id");
-    if (!cls || !id) {
-        return std::nullopt;
-    }
-    return element_key{std::move(*cls), std::move(*id)};
-}
-
 bool is_ancestor(HELEMENT ancestor, HELEMENT he) {
     for (HELEMENT e = layout::parent(he); e != nullptr; e = layout::parent(e)) {
         if (e == ancestor) {
@@ -138,25 +129,11 @@ bool is_ancestor(HELEMENT ancestor, HELEMENT he) {
 // an enclosing block (a quote around its tag) would take the drag over.
 bool inner_participant(HELEMENT he, HELEMENT target) {
     for (HELEMENT e = target; e != nullptr && e != he; e = layout::parent(e)) {
-        if (key_of(e)) {
+        if (participant_key(e)) {
             return true;
         }
     }
     return false;
-}
-
-// The nearest element from the target up that accepts what is being dragged.
-HELEMENT accepting_target(DragMgr& drag, HELEMENT target) {
-    const auto source = key_of(drag.dragged());
-    if (!source) {
-        return nullptr;
-    }
-    for (HELEMENT e = target; e != nullptr; e = layout::parent(e)) {
-        if (const auto key = key_of(e); key && !drag.find_action(*source, *key).empty()) {
-            return e;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -166,16 +143,16 @@ bool behavior::drag_hook(HELEMENT he, HELEMENT target, std::uint32_t event_type,
     if ((event_type & layout::sinking) != 0) {
         return false;  // the drag manager reads the bubbling copy only
     }
-    auto key = key_of(he);
+    auto key = participant_key(he);
     if (!key) {
         return false;
     }
     hdcontroller& controller = behavior_controller();
     DragMgr& drag = controller.drag_manager();
     if (event_type == layout::mouse_event::up && drag.active()) {
-        // A drop belongs to the nearest block that accepts the dragged element,
-        // which may enclose the elements under the pointer.
-        HELEMENT accepting = accepting_target(drag, target);
+        // The drag manager says which block the drop belongs to; it may enclose the
+        // elements under the pointer, and only that block reports the release.
+        HELEMENT accepting = drag.drop_target(target);
         if (accepting != nullptr && accepting != he && is_ancestor(accepting, he)) {
             return false;
         }

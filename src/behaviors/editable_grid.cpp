@@ -51,8 +51,7 @@ std::optional<std::u16string> refusal_of(HELEMENT entry, std::u16string_view nam
     const hrd::record_id own = id && hrd::ids::matches(*id, hrd::ids::tag_entry_prefix)
                                    ? hrd::ids::read(*id, hrd::ids::tag_entry_prefix)
                                    : -1;
-    const hrd::record_id holder = hrd::behavior_model().store().tagNamed(name);
-    if (holder != -1 && holder != own) {
+    if (hrd::behavior_model().tag_name_taken(name, own)) {
         return u"A tag named \"" + std::u16string(name) + u"\" already exists";
     }
     return std::nullopt;

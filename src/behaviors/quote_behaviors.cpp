@@ -72,33 +72,23 @@ void open_manage_menu(HELEMENT button, const std::vector<record_id>& quotes) {
     if (popup == nullptr || quotes.empty()) {
         return;
     }
-    std::vector<record_id> carried;
+    std::optional<std::vector<record_id>> carried;
     try {
-        for (std::size_t i = 0; i < quotes.size(); ++i) {
-            auto found = behavior_model().store().getQuote(quotes[i]);
-            if (found->empty()) {
-                return;
-            }
-            const std::vector<record_id>& tags = found->current().m_tags;
-            if (i == 0) {
-                carried = tags;
-            } else {
-                std::erase_if(carried, [&](record_id t) {
-                    return std::find(tags.begin(), tags.end(), t) == tags.end();
-                });
-            }
-        }
+        carried = behavior_model().tags_on_all(quotes);
     } catch (const fml::exception& e) {
         if (fml::haslog("app")) {
             fml::getlog("app") << "Error: " << e.what() << std::endl;
         }
         return;  // a quote is gone: no menu for it
     }
+    if (!carried) {
+        return;
+    }
     layout::select_elements(popup, "li:checked", [](HELEMENT item) {
         layout::set_state(item, 0, layout::state::checked, false);
         return false;
     });
-    for (record_id t : carried) {
+    for (record_id t : *carried) {
         HELEMENT item = layout::find_first(popup, "[id='" + ids::menu_item(t) + "']");
         layout::set_state(item, layout::state::checked, 0, true);
     }
@@ -325,7 +315,7 @@ public:
             // Each quote gets what the tick says; one that is already so is left alone.
             bool carries = false;
             try {
-                carries = behavior_model().store().isQuoteMarked(mark.quote_id, mark.tag_id);
+                carries = behavior_model().is_quote_marked(mark.quote_id, mark.tag_id);
             } catch (const fml::exception&) {
                 continue;  // the quote or the tag went meanwhile
             }

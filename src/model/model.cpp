@@ -1,5 +1,7 @@
 #include "model/model.h"
 
+#include <algorithm>
+
 namespace hrd {
 
 hrdModel::hrdModel() : hrdModel(std::make_unique<CollectionStore>()) {}
@@ -11,6 +13,34 @@ hrdModel::~hrdModel() = default;
 
 void hrdModel::set_clipboard(std::unique_ptr<clipboard> clipboard) {
     m_clipboard = clipboard ? std::move(clipboard) : std::make_unique<memory_clipboard>();
+}
+
+bool hrdModel::tag_name_taken(std::u16string_view name, record_id own) {
+    const record_id holder = m_store->tagNamed(name);
+    return holder != -1 && holder != own;
+}
+
+std::optional<std::vector<record_id>> hrdModel::tags_on_all(const std::vector<record_id>& quotes) {
+    std::vector<record_id> carried;
+    for (std::size_t i = 0; i < quotes.size(); ++i) {
+        auto found = m_store->getQuote(quotes[i]);
+        if (found->empty()) {
+            return std::nullopt;
+        }
+        const std::vector<record_id>& tags = found->current().m_tags;
+        if (i == 0) {
+            carried = tags;
+        } else {
+            std::erase_if(carried, [&](record_id t) {
+                return std::find(tags.begin(), tags.end(), t) == tags.end();
+            });
+        }
+    }
+    return carried;
+}
+
+bool hrdModel::is_quote_marked(record_id quote, record_id tag) {
+    return m_store->isQuoteMarked(quote, tag);
 }
 
 }  // namespace hrd

@@ -4,7 +4,10 @@
 // the copy commands write to.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "fml/singleton.h"
 #include "fml/whoami.h"
@@ -39,6 +42,16 @@ public:
     // "Error: ..." goes to the "app" log, the view is brought back in step with the
     // store, and false is returned.
     bool handle_safely(const model_event& event);
+
+    // --- Questions the user interface asks before it asks for a change.
+    // Whether a tag other than `own` (-1 for none) is named exactly `name`.
+    bool tag_name_taken(std::u16string_view name, record_id own);
+    // The tags every one of `quotes` carries, in the order the first one has them;
+    // nothing when one of them is gone.
+    std::optional<std::vector<record_id>> tags_on_all(const std::vector<record_id>& quotes);
+    // Whether the quote carries the tag. Raises wrong_quote_id / wrong_tag_id when
+    // either is gone.
+    bool is_quote_marked(record_id quote, record_id tag);
 
     // Where view events go; nullptr (the default) shows nothing.
     void set_view(view_target* view) { m_view = view; }

@@ -143,10 +143,24 @@ TEST_F(controller, drag_and_drop_runs_the_table_actions_and_always_ends) {
     EXPECT_EQ(tags_on(1).back(), 3);
     EXPECT_NE(m_app.by_id("qt-1-3"), nullptr);
     EXPECT_FALSE(layout::get_attribute(body, "cursor").has_value());
-    // The walk up from the drop target ends at the first element without an id: the
-    // quote's text cell has a class only, so a tag dropped there does nothing.
+    // A drop lands on the nearest block from the pointer up that takes the dragged
+    // element: a tag over a quote's tag or text lands on the quote, and the quote's
+    // tag itself on the list around the quote.
     handle text_cell = layout::find_first(block, "td.text");
     ASSERT_NE(text_cell, nullptr);
+    handle quote_tag = m_app.by_id("qt-1-3");
+    DragMgr& manager = m_app.controller->drag_manager();
+    mouse(m_app.by_id("vt-2"), layout::mouse_event::down, 10, 10);
+    mouse(m_app.by_id("vt-2"), layout::mouse_event::move, 20, 20);
+    EXPECT_EQ(manager.drop_target(quote_tag), block);
+    EXPECT_EQ(manager.drop_target(text_cell), block);
+    mouse(quote_tag, layout::mouse_event::down, 10, 10);
+    mouse(quote_tag, layout::mouse_event::move, 20, 20);
+    EXPECT_EQ(manager.drop_target(quote_tag), m_app.by_id("quotepane"));
+    EXPECT_EQ(manager.drop_target(m_app.view->search_bar()), nullptr);
+    manager.reset();
+    // The drop itself is the reporting element's: the text cell has a class only and
+    // takes part in nothing, so a tag released there by it does nothing.
     const auto tags_before_drop = tags_on(1);
     ASSERT_EQ(std::count(tags_before_drop.begin(), tags_before_drop.end(), 2), 0);
     EXPECT_FALSE(drag(m_app.by_id("vt-2"), text_cell));

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "model/errors.h"
+#include "model/model.h"
 #include "store_fixture.h"
 
 using namespace hrd;
@@ -310,4 +311,34 @@ TEST_F(collection_store, a_removed_quote_leaves_no_copy_of_its_text_in_the_file)
     open().removeQuote(id);
     m_store.reset();
     EXPECT_EQ(hrd::test::read_file(m_dir.file("hoardly.fdb")).find(secret), std::string::npos);
+}
+
+TEST_F(collection_store, the_models_questions_answer_from_the_tags_and_marks_stored) {
+    hrdModel model(std::make_unique<CollectionStore>(m_dir.wpath()));
+    CollectionStore& store = model.store();
+    const record_id work = store.addTag(u"work");
+    const record_id home = store.addTag(u"home");
+    const record_id misc = store.addTag(u"misc");
+    // A name is taken only by another tag: a tag keeps its own name.
+    EXPECT_TRUE(model.tag_name_taken(u"work", home));
+    EXPECT_TRUE(model.tag_name_taken(u"work", -1));
+    EXPECT_FALSE(model.tag_name_taken(u"work", work));
+    EXPECT_FALSE(model.tag_name_taken(u"play", -1));
+
+    // The tags all the quotes carry come in the first quote's order.
+    const record_id first = store.addQuote(u"first");
+    const record_id second = store.addQuote(u"second");
+    for (record_id t : {misc, work, home}) {
+        store.markQuote(first, t);
+    }
+    for (record_id t : {home, misc}) {
+        store.markQuote(second, t);
+    }
+    EXPECT_EQ(model.tags_on_all({first, second}), (std::vector<record_id>{misc, home}));
+    EXPECT_EQ(model.tags_on_all({second}), (std::vector<record_id>{home, misc}));
+    EXPECT_TRUE(model.is_quote_marked(first, work));
+    EXPECT_FALSE(model.is_quote_marked(second, work));
+    store.removeQuote(second);
+    EXPECT_EQ(model.tags_on_all({first, second}), std::nullopt);
+    EXPECT_THROW(model.is_quote_marked(second, home), wrong_quote_id);
 }

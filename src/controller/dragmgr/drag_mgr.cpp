@@ -26,15 +26,6 @@ bool keys_match(const element_key& a, const element_key& b) {
     return a.cls == b.cls && (a.id.empty() || b.id.empty() || a.id == b.id);
 }
 
-std::optional<element_key> key_of(layout::handle element) {
-    auto cls = layout::get_attribute(element, "class");
-    auto id = layout::get_attribute(element, "id");
-    if (!cls || !id) {
-        return std::nullopt;
-    }
-    return element_key{std::move(*cls), std::move(*id)};
-}
-
 std::string read_whole(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) {
@@ -52,6 +43,15 @@ std::string read_whole(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<element_key> participant_key(layout::handle element) {
+    auto cls = layout::get_attribute(element, "class");
+    auto id = layout::get_attribute(element, "id");
+    if (!cls || !id) {
+        return std::nullopt;
+    }
+    return element_key{std::move(*cls), std::move(*id)};
+}
 
 DragMgr::DragMgr(const std::u16string& path,
                  const std::function<bool(const std::u16string&)>& known_action) {
@@ -154,7 +154,7 @@ std::u16string DragMgr::find_action(const element_key& source, const element_key
 
 bool DragMgr::ready(layout::handle element, int x, int y) {
     reset();
-    const auto key = key_of(element);
+    const auto key = participant_key(element);
     if (!key || !is_source(*key)) {
         return false;
     }
@@ -211,6 +211,24 @@ void DragMgr::reset() {
     m_dragged = nullptr;
 }
 
+std::u16string DragMgr::action_onto(layout::handle target) const {
+    const auto source = participant_key(m_dragged);
+    const auto key = participant_key(target);
+    if (!source || !key) {
+        return {};
+    }
+    return find_action(*source, *key);
+}
+
+layout::handle DragMgr::drop_target(layout::handle under) const {
+    for (layout::handle e = under; e != nullptr; e = layout::parent(e)) {
+        if (!action_onto(e).empty()) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
 bool DragMgr::drop(layout::handle target, const drop_action& run) {
     struct end_drag {
         DragMgr& manager;
@@ -220,37 +238,26 @@ bool DragMgr::drop(layout::handle target, const drop_action& run) {
     if (!m_active || layout::parent(m_dragged) == nullptr) {
         return false;
     }
-    const auto source = key_of(m_dragged);
-    if (!source) {
+    const std::u16string action = action_onto(target);
+    if (action.empty()) {
         return false;
     }
-    for (layout::handle t = target; t != nullptr; t = layout::parent(t)) {
-        const auto key = key_of(t);
-        if (!key) {
-            return false;  // the walk up stops at the first element without class and id
-        }
-        const std::u16string action = find_action(*source, *key);
-        if (action.empty()) {
-            continue;
-        }
-        std::vector<layout::handle> items = dragged_items(m_dragged);
-        for (layout::handle item : items) {
-            layout::use(item);
-        }
-        layout::use(t);
-        struct release {
-            std::vector<layout::handle>& items;
-            layout::handle target;
-            ~release() {
-                for (layout::handle item : items)
-                    layout::unuse(item);
-                layout::unuse(target);
-            }
-        } releasing{items, t};
-        run(action, items, t);
-        return true;
+    std::vector<layout::handle> items = dragged_items(m_dragged);
+    for (layout::handle item : items) {
+        layout::use(item);
     }
-    return false;
+    layout::use(target);
+    struct release {
+        std::vector<layout::handle>& items;
+        layout::handle target;
+        ~release() {
+            for (layout::handle item : items)
+                layout::unuse(item);
+            layout::unuse(target);
+        }
+    } releasing{items, target};
+    run(action, items, target);
+    return true;
 }
 
 std::vector<layout::handle> DragMgr::dragged_items(layout::handle element) const {

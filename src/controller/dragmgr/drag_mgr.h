@@ -23,6 +23,10 @@ struct element_key {
     std::u16string id;
 };
 
+// An element takes part in drag and drop when it has both a class and an id: its
+// key then, nothing otherwise.
+std::optional<element_key> participant_key(layout::handle element);
+
 class DragMgr {
 public:
     // Runs a drop's action for the items carried onto the target.
@@ -47,9 +51,14 @@ public:
     bool moved(int x, int y) const;
     // Starts the drag of the ready element: sets the drag cursor.
     void start();
-    // The release over `target`: runs the action of the nearest element (the target or
-    // an ancestor with a class and an id) that the dragged element may be dropped on.
-    // Whatever happens, the drag ends. True when an action ran.
+    // Where a release over `under` drops the dragged element: the nearest element from
+    // `under` up that takes it (elements that take no part are passed over), or
+    // nullptr when none does. The one answer to "what does this drop do": the element
+    // that reports the release asks it, and drop() runs what it named.
+    layout::handle drop_target(layout::handle under) const;
+    // The release reported by `target`, the element drop_target() named: runs the
+    // action for the dragged element dropped on it, when it takes it. Whatever happens,
+    // the drag ends. True when an action ran.
     bool drop(layout::handle target, const drop_action& run);
     // Forgets the press or the drag without running anything.
     void reset();
@@ -74,6 +83,9 @@ private:
     };
 
     bool is_source(const element_key& key) const;
+    // The action for dropping the dragged element on `target`, or "" when it does not
+    // take it.
+    std::u16string action_onto(layout::handle target) const;
     void show_cursor(const char* name, const char16_t* style);
     void hide_cursor();
 
