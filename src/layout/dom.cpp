@@ -71,6 +71,26 @@ handle nth_child(handle element, std::size_t index) {
     return element ? nth_element_child(*element, index) : nullptr;
 }
 
+bool for_each_child(handle element, const std::function<bool(handle)>& callback,
+                    std::size_t first) {
+    if (!element) {
+        return false;
+    }
+    for (node* child : element->m_children.items()) {
+        if (!child->is_element()) {
+            continue;
+        }
+        if (first > 0) {
+            --first;
+            continue;
+        }
+        if (callback(static_cast<element_node*>(child))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::size_t index_of(handle element) {
     return element && parent_element(*element) ? element_index(*element) : 0;
 }

@@ -30,6 +30,11 @@ handle root_of(handle element);
 // Children are elements only; text between them does not count.
 std::size_t child_count(handle element);
 handle nth_child(handle element, std::size_t index);
+// Calls `callback` for each child from the `first`-th on, in order, until it
+// returns true; true when the callback stopped the walk. The callback must not
+// add or remove children of `element`: collect them and change the tree after.
+bool for_each_child(handle element, const std::function<bool(handle)>& callback,
+                    std::size_t first = 0);
 // Position among the parent's children, from 0 (0 without a parent).
 std::size_t index_of(handle element);
 handle next_sibling(handle element);

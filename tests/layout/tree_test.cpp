@@ -56,6 +56,23 @@ TEST(layout_tree, walks_children_and_indexes_ignoring_text) {
     EXPECT_EQ(parent(doc.root()), nullptr);
     EXPECT_EQ(root_of(nth_child(body, 1)), doc.root());
     EXPECT_EQ(get_inner_text(body), u"onea two b\nthree");
+
+    auto tags_seen = [&](std::size_t first, const std::string& stop_at) {
+        std::string seen;
+        const bool stopped = for_each_child(
+            body,
+            [&](handle child) {
+                seen += element_type(child) + " ";
+                return element_type(child) == stop_at;
+            },
+            first);
+        return seen + (stopped ? "stopped" : "all");
+    };
+    EXPECT_EQ(tags_seen(0, ""), "p i br all");
+    EXPECT_EQ(tags_seen(1, ""), "i br all");
+    EXPECT_EQ(tags_seen(0, "i"), "p i stopped");
+    EXPECT_EQ(tags_seen(5, ""), "all");
+    EXPECT_FALSE(for_each_child(nullptr, [](handle) { return true; }));
 }
 
 TEST(layout_tree, attributes_absent_empty_and_removed) {
