@@ -31,12 +31,6 @@ element find_id(element scope, const std::string& id) {
     return layout::find_first(scope, "[id='" + id + "']");
 }
 
-// Takes a use reference for as long as the view lives.
-element keep(element element) {
-    layout::use(element);
-    return element;
-}
-
 layout::document& main_document() {
     main_window* window = services().window;
     if (window == nullptr) {
@@ -49,8 +43,7 @@ layout::document& main_document() {
 
 hdview::hdview() : hdview(main_document()) {}
 
-hdview::hdview(layout::document& doc) : m_document(doc) {
-    m_root = keep(doc.root());
+hdview::hdview(layout::document& doc) : m_document(doc), m_root(doc.root()) {
     // A list that is missing would make every later update do nothing without a
     // word, so a document without one is refused at once.
     auto find_list = [this](const char* what, const char* id) {
@@ -61,26 +54,17 @@ hdview::hdview(layout::document& doc) : m_document(doc) {
             throw view_init_error(std::string("The main document has no \"") + id + "\" element");
         }
         app_line("successfull.");
-        return keep(found);
+        return found;
     };
-    try {
-        m_tag_list = find_list("taglist", "taglist");
-        m_quote_list = find_list("thequotelist", "thequotelist");
-        m_search_bar = find_list("searchbar", "p-searchbar");
-        m_manage_menu = find_list("manage-tags", "manage-tags");
-    } catch (...) {
-        for (element h : {m_manage_menu, m_search_bar, m_quote_list, m_tag_list, m_root}) {
-            layout::unuse(h);
-        }
-        throw;
-    }
+    m_tag_list = find_list("taglist", "taglist");
+    m_quote_list = find_list("thequotelist", "thequotelist");
+    m_search_bar = find_list("searchbar", "p-searchbar");
+    m_manage_menu = find_list("manage-tags", "manage-tags");
 }
 
 hdview::~hdview() {
-    m_document.cancel_background_work();  // it fills this view's list
-    for (element h : {m_manage_menu, m_search_bar, m_quote_list, m_tag_list, m_root}) {
-        layout::unuse(h);
-    }
+    // The work fills this view's list: it stops before the lists are let go.
+    m_document.cancel_background_work();
 }
 
 void hdview::handle(const view_event& event) {
@@ -246,22 +230,25 @@ void hdview::add_search_tag(const tag& t) {
 }
 
 void hdview::delete_search_tag(record_id id) {
-    for (std::size_t i = 0; i < layout::child_count(m_search_bar); ++i) {
-        element child = layout::nth_child(m_search_bar, i);
+    element shown = nullptr;
+    layout::for_each_child(m_search_bar, [&](element child) {
         const std::u16string child_id = layout::get_attribute(child, "id").value_or(u"");
         // The caption has no id; only search tags are read.
-        record_id number = 0;
         if (!ids::matches(child_id, ids::search_tag_prefix) ||
-            (number = ids::read(child_id, ids::search_tag_prefix)) != id) {
-            continue;
+            ids::read(child_id, ids::search_tag_prefix) != id) {
+            return false;  // next child
         }
-        layout::delete_element(child);
-        if (layout::child_count(m_search_bar) == 0) {
-            set_search_empty();
-        }
-        layout::update_element(m_search_bar, true);
+        shown = child;
+        return true;  // found: the tree changes after the walk
+    });
+    if (shown == nullptr) {
         return;
     }
+    layout::delete_element(shown);
+    if (layout::child_count(m_search_bar) == 0) {
+        set_search_empty();
+    }
+    layout::update_element(m_search_bar, true);
 }
 
 // Rows put in at once when a list is built: more than any screen shows, so the

@@ -12,6 +12,7 @@
 #include "fml/exception.h"
 #include "fml/singleton.h"
 #include "fml/whoami.h"
+#include "layout/element.h"
 #include "layout/types.h"
 #include "model/records.h"
 #include "model/result_set.h"
@@ -90,11 +91,12 @@ private:
     bool fill_quote_rows(pending_rows& pending);
 
     layout::document& m_document;
-    layout::handle m_root = nullptr;
-    layout::handle m_tag_list = nullptr;
-    layout::handle m_quote_list = nullptr;
-    layout::handle m_search_bar = nullptr;
-    layout::handle m_manage_menu = nullptr;
+    // Each held with a use reference for as long as the view lives.
+    htmlayout::dom::element m_root;
+    htmlayout::dom::element m_tag_list;
+    htmlayout::dom::element m_quote_list;
+    htmlayout::dom::element m_search_bar;
+    htmlayout::dom::element m_manage_menu;
 };
 
 }  // namespace hrd
