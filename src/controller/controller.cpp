@@ -142,15 +142,15 @@ id_list checked_ids(handle table, record_id (*read)(handle)) {
         throw wrong_he_type(layout::element_type(table));
     }
     id_list ids;
-    for (std::size_t i = 0; i < layout::child_count(table); ++i) {
-        handle row = layout::nth_child(table, i);
+    layout::for_each_child(table, [&](handle row) {
         if (!(layout::get_state(row) & layout::state::checked)) {
-            continue;
+            return false;  // next row
         }
         if (handle entry = layout::find_first(row, "div")) {
             ids.push_back(read(entry));
         }
-    }
+        return false;  // every checked row counts
+    });
     return ids;
 }
 
