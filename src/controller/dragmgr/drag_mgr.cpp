@@ -158,7 +158,6 @@ bool DragMgr::ready(layout::handle element, int x, int y) {
     if (!key || !is_source(*key)) {
         return false;
     }
-    layout::use(element);
     m_dragged = element;
     m_start_x = x;
     m_start_y = y;
@@ -166,11 +165,11 @@ bool DragMgr::ready(layout::handle element, int x, int y) {
 }
 
 bool DragMgr::moved(int x, int y) const {
-    return m_dragged != nullptr && (std::abs(x - m_start_x) > 3 || std::abs(y - m_start_y) > 3);
+    return m_dragged.is_valid() && (std::abs(x - m_start_x) > 3 || std::abs(y - m_start_y) > 3);
 }
 
 void DragMgr::start() {
-    if (m_dragged == nullptr) {
+    if (!m_dragged.is_valid()) {
         return;
     }
     m_active = true;
@@ -189,26 +188,23 @@ void DragMgr::show_cursor(const char* name, const char16_t* style) {
     if (body == nullptr) {
         return;
     }
-    layout::use(body);
     m_cursor_body = body;
     layout::set_attribute_utf8(body, "cursor", name);
     layout::set_style_attribute(body, "cursor", style);
 }
 
 void DragMgr::hide_cursor() {
-    if (m_cursor_body != nullptr) {
+    if (m_cursor_body.is_valid()) {
         layout::set_attribute_utf8(m_cursor_body, "cursor", std::nullopt);
         layout::set_style_attribute(m_cursor_body, "cursor", std::nullopt);
-        layout::unuse(m_cursor_body);
-        m_cursor_body = nullptr;
+        m_cursor_body = {};
     }
 }
 
 void DragMgr::reset() {
     hide_cursor();
     m_active = false;
-    layout::unuse(m_dragged);
-    m_dragged = nullptr;
+    m_dragged = {};
 }
 
 std::u16string DragMgr::action_onto(layout::handle target) const {
@@ -242,41 +238,32 @@ bool DragMgr::drop(layout::handle target, const drop_action& run) {
     if (action.empty()) {
         return false;
     }
-    std::vector<layout::handle> items = dragged_items(m_dragged);
-    for (layout::handle item : items) {
-        layout::use(item);
-    }
-    layout::use(target);
-    struct release {
-        std::vector<layout::handle>& items;
-        layout::handle target;
-        ~release() {
-            for (layout::handle item : items)
-                layout::unuse(item);
-            layout::unuse(target);
-        }
-    } releasing{items, target};
+    const std::vector<layout::handle> items = dragged_items(m_dragged);
+    // The action may remove what it moves: the items and the target stay valid until
+    // it returns (the items are let go first, then the target).
+    const htmlayout::dom::element held_target(target);
+    const std::vector<htmlayout::dom::element> held_items(items.begin(), items.end());
     run(action, items, target);
     return true;
 }
 
 std::vector<layout::handle> DragMgr::dragged_items(layout::handle element) const {
-    layout::handle cell = layout::parent(element);
-    layout::handle row = layout::parent(cell);
-    layout::handle table = layout::parent(row);
-    if (layout::element_type(cell) != "td" || layout::element_type(row) != "tr" ||
-        layout::element_type(table) != "table" || !layout::get_attribute(table, "multiple")) {
+    layout::handle cell = layout::closest(element, "td");
+    layout::handle row = layout::closest(cell, "tr");
+    layout::handle table = layout::closest(row, "table");
+    if (table == nullptr || !layout::get_attribute(table, "multiple")) {
         return {element};
     }
     std::vector<layout::handle> items;
-    for (std::size_t i = 0; i < layout::child_count(table); ++i) {
-        layout::handle child = layout::nth_child(table, i);
-        if (child == row || (layout::get_state(child) & layout::state::checked)) {
-            if (layout::handle div = child == row ? element : layout::find_first(child, "div")) {
-                items.push_back(div);
-            }
+    layout::for_each_child(table, [&](layout::handle child) {
+        if (child != row && !(layout::get_state(child) & layout::state::checked)) {
+            return false;  // next row
         }
-    }
+        if (layout::handle div = child == row ? element : layout::find_first(child, "div")) {
+            items.push_back(div);
+        }
+        return false;  // every checked row is carried
+    });
     return items;
 }
 

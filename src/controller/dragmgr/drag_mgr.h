@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fml/exception.h"
+#include "layout/element.h"
 #include "layout/types.h"
 
 namespace hrd {
@@ -91,8 +92,8 @@ private:
 
     std::vector<source_entry> m_sources;
     std::size_t m_loaded = 0;
-    layout::handle m_dragged = nullptr;      // held with a use reference
-    layout::handle m_cursor_body = nullptr;  // the body showing the drag cursor, held
+    htmlayout::dom::element m_dragged;
+    htmlayout::dom::element m_cursor_body;  // the body showing the drag cursor
     bool m_active = false;
     int m_start_x = 0;
     int m_start_y = 0;
