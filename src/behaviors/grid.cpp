@@ -24,13 +24,12 @@ bool is_multiple(HELEMENT table) {
 constexpr std::size_t rows_per_page_without_layout = 10;
 
 void uncheck_all(HELEMENT table) {
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = 0; i < count; ++i) {
-        HELEMENT row = layout::nth_child(table, i);
+    layout::for_each_child(table, [](HELEMENT row) {
         if (has_state(row, st::checked)) {
             layout::set_state(row, 0, st::checked, false);
         }
-    }
+        return false;  // every row
+    });
 }
 
 // The first shown data row from `index` stepping by `step`, or nullptr.
@@ -113,33 +112,37 @@ HELEMENT cgrid::target_row(HELEMENT table, HELEMENT element) {
 }
 
 HELEMENT cgrid::current_row(HELEMENT table) {
-    for (std::size_t i = layout::child_count(table); i-- > 0;) {
-        HELEMENT row = layout::nth_child(table, i);
+    // The last one marked, should more than one be.
+    HELEMENT current = nullptr;
+    layout::for_each_child(table, [&](HELEMENT row) {
         if (has_state(row, st::current)) {
-            return row;
+            current = row;
         }
-    }
-    return nullptr;
+        return false;  // every row
+    });
+    return current;
 }
 
 std::vector<dom::element> cgrid::checked_rows(HELEMENT table) {
     std::vector<dom::element> rows;
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = fixed_rows(table); i < count; ++i) {
-        HELEMENT row = layout::nth_child(table, i);
-        if (has_state(row, st::checked)) {
-            rows.emplace_back(row);
-        }
-    }
+    layout::for_each_child(
+        table,
+        [&](HELEMENT row) {
+            if (has_state(row, st::checked)) {
+                rows.emplace_back(row);
+            }
+            return false;  // every data row
+        },
+        fixed_rows(table));
     return rows;
 }
 
 void cgrid::update_multiselect(HELEMENT table) {
     int checked = 0;
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = 0; i < count && checked < 2; ++i) {
-        checked += has_state(layout::nth_child(table, i), st::checked) ? 1 : 0;
-    }
+    layout::for_each_child(table, [&](HELEMENT row) {
+        checked += has_state(row, st::checked) ? 1 : 0;
+        return checked >= 2;  // two are enough to know
+    });
     const bool many = checked >= 2;
     if (many != has_attribute(table, "multiselect")) {
         many ? set_flag(table, "multiselect") : clear_flag(table, "multiselect");
@@ -172,15 +175,17 @@ void cgrid::checkall(HELEMENT table, bool check) {
     if (!is_multiple(table)) {
         return;
     }
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = fixed_rows(table); i < count; ++i) {
-        HELEMENT row = layout::nth_child(table, i);
-        if (check && is_shown(row)) {
-            layout::set_state(row, st::checked, 0, false);
-        } else if (!check) {
-            layout::set_state(row, 0, st::checked, false);
-        }
-    }
+    layout::for_each_child(
+        table,
+        [&](HELEMENT row) {
+            if (check && is_shown(row)) {
+                layout::set_state(row, st::checked, 0, false);
+            } else if (!check) {
+                layout::set_state(row, 0, st::checked, false);
+            }
+            return false;  // every data row
+        },
+        fixed_rows(table));
 }
 
 void cgrid::check_range(HELEMENT table, std::size_t index, bool check) {
@@ -478,10 +483,13 @@ void sort_by_key(HELEMENT table, const std::function<std::u16string(HELEMENT)>& 
     };
     std::vector<keyed> rows;
     rows.reserve(count - first);
-    for (std::size_t i = first; i < count; ++i) {
-        HELEMENT row = layout::nth_child(table, i);
-        rows.push_back({row, key_of(row)});
-    }
+    layout::for_each_child(
+        table,
+        [&](HELEMENT row) {
+            rows.push_back({row, key_of(row)});
+            return false;  // every data row
+        },
+        first);
     std::stable_sort(rows.begin(), rows.end(), [&](const keyed& a, const keyed& b) {
         const int order = csortable_grid::compare_texts(a.key, b.key);
         return ascending ? order < 0 : order > 0;
