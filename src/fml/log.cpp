@@ -129,4 +129,10 @@ void closelogs() noexcept {
     the_registry().logs.clear();
 }
 
+void app_line(std::string_view line) {
+    if (haslog("app")) {
+        getlog("app") << line << std::endl;
+    }
+}
+
 }  // namespace fml

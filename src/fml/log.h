@@ -20,6 +20,10 @@ std::ostream& getlog(std::string_view id);
 // Whether `id` is registered; for writers that must not throw (error handlers, destructors).
 bool haslog(std::string_view id) noexcept;
 
+// Writes one line to the "app" log; does nothing while that log is not registered
+// (before start-up has made it, in tests, after closelogs).
+void app_line(std::string_view line);
+
 // Flushes and closes every log, in the order they were registered; getlog fails afterwards.
 void closelogs() noexcept;
 

@@ -507,14 +507,6 @@ void document::set_clock(const clock* new_clock) {
     m_impl->the_clock = new_clock;
 }
 
-void document::set_window(void* window) {
-    m_impl->window = window;
-}
-
-void* document::window() const {
-    return m_impl->window;
-}
-
 void document::load_html(std::string_view markup) {
     document_impl& doc = *m_impl;
     remove_children(*doc.document_node);
@@ -524,10 +516,6 @@ void document::load_html(std::string_view markup) {
     parse_fragment(markup, names::none, next_serial(), nodes);
     read_style_sheets(doc, nodes);
     insert_parsed(*doc.document_node, 0, nodes);
-}
-
-void document::add_style_sheet(std::string_view css) {
-    m_impl->sheets.add(css);
 }
 
 handle document::root() const {

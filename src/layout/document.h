@@ -64,16 +64,11 @@ public:
     void set_host(host* new_host);
     void set_observer(patch_observer* observer);
     void set_clock(const clock* new_clock);  // nullptr: the steady clock
-    void set_window(void* window);
-    void* window() const;
 
     // Replaces the whole tree with `markup` (UTF-8). Style sheets come from its
     // <style> elements and <link rel="stylesheet" href> (through the host), and
     // behaviors are bound as the elements join.
     void load_html(std::string_view markup);
-    // Adds rules after those already read; they apply to elements joining
-    // later, until the next load_html starts the sheets afresh.
-    void add_style_sheet(std::string_view css);
 
     // The first element of the document (normally <html>), or nullptr.
     handle root() const;

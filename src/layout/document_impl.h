@@ -96,7 +96,6 @@ struct document_impl {
     host* the_host = nullptr;
     patch_observer* observer = nullptr;
     const clock* the_clock = nullptr;
-    void* window = nullptr;
     style_sheets sheets;
 
     id_index ids;

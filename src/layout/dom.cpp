@@ -650,7 +650,7 @@ bool set_timer(handle element, std::uint32_t milliseconds, std::uint32_t timer_i
     return true;
 }
 
-// ---- Sorting and window ----------------------------------------------------
+// ---- Sorting ---------------------------------------------------------------
 
 bool sort_elements(handle parent_element_handle, std::size_t first, std::size_t last,
                    const std::function<int(handle, handle)>& compare) {
@@ -671,11 +671,6 @@ bool sort_elements(handle parent_element_handle, std::size_t first, std::size_t 
     });
     reorder_children(*parent_element_handle, range);
     return true;
-}
-
-void* element_window(handle element) {
-    document_impl* doc = connected(element);
-    return doc ? doc->window : nullptr;
 }
 
 // ---- Memory ----------------------------------------------------------------

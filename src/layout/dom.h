@@ -172,13 +172,11 @@ bool release_capture(handle element);
 // while one of them returns true; 0 stops the timer.
 bool set_timer(handle element, std::uint32_t milliseconds, std::uint32_t timer_id = 0);
 
-// ---- Sorting and window ----------------------------------------------------
+// ---- Sorting ---------------------------------------------------------------
 // Sorts the children with index in [first, last) by `compare` (negative: a
 // before b), keeping equal ones in order.
 bool sort_elements(handle parent, std::size_t first, std::size_t last,
                    const std::function<int(handle, handle)>& compare);
-// The window (document::set_window) of the element's document.
-void* element_window(handle element);
 
 // ---- Memory ----------------------------------------------------------------
 // Node memory the engine holds for reuse: freed nodes not yet handed out again.

@@ -79,10 +79,6 @@ element element::next_sibling() const {
     return layout::next_sibling(m_he);
 }
 
-element element::prev_sibling() const {
-    return layout::previous_sibling(m_he);
-}
-
 element element::find_first(const char* format, ...) const {
     va_list args;
     va_start(args, format);
@@ -99,10 +95,6 @@ void element::select(callback& cb, const char* format, ...) const {
     layout::select_elements(m_he, selector, [&](HELEMENT he) { return cb.on_element(he); });
 }
 
-element element::find_first_selector(std::string_view selector) const {
-    return layout::find_first(m_he, selector);
-}
-
 std::optional<std::u16string> element::get_attribute(const char* name) const {
     return layout::get_attribute(m_he, name);
 }
@@ -115,10 +107,6 @@ void element::set_attribute(const char* name, std::u16string_view value) {
     layout::set_attribute(m_he, name, value);
 }
 
-void element::remove_attribute(const char* name) {
-    layout::set_attribute(m_he, name, std::nullopt);
-}
-
 std::optional<std::u16string> element::get_style_attribute(const char* name) const {
     return layout::get_style_attribute(m_he, name);
 }
@@ -127,20 +115,12 @@ void element::set_style_attribute(const char* name, std::u16string_view value) {
     layout::set_style_attribute(m_he, name, value);
 }
 
-void element::clear_style_attribute(const char* name) {
-    layout::set_style_attribute(m_he, name, std::nullopt);
-}
-
 std::uint32_t element::get_state() const {
     return layout::get_state(m_he);
 }
 
 void element::set_state(std::uint32_t bits_to_set, std::uint32_t bits_to_clear, bool update) {
     layout::set_state(m_he, bits_to_set, bits_to_clear, update);
-}
-
-std::string element::get_element_type() const {
-    return layout::element_type(m_he);
 }
 
 std::optional<std::u16string> element::text() const {
@@ -194,10 +174,6 @@ void element::set_capture() const {
 
 void element::set_timer(std::uint32_t milliseconds, std::uint32_t timer_id) const {
     layout::set_timer(m_he, milliseconds, timer_id);
-}
-
-void* element::get_element_hwnd() const {
-    return layout::element_window(m_he);
 }
 
 }  // namespace htmlayout::dom

@@ -56,31 +56,24 @@ public:
     element child(unsigned index) const;
     unsigned index() const;
     element next_sibling() const;
-    element prev_sibling() const;
 
     // The first element below this one matching the selector, built like
     // printf from `format` and its arguments; empty when none matches.
     element find_first(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     // Calls `cb` for each match in document order until it returns true.
     void select(callback& cb, const char* format, ...) const __attribute__((format(printf, 3, 4)));
-    element find_first_selector(std::string_view selector) const;
 
     // Attributes: nullopt when absent.
     std::optional<std::u16string> get_attribute(const char* name) const;
     std::optional<std::string> get_attribute_utf8(const char* name) const;
     void set_attribute(const char* name, std::u16string_view value);
-    void remove_attribute(const char* name);
 
     std::optional<std::u16string> get_style_attribute(const char* name) const;
     void set_style_attribute(const char* name, std::u16string_view value);
-    void clear_style_attribute(const char* name);
 
     std::uint32_t get_state() const;
     bool get_state(std::uint32_t bits) const { return (get_state() & bits) != 0; }
     void set_state(std::uint32_t bits_to_set, std::uint32_t bits_to_clear = 0, bool update = true);
-
-    // The tag name.
-    std::string get_element_type() const;
 
     std::optional<std::u16string> text() const;
     void set_text(std::u16string_view text);
@@ -100,7 +93,6 @@ public:
 
     void set_capture() const;
     void set_timer(std::uint32_t milliseconds, std::uint32_t timer_id = 0) const;
-    void* get_element_hwnd() const;
 
 private:
     HELEMENT m_he = nullptr;

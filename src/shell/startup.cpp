@@ -43,10 +43,6 @@ void report(const std::string& line) noexcept {
     std::cerr << line << std::endl;
 }
 
-void app_line(const std::string& line) {
-    fml::getlog("app") << line << std::endl;
-}
-
 void prepare_logs(const std::u16string& data_dir) {
     const std::u16string logs = tinyfilesystem::join_path(data_dir, u"logs");
     try {
@@ -102,21 +98,21 @@ int run(shell_platform& platform, session& s) {
     app_dirs::set(app_dirs::HoardlyDir, tinyfilesystem::executable_folder());
     prepare_logs(data_dir);
 
-    app_line("Application started");
-    app_line("SetDataDir: " + fml::wchar2utf8(app_dirs::get(app_dirs::HoardlyDir)));
+    fml::app_line("Application started");
+    fml::app_line("SetDataDir: " + fml::wchar2utf8(app_dirs::get(app_dirs::HoardlyDir)));
 
     s.loop = platform.create_event_loop();
     event_loop& the_loop = *s.loop;
     // The callbacks outlive this function's frame (the loop is torn down later), so
     // they hold pointers to the session's objects, never to locals.
     the_loop.watch(signals.fd(), [signals = &signals, loop = &the_loop] {
-        app_line(std::string("Received ") + signal_name(signals->take()) + ", exiting");
+        fml::app_line(std::string("Received ") + signal_name(signals->take()) + ", exiting");
         loop->quit();
     });
     probe_server& probes = s.probes.emplace(runtime);
     the_loop.watch(probes.fd(), [probes = &probes, platform = &platform] {
         if (probes->accept_probe()) {
-            app_line("A second start asked for the window");
+            fml::app_line("A second start asked for the window");
             platform->on_second_start();
         }
     });
@@ -124,7 +120,7 @@ int run(shell_platform& platform, session& s) {
     create_singletons([&platform] { platform.create_main_window(); });
     hrdModel::instance().handle(model_events::load_all{});
     platform.start_desktop([loop = &the_loop] { loop->quit(); });
-    app_line("Init complete");
+    fml::app_line("Init complete");
 
     the_loop.run();
     return exit_normal;
@@ -160,7 +156,7 @@ int run_application(shell_platform& platform) noexcept {
     }
     if (fml::haslog("app")) {
         try {
-            app_line("Application finished.");
+            fml::app_line("Application finished.");
         } catch (...) {
         }
     }

@@ -20,12 +20,6 @@ namespace {
 using element = layout::handle;
 using layout::html_place;
 
-void app_line(const std::string& line) {
-    if (fml::haslog("app")) {
-        fml::getlog("app") << line << std::endl;
-    }
-}
-
 // The element with this id below `scope`, through the document's id index.
 element find_id(element scope, const std::string& id) {
     return layout::find_first(scope, "[id='" + id + "']");
@@ -47,13 +41,14 @@ hdview::hdview(layout::document& doc) : m_document(doc), m_root(doc.root()) {
     // A list that is missing would make every later update do nothing without a
     // word, so a document without one is refused at once.
     auto find_list = [this](const char* what, const char* id) {
-        app_line(std::string(what) + "::init ");
+        fml::app_line(std::string(what) + "::init ");
         element found = find_id(m_root, id);
         if (found == nullptr) {
-            app_line(std::string("failed: the document has no element with id \"") + id + "\".");
+            fml::app_line(std::string("failed: the document has no element with id \"") + id +
+                          "\".");
             throw view_init_error(std::string("The main document has no \"") + id + "\" element");
         }
-        app_line("successfull.");
+        fml::app_line("successfull.");
         return found;
     };
     m_tag_list = find_list("taglist", "taglist");
@@ -265,7 +260,7 @@ void append_row(std::string& out, const quote& q, const tag_lookup& tags) {
 }  // namespace
 
 void hdview::update_quotes(const view_events::update_quotes& quotes) {
-    app_line("vupdate_quotes");
+    fml::app_line("vupdate_quotes");
     m_document.cancel_background_work();  // a list still filling is replaced whole
     // The last record ends on top, as if each had been inserted at the start in turn.
     auto pending = std::make_shared<pending_rows>();
@@ -287,7 +282,7 @@ void hdview::update_quotes(const view_events::update_quotes& quotes) {
     layout::set_html(m_quote_list, markup, html_place::replace_content);
     layout::update_element(m_quote_list, true);
     if (first == all.size()) {
-        app_line("vupdate_quotes complete");
+        fml::app_line("vupdate_quotes complete");
         return;
     }
     for (std::size_t i = first; i < all.size(); ++i) {
@@ -317,7 +312,7 @@ bool hdview::fill_quote_rows(pending_rows& pending) {
     if (pending.next < pending.quotes.size()) {
         return true;
     }
-    app_line("vupdate_quotes complete");
+    fml::app_line("vupdate_quotes complete");
     return false;
 }
 
@@ -351,7 +346,7 @@ void hdview::rename_quote_tags(const view_events::rename_quote_tags& renamed) {
 }
 
 void hdview::update_tags(tag_cursor& tags) {
-    app_line("vupdate_tags");
+    fml::app_line("vupdate_tags");
     std::vector<std::string> rows;
     std::vector<std::string> items;
     for (bool more = !tags.empty(); more; more = tags.next()) {
@@ -367,13 +362,13 @@ void hdview::update_tags(tag_cursor& tags) {
     layout::set_html(m_tag_list, row_markup, html_place::replace_content);
     layout::set_html(m_manage_menu, item_markup, html_place::replace_content);
     layout::update_element(m_tag_list, true);
-    app_line("vupdate_tags complete");
+    fml::app_line("vupdate_tags complete");
 }
 
 void hdview::refresh_quotes() {
-    app_line("vrefresh_quotes");
+    fml::app_line("vrefresh_quotes");
     layout::update_element(m_quote_list, true);
-    app_line("vrefresh_quotes complete");
+    fml::app_line("vrefresh_quotes complete");
 }
 
 void hdview::clear_search_tags() {

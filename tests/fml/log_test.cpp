@@ -53,6 +53,12 @@ TEST_F(log_registry, lines_are_flushed_at_each_line_end_and_files_are_private) {
     EXPECT_EQ(read_file(m_dir.file("logs/app.log")), "Application started\ncaf\xC3\xA9 -1");
     EXPECT_THROW(fml::getlog("app"), fml::getlog_error);
     EXPECT_FALSE(fml::haslog("app"));
+
+    // The program's own lines are dropped, not raised, while there is no "app" log.
+    EXPECT_NO_THROW(fml::app_line("Application finished."));
+    fml::reglog("app", u"logs/application.log");
+    fml::app_line("Init complete");
+    EXPECT_EQ(read_file(m_dir.file("logs/application.log")), "Init complete\n");
 }
 
 TEST_F(log_registry, registry_errors_name_the_id_or_path) {

@@ -14,12 +14,6 @@
 namespace hrd {
 namespace {
 
-void app_line(const std::string& line) {
-    if (fml::haslog("app")) {
-        fml::getlog("app") << line << std::endl;
-    }
-}
-
 // An entry without id stands for every element of its class, and so does an element
 // without id for every entry of its class.
 bool keys_match(const element_key& a, const element_key& b) {
@@ -55,7 +49,7 @@ std::optional<element_key> participant_key(layout::handle element) {
 
 DragMgr::DragMgr(const std::u16string& path,
                  const std::function<bool(const std::u16string&)>& known_action) {
-    app_line("Initializing DragMgr");
+    fml::app_line("Initializing DragMgr");
     const std::string file = fml::wchar2utf8(path);
     const std::string content = read_whole(file);
     auto refuse = [&file](const std::string& detail) {
@@ -121,8 +115,8 @@ DragMgr::DragMgr(const std::u16string& path,
             entry->targets.push_back(target_entry{target, action});
         }
     }
-    app_line(std::to_string(m_loaded) + " interactions loaded");
-    app_line("Initialized DragMgr.");
+    fml::app_line(std::to_string(m_loaded) + " interactions loaded");
+    fml::app_line("Initialized DragMgr.");
 }
 
 DragMgr::~DragMgr() {

@@ -25,10 +25,6 @@ namespace {
 
 bool g_sandbox_disabled_for_root = false;
 
-void app_line(const std::string& line) {
-    fml::getlog("app") << line << std::endl;
-}
-
 class qt_platform final : public hrd::shell_platform {
 public:
     qt_platform(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
@@ -41,14 +37,14 @@ public:
 
     void create_main_window() override {
         if (g_sandbox_disabled_for_root) {
-            app_line("Running as root: the window's page runs without Chromium's sandbox");
+            fml::app_line("Running as root: the window's page runs without Chromium's sandbox");
         }
-        app_line("Loading html");
+        fml::app_line("Loading html");
         m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors);
-        app_line("Loading app data");
-        app_line("Loading app data - successful");
-        app_line("Loading html - successful");
-        app_line("RegisterDropWindow");
+        fml::app_line("Loading app data");
+        fml::app_line("Loading app data - successful");
+        fml::app_line("Loading html - successful");
+        fml::app_line("RegisterDropWindow");
         m_window->set_drop_action(
             [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); });
         auto& services = hrd::services();
@@ -68,7 +64,7 @@ public:
         } else {
             // Nowhere to hide to: the window stays the way back, so closing it ends
             // the program rather than leaving it running unseen.
-            app_line("No system tray: the window stays shown and closing it ends Hoardly");
+            fml::app_line("No system tray: the window stays shown and closing it ends Hoardly");
             m_window->set_close_action([this] { m_exit(); }, false);
         }
         m_window->show();
@@ -77,7 +73,7 @@ public:
         m_capture = std::make_unique<hrd::qt::desktop_capture>(
             hrd::x11::capture_backend(), m_clipboard,
             [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); }, guard(),
-            [](const std::string& line) { app_line(line); });
+            [](const std::string& line) { fml::app_line(line); });
         m_capture->start();
     }
 

@@ -181,7 +181,6 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors)
     m_host->m_behaviors = behaviors;
     const std::vector<char>& markup = ResourceMgr::instance().get(u"mainform.htm");
     m_document.set_host(m_host.get());
-    m_document.set_window(this);
     m_document.load_html(std::string_view(markup.data(), markup.size()));
     if (!m_document.root()) {
         throw load_hrd_resource_error("The main document has no elements: mainform.htm");
