@@ -329,6 +329,27 @@ void BM_removeQuote(benchmark::State& state) {
 }
 BENCHMARK(BM_removeQuote)->Unit(benchmark::kMicrosecond);
 
+// A selection of 10^4 quotes deleted at once (one transaction), from the upper half of
+// a 10^5 collection: each iteration takes the next block of ids.
+void BM_removeQuotes_selection(benchmark::State& state) {
+    auto& store = *collection(100'000).store;
+    static record_id next = 50'001;
+    constexpr record_id selection = 10'000;
+    for (auto _ : state) {
+        if (next + selection - 1 > 100'000) {
+            state.SkipWithError("out of quotes to remove");
+            break;
+        }
+        std::vector<record_id> ids(selection);
+        for (record_id i = 0; i < selection; ++i) {
+            ids[static_cast<std::size_t>(i)] = next + i;
+        }
+        next += selection;
+        store.removeQuotes(ids);
+    }
+}
+BENCHMARK(BM_removeQuotes_selection)->Iterations(4)->Unit(benchmark::kMillisecond);
+
 // Each iteration removes one of the tags that are on exactly 1% of the quotes.
 void BM_removeTag(benchmark::State& state) {
     auto& store = *collection(1'000'000).store;

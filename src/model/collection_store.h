@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,10 @@ public:
     // Removes the quote and its marks; wrong_quote_id when it is not there.
     // Logs "removed quote with id: ".
     void removeQuote(record_id id);
+    // Removes all these quotes and their marks in one transaction: wrong_quote_id, and
+    // nothing removed, when one of them is not there. An id given twice is removed once.
+    // Logs "removed quote with id: " for each, after the commit.
+    void removeQuotes(std::span<const record_id> ids);
     // The name the tag bears afterwards: the new one, or the current one when the new
     // name is taken (by this tag or another). Logs "renamed tag: " only on a change.
     std::u16string renameTag(record_id id, std::u16string_view name);

@@ -152,11 +152,9 @@ void hrdModel::handle(const model_event& event) {
                 model_log() << "delete_quote complete; id: " << id << std::endl;
             },
             [&](const ev::delete_quotes& command) {
+                // All or nothing: a stale id refuses the whole action.
+                store.removeQuotes(command.quotes);
                 for (record_id id : command.quotes) {
-                    store.checkQuote(id);  // all or nothing: a stale id refuses the whole action
-                }
-                for (record_id id : command.quotes) {
-                    store.removeQuote(id);
                     show(vev::delete_quote{id});
                 }
                 // The rows are gone one by one; the rest of the list is still right.

@@ -111,3 +111,88 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
     EXPECT_GT(total, 0u);
     std::cout << total << " acknowledged quotes checked over 20 kills\n";
 }
+
+// A large removal killed at any moment leaves all of its quotes or none of them.
+TEST_F(crash, a_killed_removal_of_many_quotes_leaves_all_or_none) {
+    const std::string child_logs = m_dir.file("child-logs");
+    std::filesystem::create_directory(child_logs);
+    constexpr record_id count = 3000;
+    {
+        auto& store = open();
+        for (record_id i = 1; i <= count; ++i) {
+            store.addQuote(text_for(i));
+        }
+        m_store.reset();
+    }
+    std::vector<record_id> all;
+    for (record_id i = 1; i <= count; ++i) {
+        all.push_back(i);
+    }
+    std::mt19937 random(std::random_device{}());
+    for (int round = 0; round < 6; ++round) {
+        const long long before = committed("SELECT count(*) FROM quote");
+        ASSERT_EQ(before, count) << "round " << round;
+        int pipe_ends[2];
+        ASSERT_EQ(::pipe(pipe_ends), 0);
+        fml::unique_fd from_child(pipe_ends[0]);
+        fml::unique_fd to_parent(pipe_ends[1]);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            from_child.reset();
+            fml::closelogs();
+            app_dirs::set(app_dirs::DataDir, fml::utf82wchar(child_logs));
+            fml::reglog("logic", u"logic.log");
+            fml::reglog("debug", u"debug.log");
+            try {
+                CollectionStore store(m_dir.wpath());
+                const char started = 's';
+                if (::write(to_parent.get(), &started, 1) != 1) {
+                    ::_exit(2);
+                }
+                store.removeQuotes(all);
+                const char done = 'd';
+                if (::write(to_parent.get(), &done, 1) != 1) {
+                    ::_exit(2);
+                }
+                ::pause();  // waits for the kill, as a program does after its work
+            } catch (...) {
+                ::_exit(3);
+            }
+            ::_exit(4);
+        }
+        to_parent.reset();
+        char said = 0;
+        pollfd ready{from_child.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the child never opened the store";
+        ASSERT_EQ(::read(from_child.get(), &said, 1), 1);
+        // Rounds kill early in the removal, later, or after it said it was done.
+        const int delay_us = std::uniform_int_distribution<int>(0, 40000)(random) * round / 5;
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
+        const bool acknowledged = ::read(from_child.get(), &said, 1) == 1 && said == 'd';
+
+        auto& store = open();  // raises if the file does not open cleanly
+        const long long left = committed("SELECT count(*) FROM quote");
+        if (acknowledged) {
+            EXPECT_EQ(left, 0) << "round " << round << ": an acknowledged removal came back";
+        } else {
+            EXPECT_TRUE(left == 0 || left == count)
+                << "round " << round << ": " << left << " of " << count << " quotes left";
+        }
+        // Back to the full set for the next round.
+        if (left == 0) {
+            for (record_id i = 1; i <= count; ++i) {
+                store.addQuote(text_for(i));
+            }
+            all.clear();
+            for (record_id i = store.max_quote_id() - count + 1; i <= store.max_quote_id(); ++i) {
+                all.push_back(i);
+            }
+        }
+        m_store.reset();
+    }
+}

@@ -342,3 +342,36 @@ TEST_F(collection_store, the_models_questions_answer_from_the_tags_and_marks_sto
     EXPECT_EQ(model.tags_on_all({first, second}), std::nullopt);
     EXPECT_THROW(model.is_quote_marked(second, home), wrong_quote_id);
 }
+
+TEST_F(collection_store, a_selection_is_removed_in_one_commit_or_not_at_all) {
+    auto& store = open();
+    const record_id tag = store.addTag(u"Keep");
+    for (int i = 0; i < 6; ++i) {
+        store.addQuote(u"quote " + fml::utf82wchar(std::to_string(i)));
+    }
+    store.markQuote(2, tag);
+    store.markQuote(3, tag);
+    new_log("logic");
+
+    // A stale id anywhere in the list refuses the whole removal: nothing goes.
+    const std::vector<record_id> with_stale{1, 2, 99, 3};
+    EXPECT_THROW(store.removeQuotes(with_stale), wrong_quote_id);
+    EXPECT_EQ(committed("SELECT count(*) FROM quote"), 6);
+    EXPECT_EQ(committed("SELECT count(*) FROM mark"), 2);
+    EXPECT_EQ(new_log("logic"), "");
+
+    // The whole selection goes at once, marks with it; an id given twice counts once,
+    // and each removal is logged once, after the commit.
+    const std::vector<record_id> selection{2, 3, 5, 3};
+    store.removeQuotes(selection);
+    EXPECT_EQ(committed("SELECT count(*) FROM quote"), 3);
+    EXPECT_EQ(committed("SELECT count(*) FROM mark"), 0);
+    EXPECT_EQ(new_log("logic"),
+              "removed quote with id: 2\nremoved quote with id: 3\nremoved quote with id: 5\n");
+    for (const record_id id : {1, 4, 6}) {
+        EXPECT_TRUE(store.validateQuote(id)) << id;
+    }
+    for (const record_id id : {2, 3, 5}) {
+        EXPECT_FALSE(store.validateQuote(id)) << id;
+    }
+}
