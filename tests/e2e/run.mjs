@@ -576,6 +576,14 @@ async function quoteBlocks(page) {
 }
 const tagsOf = (blocks) => JSON.stringify(blocks.map(({id, tags}) => ({id, tags})));
 const tagNames = (page) => page.evaluate(() => [...document.querySelectorAll('#taglist .vtag')].map((t) => t.textContent.trim()));
+// Waits for the tag list to read `tags` with `from` renamed to `to`, in place.
+async function tagListRenamed(page, tags, from, to) {
+    const renamed = tags.map((t) => (t === from ? to : t));
+    await waitFor(`${to} in the tag list`, async () =>
+        JSON.stringify(await tagNames(page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
+        throw new Error(`${e.message}: ${await tagNames(page)}`);
+    });
+}
 const searchTags = (page) => page.evaluate(() => [...document.querySelectorAll('#p-searchbar .stag')].map((t) => t.textContent.trim()));
 // Waits until the list shows exactly `expected` (blocks with their tags).
 async function listShows(page, what, expected) {
@@ -662,11 +670,7 @@ await check('a tag renamed in place from its menu or with F2 shows the new name 
         x(['xdotool', 'key', '--delay', '20', ...Array(from.length).fill('BackSpace')], main.env);
         x(['xdotool', 'type', '--delay', '20', to], main.env);
         x(['xdotool', 'key', 'Return'], main.env);
-        const renamed = tags.map((t) => (t === from ? to : t));
-        await waitFor(`${to} in the tag list`, async () =>
-            JSON.stringify(await tagNames(main.page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
-            throw new Error(`${e.message}: ${await tagNames(main.page)}`);
-        });
+        await tagListRenamed(main.page, tags, from, to);
         const expected = before.map((b) => ({...b, tags: b.tags.map((t) => (t === from ? to : t))}));
         await listShows(main.page, `${to} on the quotes`, expected);
         // The collection has the new name: a search by it finds the same quotes.
@@ -700,11 +704,7 @@ await check('Rename from a tag menu, by mouse or by the menu key, replaces the s
         const tags = await tagNames(main.page);
         x(['xdotool', 'type', '--delay', '20', to], main.env);
         x(['xdotool', 'key', 'Return'], main.env);
-        const renamed = tags.map((t) => (t === from ? to : t));
-        await waitFor(`${to} in the tag list`, async () =>
-            JSON.stringify(await tagNames(main.page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
-            throw new Error(`${e.message}: ${await tagNames(main.page)}`);
-        });
+        await tagListRenamed(main.page, tags, from, to);
     };
     click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'), '3');
     await waitFor('the tag menu', () => main.page.evaluate(() =>

@@ -25,23 +25,45 @@ std::u16string text_for(record_id id) {
            std::u16string(static_cast<std::size_t>(id % 700), u'\u00E9');
 }
 
-// Adds quotes until killed, reporting each id through `report` once addQuote returned.
-[[noreturn]] void add_quotes_until_killed(const std::u16string& folder, int report,
-                                          const std::string& log_folder) {
-    fml::closelogs();
-    app_dirs::set(app_dirs::DataDir, fml::utf82wchar(log_folder));
-    fml::reglog("logic", u"logic.log");
-    fml::reglog("debug", u"debug.log");
-    try {
-        CollectionStore store(folder);
-        for (;;) {
-            const record_id id = store.addQuote(text_for(store.max_quote_id() + 1));
-            if (::write(report, &id, sizeof id) != sizeof id) {
-                ::_exit(2);
-            }
+// A store process of its own: `work` runs in a forked child that writes its store
+// logs to `log_folder` and reports through the pipe whose reading end is returned.
+// The child never returns: it ends when `work` fails (exit 3) or when it is killed.
+struct store_child {
+    pid_t pid = -1;
+    fml::unique_fd reports;
+};
+
+template <class Work>
+store_child start_store_child(const std::string& log_folder, Work work) {
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) {
+        return {};
+    }
+    fml::unique_fd from_child(pipe_ends[0]);
+    fml::unique_fd to_parent(pipe_ends[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        from_child.reset();
+        fml::closelogs();
+        app_dirs::set(app_dirs::DataDir, fml::utf82wchar(log_folder));
+        fml::reglog("logic", u"logic.log");
+        fml::reglog("debug", u"debug.log");
+        try {
+            work(to_parent.get());
+        } catch (...) {
+            ::_exit(3);
         }
-    } catch (...) {
-        ::_exit(3);
+        ::pause();  // waits for the kill, as a program does after its work
+        ::_exit(4);
+    }
+    return {child, std::move(from_child)};
+}
+
+// Writes one value to the parent; a parent that is gone ends the child.
+template <class Value>
+void report(int to_parent, const Value& value) {
+    if (::write(to_parent, &value, sizeof value) != sizeof value) {
+        ::_exit(2);
     }
 }
 
@@ -62,17 +84,14 @@ TEST_F(crash, a_killed_store_keeps_every_acknowledged_quote) {
     std::mt19937 random(seed);
     std::size_t total = 0;
     for (int round = 0; round < 20; ++round) {
-        int pipe_ends[2];
-        ASSERT_EQ(::pipe(pipe_ends), 0);
-        fml::unique_fd from_child(pipe_ends[0]);
-        fml::unique_fd to_parent(pipe_ends[1]);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            from_child.reset();
-            add_quotes_until_killed(m_dir.wpath(), to_parent.get(), child_logs);
-        }
-        to_parent.reset();
+        // Adds quotes until killed, reporting each id once addQuote returned.
+        auto [child, from_child] = start_store_child(child_logs, [&](int to_parent) {
+            CollectionStore store(m_dir.wpath());
+            for (;;) {
+                report(to_parent, store.addQuote(text_for(store.max_quote_id() + 1)));
+            }
+        });
+        ASSERT_GT(child, 0);
         std::vector<record_id> acknowledged;
         record_id id = 0;
         // The first round may die while the file is still being made. The others wait
@@ -132,36 +151,13 @@ TEST_F(crash, a_killed_removal_of_many_quotes_leaves_all_or_none) {
     for (int round = 0; round < 6; ++round) {
         const long long before = committed("SELECT count(*) FROM quote");
         ASSERT_EQ(before, count) << "round " << round;
-        int pipe_ends[2];
-        ASSERT_EQ(::pipe(pipe_ends), 0);
-        fml::unique_fd from_child(pipe_ends[0]);
-        fml::unique_fd to_parent(pipe_ends[1]);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            from_child.reset();
-            fml::closelogs();
-            app_dirs::set(app_dirs::DataDir, fml::utf82wchar(child_logs));
-            fml::reglog("logic", u"logic.log");
-            fml::reglog("debug", u"debug.log");
-            try {
-                CollectionStore store(m_dir.wpath());
-                const char started = 's';
-                if (::write(to_parent.get(), &started, 1) != 1) {
-                    ::_exit(2);
-                }
-                store.removeQuotes(all);
-                const char done = 'd';
-                if (::write(to_parent.get(), &done, 1) != 1) {
-                    ::_exit(2);
-                }
-                ::pause();  // waits for the kill, as a program does after its work
-            } catch (...) {
-                ::_exit(3);
-            }
-            ::_exit(4);
-        }
-        to_parent.reset();
+        auto [child, from_child] = start_store_child(child_logs, [&](int to_parent) {
+            CollectionStore store(m_dir.wpath());
+            report(to_parent, 's');
+            store.removeQuotes(all);
+            report(to_parent, 'd');
+        });
+        ASSERT_GT(child, 0);
         char said = 0;
         pollfd ready{from_child.get(), POLLIN, 0};
         ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the child never opened the store";
