@@ -224,7 +224,7 @@
 
     // ---- Windowed lists -----------------------------------------------------
     //
-    // A list marked "virtual-rows" holds only the rows near the view; the span
+    // A long list holds only the rows near the view; the span
     // record says how many rows stand before and after them. That room is kept
     // by two spacers beside the list, at the height a shown row has, so the scroll
     // bar tells the truth about the whole list. Spacers, not margins of the list:
@@ -426,11 +426,6 @@
             }
         }
         scheduleWindowCheck();
-        if (window.hoardlyRenderer.batches === 0 && bridge) {
-            // Once the first tree is on screen (the frame after next), the program
-            // may go on with work it held back for it.
-            window.requestAnimationFrame(() => window.requestAnimationFrame(() => bridge.shown()));
-        }
         window.hoardlyRenderer.batches += 1;
     }
 

@@ -94,12 +94,8 @@ void ceditable_grid::start_new_row(HELEMENT table) {
     if (edited_entry(table) != nullptr) {
         commit(table, false);
     }
-    for (const dom::element& row : checked_rows(table)) {
-        layout::set_state(row, 0, st::checked, false);
-    }
-    if (HELEMENT current = current_row(table)) {
-        layout::set_state(current, 0, st::current, false);
-    }
+    layout::uncheck_all_rows(table);
+    layout::set_current_row(table, std::nullopt);
     layout::set_html(table, hrd::fragments::fresh_tag_row, layout::html_place::insert_at_start);
     HELEMENT row = layout::nth_child(table, 0);
     HELEMENT entry = layout::find_first(row, "div");

@@ -23,60 +23,58 @@ bool is_multiple(HELEMENT table) {
 // Rows a page key moves over when the renderer has not reported any sizes.
 constexpr std::size_t rows_per_page_without_layout = 10;
 
-void uncheck_all(HELEMENT table) {
-    layout::for_each_child(table, [](HELEMENT row) {
-        if (has_state(row, st::checked)) {
-            layout::set_state(row, 0, st::checked, false);
-        }
-        return false;  // every row
-    });
+// The data rows: header rows never count.
+layout::row_range data_rows(HELEMENT table) {
+    return {cgrid::fixed_rows(table), layout::row_count(table)};
 }
 
-// The first shown data row from `index` stepping by `step`, or nullptr.
-HELEMENT shown_row_from(HELEMENT table, std::ptrdiff_t index, std::ptrdiff_t step) {
-    const auto first = std::ptrdiff_t(cgrid::fixed_rows(table));
-    const auto count = std::ptrdiff_t(layout::child_count(table));
-    for (; index >= first && index < count; index += step) {
-        HELEMENT row = layout::nth_child(table, std::size_t(index));
-        if (cgrid::is_shown(row)) {
-            return row;
-        }
-    }
-    return nullptr;
-}
-
-// The farthest shown row within one visible height of `from`, going by `step`.
-HELEMENT page_row(HELEMENT table, HELEMENT from, std::ptrdiff_t step) {
+// The row one visible height from `from`, going by `step` (+1 or -1). Rows the
+// list holds are measured; past them the distance left is made up with rows of
+// the height the measured ones had.
+std::size_t page_row(HELEMENT table, std::size_t from, std::ptrdiff_t step) {
+    const layout::row_range rows = data_rows(table);
+    const auto clamped = [&](std::ptrdiff_t i) {
+        return std::size_t(std::clamp<std::ptrdiff_t>(i, std::ptrdiff_t(rows.first),
+                                                      std::ptrdiff_t(rows.last) - 1));
+    };
     const auto view = layout::get_scroll_info(table);
     const auto box = layout::get_location(table, layout::location_origin::root);
     int page = view && view->view.height() > 0 ? view->view.height() : 0;
     if (page <= 0 && box) {
         page = box->height();
     }
-    const auto from_box = layout::get_location(from, layout::location_origin::root);
-    HELEMENT best = from;
-    std::size_t passed = 0;
-    for (HELEMENT row = shown_row_from(table, std::ptrdiff_t(layout::index_of(from)) + step, step);
-         row != nullptr;
-         row = shown_row_from(table, std::ptrdiff_t(layout::index_of(row)) + step, step)) {
-        const auto row_box = layout::get_location(row, layout::location_origin::root);
-        if (page > 0 && from_box && row_box) {
-            const int distance =
-                step > 0 ? row_box->bottom - from_box->bottom : from_box->top - row_box->top;
-            if (distance > page) {
+    const auto box_of = [&](std::size_t i) {
+        return layout::get_location(layout::row_at(table, i), layout::location_origin::root)
+            .value_or(layout::rect{});
+    };
+    const layout::rect from_box = box_of(from);
+    if (page <= 0 || from_box.height() <= 0) {
+        return clamped(std::ptrdiff_t(from) +
+                       step * std::ptrdiff_t(rows_per_page_without_layout));
+    }
+    std::size_t best = from;
+    int distance = 0;
+    std::size_t measured = 0;
+    for (auto i = std::ptrdiff_t(from) + step; rows.contains(std::size_t(i)); i += step) {
+        const layout::rect row_box = box_of(std::size_t(i));
+        if (row_box.height() <= 0) {
+            if (measured == 0) {
                 break;
             }
-        } else if (++passed > rows_per_page_without_layout) {
+            const int usual = std::max(1, distance / int(measured));
+            return clamped(std::ptrdiff_t(best) + step * std::ptrdiff_t((page - distance) / usual));
+        }
+        const int reach =
+            step > 0 ? row_box.bottom - from_box.bottom : from_box.top - row_box.top;
+        if (reach > page) {
             break;
         }
-        best = row;
+        distance = reach;
+        ++measured;
+        best = std::size_t(i);
     }
     if (best == from) {
-        // The next row is taller than the page: step to it all the same.
-        if (HELEMENT next =
-                shown_row_from(table, std::ptrdiff_t(layout::index_of(from)) + step, step)) {
-            return next;
-        }
+        return clamped(std::ptrdiff_t(from) + step);  // the next row is taller than the page
     }
     return best;
 }
@@ -98,10 +96,6 @@ std::size_t cgrid::fixed_rows(HELEMENT table) {
     return count;
 }
 
-bool cgrid::is_shown(HELEMENT row) {
-    return layout::get_style_attribute(row, "display").value_or(u"") != u"none";
-}
-
 HELEMENT cgrid::target_row(HELEMENT table, HELEMENT element) {
     for (HELEMENT e = element; e != nullptr; e = layout::parent(e)) {
         if (layout::parent(e) == table) {
@@ -111,39 +105,35 @@ HELEMENT cgrid::target_row(HELEMENT table, HELEMENT element) {
     return nullptr;
 }
 
-HELEMENT cgrid::current_row(HELEMENT table) {
-    // The last one marked, should more than one be.
-    HELEMENT current = nullptr;
-    layout::for_each_child(table, [&](HELEMENT row) {
-        if (has_state(row, st::current)) {
-            current = row;
-        }
-        return false;  // every row
-    });
-    return current;
+std::optional<std::size_t> cgrid::current_index(HELEMENT table) {
+    return layout::current_row(table);
 }
 
-std::vector<dom::element> cgrid::checked_rows(HELEMENT table) {
-    std::vector<dom::element> rows;
-    layout::for_each_child(
-        table,
-        [&](HELEMENT row) {
-            if (has_state(row, st::checked)) {
-                rows.emplace_back(row);
-            }
-            return false;  // every data row
-        },
-        fixed_rows(table));
-    return rows;
+HELEMENT cgrid::current_row(HELEMENT table) {
+    const auto index = layout::current_row(table);
+    return index ? layout::row_at(table, *index) : nullptr;
+}
+
+std::vector<layout::row_range> cgrid::checked_ranges(HELEMENT table) {
+    std::vector<layout::row_range> ranges = layout::checked_row_ranges(table);
+    const std::size_t first = fixed_rows(table);
+    std::erase_if(ranges, [&](layout::row_range& r) {
+        r.first = std::max(r.first, first);
+        return r.first >= r.last;
+    });
+    return ranges;
+}
+
+std::size_t cgrid::checked_count(HELEMENT table) {
+    std::size_t count = 0;
+    for (const layout::row_range& r : checked_ranges(table)) {
+        count += r.size();
+    }
+    return count;
 }
 
 void cgrid::update_multiselect(HELEMENT table) {
-    int checked = 0;
-    layout::for_each_child(table, [&](HELEMENT row) {
-        checked += has_state(row, st::checked) ? 1 : 0;
-        return checked >= 2;  // two are enough to know
-    });
-    const bool many = checked >= 2;
+    const bool many = checked_count(table) >= 2;
     if (many != has_attribute(table, "multiselect")) {
         many ? set_flag(table, "multiselect") : clear_flag(table, "multiselect");
         layout::update_element(table, false);
@@ -151,41 +141,14 @@ void cgrid::update_multiselect(HELEMENT table) {
 }
 
 std::size_t cgrid::anchor_index(HELEMENT table) {
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (has_state(layout::nth_child(table, i), st::anchor)) {
-            return i;
-        }
-    }
-    return fixed_rows(table);
-}
-
-void cgrid::set_anchor(HELEMENT table, std::size_t index) {
-    const std::size_t count = layout::child_count(table);
-    for (std::size_t i = 0; i < count; ++i) {
-        HELEMENT row = layout::nth_child(table, i);
-        if (has_state(row, st::anchor) && i != index) {
-            layout::set_state(row, 0, st::anchor, false);
-        }
-    }
-    layout::set_state(layout::nth_child(table, index), st::anchor, 0, false);
+    return std::max(layout::anchor_row(table).value_or(0), fixed_rows(table));
 }
 
 void cgrid::checkall(HELEMENT table, bool check) {
     if (!is_multiple(table)) {
         return;
     }
-    layout::for_each_child(
-        table,
-        [&](HELEMENT row) {
-            if (check && is_shown(row)) {
-                layout::set_state(row, st::checked, 0, false);
-            } else if (!check) {
-                layout::set_state(row, 0, st::checked, false);
-            }
-            return false;  // every data row
-        },
-        fixed_rows(table));
+    layout::set_rows_checked(table, data_rows(table), check);
 }
 
 void cgrid::check_range(HELEMENT table, std::size_t index, bool check) {
@@ -194,45 +157,43 @@ void cgrid::check_range(HELEMENT table, std::size_t index, bool check) {
     }
     const std::size_t anchor = anchor_index(table);
     const std::size_t first = std::max(std::min(anchor, index), fixed_rows(table));
-    const std::size_t last = std::min(std::max(anchor, index), layout::child_count(table) - 1);
-    for (std::size_t i = first; i <= last && i < layout::child_count(table); ++i) {
-        HELEMENT row = layout::nth_child(table, i);
-        if (is_shown(row)) {
-            const std::uint32_t bit = st::checked;
-            layout::set_state(row, check ? bit : 0, check ? 0 : bit, false);
-        }
-    }
+    const std::size_t last = std::max(anchor, index) + 1;
+    layout::set_rows_checked(table, {first, last}, check);
 }
 
 void cgrid::set_current_row(HELEMENT table, HELEMENT row, std::uint32_t keys, bool double_click) {
     if (row == nullptr || layout::parent(row) != table) {
         return;
     }
-    const std::size_t index = layout::index_of(row);
-    if (index < fixed_rows(table)) {
+    if (const auto index = layout::row_index(table, row)) {
+        select_row(table, *index, keys, double_click);
+    }
+}
+
+void cgrid::select_row(HELEMENT table, std::size_t index, std::uint32_t keys,
+                       bool double_click) {
+    const layout::row_range rows = data_rows(table);
+    if (!rows.contains(index)) {
         return;  // header rows are never current nor selected
     }
     if (is_multiple(table)) {
         if (keys & layout::key_state::shift) {
-            uncheck_all(table);
+            layout::uncheck_all_rows(table);
             check_range(table, index, true);
         } else if (keys & layout::key_state::control) {
-            const std::uint32_t bit = st::checked;
-            const bool checked = has_state(row, bit);
-            layout::set_state(row, checked ? 0 : bit, checked ? bit : 0, false);
-            set_anchor(table, index);
+            layout::set_rows_checked(table, {index, index + 1},
+                                     !layout::is_row_checked(table, index));
+            layout::set_anchor_row(table, index);
         } else {
-            uncheck_all(table);
-            layout::set_state(row, st::checked, 0, false);
-            set_anchor(table, index);
+            layout::uncheck_all_rows(table);
+            layout::set_rows_checked(table, {index, index + 1}, true);
+            layout::set_anchor_row(table, index);
         }
     }
-    HELEMENT old = current_row(table);
-    if (old != nullptr && old != row) {
-        layout::set_state(old, 0, st::current, false);
-    }
-    layout::set_state(row, st::current, 0, true);
-    layout::scroll_to_view(row, false, true);
+    layout::set_current_row(table, index);
+    // A row far from the view is built and scrolled to.
+    HELEMENT row = layout::reveal_row(table, index);
+    layout::update_element(row, true);
     layout::update_element(table, true);
     layout::post_event(table,
                        double_click ? layout::behavior_event::table_row_double_click
@@ -253,10 +214,11 @@ bool cgrid::on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, 
         return false;
     }
     HELEMENT row = target_row(table, target);
-    if (row == nullptr) {
+    const auto index = layout::row_index(table, row);
+    if (!index) {
         return false;
     }
-    if (layout::index_of(row) < fixed_rows(table)) {
+    if (*index < fixed_rows(table)) {
         // A header row: its cells sort, and it is never selected.
         if (event_type == up && buttons == layout::mouse_button::main) {
             for (HELEMENT cell = target; cell != nullptr && cell != row;
@@ -269,12 +231,12 @@ bool cgrid::on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, 
         }
         return false;
     }
-    const bool checked = has_state(row, st::checked);
+    const bool checked = layout::is_row_checked(table, *index);
     if (buttons == layout::mouse_button::secondary) {
         // A right click on a row outside the selection selects it alone: the menu
         // that follows acts on what is selected.
         if (!checked && event_type != up) {
-            set_current_row(table, row, 0, event_type == double_click);
+            select_row(table, *index, 0, event_type == double_click);
             update_multiselect(table);
         }
         return false;
@@ -290,12 +252,12 @@ bool cgrid::on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, 
     }
     if (!ctrl && event_type == down && !checked) {
         set_flag(table, "shift");
-        set_current_row(table, row, keys, false);
+        select_row(table, *index, keys, false);
     } else if (ctrl && event_type == up) {
-        set_current_row(table, row, keys, false);
+        select_row(table, *index, keys, false);
     } else if (!ctrl && event_type == up && checked) {
         if (!has_attribute(table, "shift")) {
-            set_current_row(table, row, keys, false);
+            select_row(table, *index, keys, false);
         } else {
             clear_flag(table, "shift");
         }
@@ -305,36 +267,36 @@ bool cgrid::on_mouse(HELEMENT table, HELEMENT target, std::uint32_t event_type, 
 }
 
 bool cgrid::move_by_key(HELEMENT table, std::uint32_t key, std::uint32_t keys) {
-    HELEMENT current = current_row(table);
-    const std::ptrdiff_t index = current ? std::ptrdiff_t(layout::index_of(current)) : -1;
-    const auto count = std::ptrdiff_t(layout::child_count(table));
-    HELEMENT next = nullptr;
+    const layout::row_range rows = data_rows(table);
+    if (rows.first >= rows.last) {
+        return key == vk::down || key == vk::up || key == vk::home || key == vk::end ||
+               key == vk::page_down || key == vk::page_up;
+    }
+    const std::optional<std::size_t> current = layout::current_row(table);
+    const bool on_row = current && rows.contains(*current);
+    std::optional<std::size_t> next;
     switch (key) {
         case vk::down:
-            next =
-                shown_row_from(table, current ? index + 1 : std::ptrdiff_t(fixed_rows(table)), 1);
+            next = !on_row ? rows.first : std::min(*current + 1, rows.last - 1);
             break;
         case vk::up:
-            next = shown_row_from(table, current ? index - 1 : count - 1, -1);
+            next = !on_row ? rows.last - 1 : std::max(*current, rows.first + 1) - 1;
             break;
         case vk::home:
-            next = shown_row_from(table, std::ptrdiff_t(fixed_rows(table)), 1);
+            next = rows.first;
             break;
         case vk::end:
-            next = shown_row_from(table, count - 1, -1);
+            next = rows.last - 1;
             break;
         case vk::page_down:
         case vk::page_up:
-            next = current ? page_row(table, current, key == vk::page_down ? 1 : -1)
-                           : shown_row_from(table, std::ptrdiff_t(fixed_rows(table)), 1);
+            next = on_row ? page_row(table, *current, key == vk::page_down ? 1 : -1) : rows.first;
             break;
         default:
             return false;
     }
-    if (next != nullptr) {
-        set_current_row(table, next, keys, false);
-        update_multiselect(table);
-    }
+    select_row(table, *next, keys, false);
+    update_multiselect(table);
     return true;
 }
 
@@ -353,9 +315,11 @@ bool cgrid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, st
         layout::update_element(table, true);
         return true;
     }
+    const std::optional<std::size_t> current = layout::current_row(table);
+    const bool on_row = current && data_rows(table).contains(*current);
     if (key == layout::key_code::space && (keys & layout::key_state::control)) {
-        if (HELEMENT current = current_row(table); current && is_multiple(table)) {
-            set_current_row(table, current, layout::key_state::control, false);
+        if (on_row && is_multiple(table)) {
+            select_row(table, *current, layout::key_state::control, false);
             update_multiselect(table);
             return true;
         }
@@ -365,11 +329,15 @@ bool cgrid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, st
                           (key == layout::key_code::f10 && (keys & layout::key_state::shift));
     if (menu_key) {
         // As a right click: the current row's menu acts on the selection, which
-        // is that row alone when it is not part of it. The key goes on to open it.
-        HELEMENT current = current_row(table);
-        if (current != nullptr && is_multiple(table) && !has_state(current, st::checked)) {
-            set_current_row(table, current, 0, false);
-            update_multiselect(table);
+        // is that row alone when it is not part of it. The key goes on to open
+        // it, at the row, which is brought into view for it.
+        if (on_row) {
+            if (is_multiple(table) && !layout::is_row_checked(table, *current)) {
+                select_row(table, *current, 0, false);
+                update_multiselect(table);
+            } else {
+                layout::reveal_row(table, *current);
+            }
         }
         return false;
     }
@@ -379,37 +347,37 @@ bool cgrid::on_key(HELEMENT table, HELEMENT target, std::uint32_t event_type, st
 bool cgrid::on_focus(HELEMENT table, HELEMENT target, std::uint32_t event_type) {
     (void)target, (void)event_type;
     // The selection may look different with and without the focus.
-    for (const dom::element& row : checked_rows(table)) {
-        layout::update_element(row, false);
-    }
+    layout::update_element(table, false);
     return false;
 }
 
 bool cgrid::delete_checked_rows(HELEMENT table, std::uint32_t keys) {
-    const std::vector<dom::element> rows = checked_rows(table);
-    if (rows.empty()) {
+    const std::vector<layout::row_range> checked = checked_ranges(table);
+    if (checked.empty()) {
         return false;
     }
-    HELEMENT current = current_row(table);
-    std::size_t index = current ? layout::index_of(current) : layout::index_of(rows.front());
+    const std::size_t index = layout::current_row(table).value_or(checked.front().first);
     dom::element keep_table(table);
-    for (const dom::element& row : rows) {
-        if (layout::parent(row) == table) {
-            layout::send_event(table, ROW_DELETED, row, std::uint32_t(layout::index_of(row)));
+    if (layout::is_long_list(table)) {
+        // The list removes its checked rows at once, held or not.
+        layout::send_event(table, ROWS_DELETE, table, 0);
+    } else {
+        std::vector<dom::element> rows;
+        for (const layout::row_range& r : checked) {
+            for (std::size_t i = r.first; i < r.last; ++i) {
+                rows.emplace_back(layout::row_at(table, i));
+            }
+        }
+        for (const dom::element& row : rows) {
+            if (layout::parent(row) == table) {
+                layout::send_event(table, ROW_DELETED, row, std::uint32_t(layout::index_of(row)));
+            }
         }
     }
-    const std::size_t count = layout::child_count(table);
-    if (count <= fixed_rows(table)) {
-        update_multiselect(table);
-        return true;
-    }
-    index = std::clamp(index, fixed_rows(table), count - 1);
-    HELEMENT next = shown_row_from(table, std::ptrdiff_t(index), 1);
-    if (next == nullptr) {
-        next = shown_row_from(table, std::ptrdiff_t(index), -1);
-    }
-    if (next != nullptr) {
-        set_current_row(table, next, keys & ~layout::key_state::shift, false);
+    const layout::row_range rows = data_rows(table);
+    if (rows.first < rows.last) {
+        select_row(table, std::clamp(index, rows.first, rows.last - 1),
+                   keys & ~layout::key_state::shift, false);
     }
     update_multiselect(table);
     return true;
@@ -470,8 +438,11 @@ int csortable_grid::compare_texts(std::u16string_view a, std::u16string_view b) 
 namespace {
 
 // Sorts the data rows by a text read once per row, keeping equal rows in order.
-void sort_by_key(HELEMENT table, const std::function<std::u16string(HELEMENT)>& key_of,
-                 bool ascending) {
+// A long list holds only some of its rows: its source orders them instead.
+void sort_by_key(HELEMENT table, const std::function<std::u16string(HELEMENT)>& key_of) {
+    if (layout::is_long_list(table)) {
+        return;
+    }
     const std::size_t first = cgrid::fixed_rows(table);
     const std::size_t count = layout::child_count(table);
     if (first >= count) {
@@ -491,8 +462,7 @@ void sort_by_key(HELEMENT table, const std::function<std::u16string(HELEMENT)>& 
         },
         first);
     std::stable_sort(rows.begin(), rows.end(), [&](const keyed& a, const keyed& b) {
-        const int order = csortable_grid::compare_texts(a.key, b.key);
-        return ascending ? order < 0 : order > 0;
+        return csortable_grid::compare_texts(a.key, b.key) < 0;
     });
     // The engine sorts by a comparison of elements; hand it each row's rank.
     std::vector<std::pair<HELEMENT, std::size_t>> rank;
@@ -520,14 +490,7 @@ void csortable_grid::sort_rows(HELEMENT table, std::size_t column) {
         table,
         [column](HELEMENT row) {
             return layout::get_inner_text(layout::nth_child(row, column)).value_or(u"");
-        },
-        true);
-}
-
-void csortable_grid::sort_rows_by(HELEMENT table,
-                                  const std::function<std::u16string(HELEMENT)>& key_of,
-                                  bool ascending) {
-    sort_by_key(table, key_of, ascending);
+        });
 }
 
 void csortable_grid::on_column_click(HELEMENT table, HELEMENT header_cell) {

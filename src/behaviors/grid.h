@@ -1,8 +1,9 @@
 #pragma once
 // Tables that select rows like a list box: one current row, any number of
 // checked (selected) rows, an anchor for Shift ranges, keyboard movement, and
-// leading header rows ("fixedrows") that never take part. All state lives in
-// the table's attributes and the rows' states.
+// leading header rows ("fixedrows") that never take part. Rows are worked on by
+// index and the marks are the list's (long_list.h), so a long list that holds
+// only the rows in view selects across all of its rows.
 //
 // Table attributes: "multiple" (set by the document: rows may be checked),
 // "fixedrows" (count of header rows), "multiselect" (kept here: two or more
@@ -10,10 +11,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "behaviors/behavior.h"
+#include "layout/long_list.h"
 
 namespace htmlayout {
 
@@ -26,6 +29,7 @@ inline constexpr std::uint32_t ROW_ADDED = 0x101;    // source: the row of a typ
 inline constexpr std::uint32_t ROW_EDITED = 0x102;   // source: the row of a renamed tag
 inline constexpr std::uint32_t ROW_DELETED = 0x103;  // source: a row the user deleted
 inline constexpr std::uint32_t ROWS_COPY = 0x104;    // source: the table; copy checked rows
+inline constexpr std::uint32_t ROWS_DELETE = 0x105;  // source: the table; remove checked rows
 
 // Windows virtual-key numbers the grids react to.
 namespace vk {
@@ -45,33 +49,39 @@ public:
     // A click on a header cell. Tells the table (0x81, the cell, its index).
     virtual void on_column_click(HELEMENT table, HELEMENT header_cell);
 
-    // Makes `row` current and selects as the keys say: Shift checks the range
-    // from the anchor, Ctrl toggles the row, neither selects the row alone.
-    // Header rows are never made current. Posts 0x82 (0x83 for a double click).
+    // Makes row `index` current and selects as the keys say: Shift checks the
+    // range from the anchor, Ctrl toggles the row, neither selects the row alone.
+    // The row is built and brought into view when it is far away. Header rows
+    // are never made current. Posts 0x82 (0x83 for a double click).
+    static void select_row(HELEMENT table, std::size_t index, std::uint32_t keys,
+                           bool double_click);
+    // The same for `row`, a child of the table.
     static void set_current_row(HELEMENT table, HELEMENT row, std::uint32_t keys,
                                 bool double_click);
     static void update_multiselect(HELEMENT table);
-    static void set_anchor(HELEMENT table, std::size_t index);
     static std::size_t anchor_index(HELEMENT table);
-    // Checks (or unchecks) every shown data row; only in a "multiple" table.
+    // Checks (or unchecks) every data row; only in a "multiple" table.
     static void checkall(HELEMENT table, bool check);
-    // Checks (or unchecks) the shown data rows from the anchor to `index`.
+    // Checks (or unchecks) the data rows from the anchor to `index`.
     static void check_range(HELEMENT table, std::size_t index, bool check);
     // The table's child row that holds `element`, or nullptr.
     static HELEMENT target_row(HELEMENT table, HELEMENT element);
+    static std::optional<std::size_t> current_index(HELEMENT table);
+    // The current row's element, when the list holds it.
     static HELEMENT current_row(HELEMENT table);
     static std::size_t fixed_rows(HELEMENT table);
-    static bool is_shown(HELEMENT row);
-    // The checked rows below the header rows, in row order, each held.
-    static std::vector<dom::element> checked_rows(HELEMENT table);
+    // The checked rows below the header rows, as ascending ranges of indices.
+    static std::vector<layout::row_range> checked_ranges(HELEMENT table);
+    static std::size_t checked_count(HELEMENT table);
 
 protected:
     cgrid(std::uint32_t subscription, const char* name);
     // Moves the current row for a navigation key; false for other keys.
     static bool move_by_key(HELEMENT table, std::uint32_t key, std::uint32_t keys);
-    // Removes the checked rows through the list around the table (ROW_DELETED,
-    // sent at once for each) and makes the row now at the old current index
-    // current. False when no data row is checked.
+    // Removes the checked rows through the list around the table (a long list:
+    // ROWS_DELETE once; otherwise ROW_DELETED, sent at once for each) and makes
+    // the row now at the old current index current. False when no data row is
+    // checked.
     static bool delete_checked_rows(HELEMENT table, std::uint32_t keys);
 };
 
@@ -85,10 +95,6 @@ public:
     // `column`. Runs of digits compare by value, so dates and counts sort as
     // numbers; everything else by UTF-16 code unit, no case folding.
     static void sort_rows(HELEMENT table, std::size_t column);
-    // The same by a text `key_of` gives for each row (asked once per row);
-    // descending when `ascending` is false. Equal keys keep their order.
-    static void sort_rows_by(HELEMENT table, const std::function<std::u16string(HELEMENT)>& key_of,
-                             bool ascending);
     // Negative, zero or positive as `a` sorts before, with or after `b`.
     static int compare_texts(std::u16string_view a, std::u16string_view b);
 

@@ -17,12 +17,12 @@ bool run_menu_action(HELEMENT owner, HELEMENT item);
 // that row is selected alone first; on a row of a multi-selection, an item with a
 // list form runs it once on all the checked rows; anything else runs on `entry`.
 bool run_row_menu_action(HELEMENT entry, HELEMENT item);
-// The rows a row's menu acts on, in list order: the checked rows of `entry`'s list
-// once the rule above has been applied to its row (none outside a list).
-std::vector<htmlayout::dom::element> rows_for_menu(HELEMENT entry);
+// Applies the rule above to `entry`'s row and returns its list (nullptr outside a
+// list): the menu then acts on the list's checked rows.
+HELEMENT select_for_menu(HELEMENT entry);
 // A menu item of a list's context menu: runs the item's "action" on the rows of
-// the block's first table that are checked now (one row's element, or the table
-// for several). Nothing checked: nothing runs. False for an item without "action".
+// the block's first table that are checked now (handed the table). Nothing
+// checked: nothing runs. False for an item without "action".
 bool run_list_menu_action(HELEMENT block, HELEMENT item);
 
 void link_quote_behaviors();

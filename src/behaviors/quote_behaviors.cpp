@@ -45,29 +45,16 @@ std::optional<record_id> quote_id_of(HELEMENT block) {
 constexpr std::u16string_view sort_oldest_first = u"sort_quotes_oldest_first";
 constexpr std::u16string_view sort_newest_first = u"sort_quotes_newest_first";
 
-// A quote row's place in time: its stamp as shown ("2026-12-6  9:05:03", which
-// sorts by number value), then its id, since quotes stored in the same second
-// were stored in the order of their ids.
-std::u16string time_key(HELEMENT row) {
-    HELEMENT block = layout::nth_child(layout::nth_child(row, 0), 0);
-    // The stamp is the last cell of the block's last row; walked to directly, as
-    // a selector read for each of many rows costs more than the sort.
-    HELEMENT table = layout::nth_child(block, 0);
-    HELEMENT cells = layout::nth_child(table, layout::child_count(table) - 1);
-    HELEMENT stamp = layout::nth_child(cells, layout::child_count(cells) - 1);
-    if (layout::get_attribute(stamp, "class") != std::optional<std::u16string>(u"timestamp")) {
-        block = layout::find_first(row, "div.quote");
-        stamp = layout::find_first(block, "td.timestamp");
-    }
-    std::u16string key = layout::get_inner_text(stamp).value_or(u"");
-    key += u' ';
-    key += layout::get_attribute(block, "id").value_or(u"");
-    return key;
+// The quotes the manage-tags menu was last opened for: a selection may hold a
+// million of them, so they stay here rather than in an attribute of the menu.
+std::vector<record_id>& menu_quotes() {
+    static std::vector<record_id> quotes;
+    return quotes;
 }
 
 // The manage-tags menu under `button`, for `quotes`: a tag shows ticked when every
-// one of them carries it. The menu keeps the quotes' ids in "qid", space-separated.
-void open_manage_menu(HELEMENT button, const std::vector<record_id>& quotes) {
+// one of them carries it.
+void open_manage_menu(HELEMENT button, std::vector<record_id> quotes) {
     HELEMENT popup = layout::find_first(layout::root_of(button), "#manage-tags");
     if (popup == nullptr || quotes.empty()) {
         return;
@@ -92,11 +79,7 @@ void open_manage_menu(HELEMENT button, const std::vector<record_id>& quotes) {
         HELEMENT item = layout::find_first(popup, "[id='" + ids::menu_item(t) + "']");
         layout::set_state(item, layout::state::checked, 0, true);
     }
-    std::string qids;
-    for (record_id q : quotes) {
-        qids += (qids.empty() ? "" : " ") + std::to_string(q);
-    }
-    layout::set_attribute_utf8(popup, "qid", qids);
+    menu_quotes() = std::move(quotes);
     layout::show_popup(popup, button, 2);
     layout::set_state(layout::nth_child(popup, 0), layout::state::focus, 0, true);
 }
@@ -112,26 +95,27 @@ bool run_menu_action(HELEMENT owner, HELEMENT item) {
     return true;
 }
 
-std::vector<htmlayout::dom::element> rows_for_menu(HELEMENT entry) {
+HELEMENT select_for_menu(HELEMENT entry) {
     HELEMENT table = dom_util::closest_of(layout::parent(entry), "table");
     HELEMENT row = table != nullptr ? htmlayout::cgrid::target_row(table, entry) : nullptr;
-    if (row == nullptr) {
-        return {};
+    const auto index = layout::row_index(table, row);
+    if (!index) {
+        return nullptr;
     }
-    if (!dom_util::has_state(row, layout::state::checked)) {
-        htmlayout::cgrid::set_current_row(table, row, 0, false);
+    if (!layout::is_row_checked(table, *index)) {
+        htmlayout::cgrid::select_row(table, *index, 0, false);
         htmlayout::cgrid::update_multiselect(table);
     }
-    return htmlayout::cgrid::checked_rows(table);
+    return table;
 }
 
 bool run_row_menu_action(HELEMENT entry, HELEMENT item) {
     const auto action = layout::get_attribute(item, "action");
-    const auto rows = rows_for_menu(entry);
+    HELEMENT table = select_for_menu(entry);
     const std::u16string_view many = action ? hdcontroller::list_form(*action) : u"";
-    if (rows.size() > 1 && !many.empty()) {
-        behavior_controller().execute_safely(named_action{
-            std::u16string(many), element_pair{layout::parent(rows.front()), nullptr}});
+    if (table != nullptr && htmlayout::cgrid::checked_count(table) > 1 && !many.empty()) {
+        behavior_controller().execute_safely(
+            named_action{std::u16string(many), element_pair{table, nullptr}});
         return true;
     }
     return run_menu_action(entry, item);
@@ -145,14 +129,8 @@ bool run_list_menu_action(HELEMENT block, HELEMENT item) {
     HELEMENT table = layout::find_first(block, "table");
     // The rows checked now, header rows never: a stale "multiselect" or a
     // lone current row must not decide what a Delete removes.
-    const auto rows = htmlayout::cgrid::checked_rows(table);
-    if (rows.empty()) {
-        return true;
-    }
-    const element_pair pair{rows.size() == 1 ? layout::find_first(rows.front(), "div") : table,
-                            nullptr};
-    if (pair.first != nullptr) {
-        behavior_controller().execute_safely(named_action{*action, pair});
+    if (table != nullptr && htmlayout::cgrid::checked_count(table) > 0) {
+        behavior_controller().execute_safely(named_action{*action, element_pair{table, nullptr}});
     }
     return true;
 }
@@ -172,15 +150,10 @@ public:
         // selected quotes, so tags can be ticked from the keyboard too.
         if (layout::get_attribute(p.source, "action") ==
             std::optional<std::u16string>(u"manage_tags")) {
-            std::vector<record_id> quotes;
-            for (const auto& row : rows_for_menu(block)) {
-                if (const auto id = quote_id_of(layout::find_first(row, "div.quote"))) {
-                    quotes.push_back(*id);
-                }
-            }
+            HELEMENT table = select_for_menu(block);
             HELEMENT button = layout::find_first(block, "button.managetags");
-            if (button != nullptr && !quotes.empty()) {
-                open_manage_menu(button, quotes);
+            if (table != nullptr && button != nullptr) {
+                open_manage_menu(button, hdcontroller::checked_quotes(table));
             }
             return true;
         }
@@ -203,8 +176,8 @@ public:
         switch (code) {
             case be::menu_item_click:
                 return menu_item(he, source);
-            case htmlayout::ROW_DELETED:
-                return delete_row(source);
+            case htmlayout::ROWS_DELETE:
+                return delete_rows(source);
             case htmlayout::ROWS_COPY:
                 return copy_rows(source);
             default:
@@ -216,30 +189,24 @@ private:
     static bool menu_item(HELEMENT he, HELEMENT item) {
         const auto action = layout::get_attribute(item, "action");
         if (action == sort_oldest_first || action == sort_newest_first) {
-            htmlayout::csortable_grid::sort_rows_by(layout::find_first(he, "table"), time_key,
-                                                    action == sort_oldest_first);
+            behavior_model().handle_safely(
+                model_events::sort_quotes{action == sort_oldest_first});
             return true;
         }
         return run_list_menu_action(he, item);
     }
 
-    static bool delete_row(HELEMENT row) {
-        const auto id = quote_id_of(layout::find_first(row, "div.quote"));
-        if (!id) {
-            return true;
+    // All at once, in one commit: a selection of thousands goes as one.
+    static bool delete_rows(HELEMENT table) {
+        id_list quotes = hdcontroller::checked_quotes(table);
+        if (!quotes.empty()) {
+            behavior_model().handle_safely(model_events::delete_quotes{std::move(quotes)});
         }
-        // The view takes the row out as the store lets the quote go.
-        behavior_model().handle_safely(model_events::delete_quote{*id});
         return true;
     }
 
     static bool copy_rows(HELEMENT table) {
-        id_list quotes;
-        for (const auto& row : htmlayout::cgrid::checked_rows(table)) {
-            if (const auto id = quote_id_of(layout::find_first(row, "div.quote"))) {
-                quotes.push_back(*id);
-            }
-        }
+        id_list quotes = hdcontroller::checked_quotes(table);
         if (quotes.empty()) {
             return false;
         }
@@ -295,23 +262,16 @@ public:
         if (code != be::button_state_changed) {
             return false;
         }
-        const std::string qids = layout::get_attribute_utf8(he, "qid").value_or("");
+        (void)he;
+        const std::vector<record_id>& quotes = menu_quotes();
         const auto item_id = layout::get_attribute(source, "id");
-        if (qids.empty() || !item_id || !ids::matches(*item_id, ids::menu_item_prefix)) {
+        if (quotes.empty() || !item_id || !ids::matches(*item_id, ids::menu_item_prefix)) {
             return true;  // not opened for a quote, or not one of its items
         }
         const record_id tag_id = ids::read(*item_id, ids::menu_item_prefix);
         const bool checked = dom_util::has_state(source, layout::state::checked);
-        std::size_t start = 0;
-        while (start < qids.size()) {
-            const std::size_t end = std::min(qids.find(' ', start), qids.size());
-            quote_mark mark;
-            mark.tag_id = tag_id;
-            if (!ids::parse_number(fml::utf82wchar(qids.substr(start, end - start)),
-                                   mark.quote_id)) {
-                return true;
-            }
-            start = end + 1;
+        for (record_id quote_id : quotes) {
+            const quote_mark mark{quote_id, tag_id};
             // Each quote gets what the tick says; one that is already so is left alone.
             bool carries = false;
             try {

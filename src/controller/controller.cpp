@@ -12,6 +12,8 @@
 #include "fml/overloaded.h"
 #include "fml/text.h"
 #include "layout/dom.h"
+#include "layout/element.h"
+#include "layout/long_list.h"
 #include "model/model.h"
 #include "tinyfilesystem/filesystem.h"
 #include "view/ids.h"
@@ -130,27 +132,37 @@ bool is_table(handle element) {
 }
 
 // The first div of the table's current row: what a single-row action acts on when it
-// is handed the whole list. nullptr when no row is current.
+// is handed the whole list. nullptr when no row is current. A long list builds the
+// row when it is out of view.
 handle current_row_entry(handle table) {
-    return layout::find_first(layout::find_first(table, "tr:current"), "div");
+    const auto index = layout::current_row(table);
+    if (!index) {
+        return nullptr;
+    }
+    handle row = layout::row_at(table, *index);
+    if (row == nullptr && layout::is_long_list(table)) {
+        row = layout::reveal_row(table, *index);
+    }
+    return layout::find_first(row, "div");
 }
 
 // The ids of the checked data rows of `table`, in row order. Rows without a record
-// element (header rows) never count.
+// element (header rows) never count. A long list names its rows itself, held or not.
 id_list checked_ids(handle table, record_id (*read)(handle)) {
     if (!is_table(table)) {
         throw wrong_he_type(layout::element_type(table));
     }
     id_list ids;
-    layout::for_each_child(table, [&](handle row) {
-        if (!(layout::get_state(row) & layout::state::checked)) {
-            return false;  // next row
+    const bool long_list = layout::is_long_list(table);
+    for (const layout::row_range& rows : layout::checked_row_ranges(table)) {
+        for (std::size_t i = rows.first; i < rows.last; ++i) {
+            if (long_list) {
+                ids.push_back(static_cast<record_id>(layout::row_key(table, i).value_or(0)));
+            } else if (handle entry = layout::find_first(layout::row_at(table, i), "div")) {
+                ids.push_back(read(entry));
+            }
         }
-        if (handle entry = layout::find_first(row, "div")) {
-            ids.push_back(read(entry));
-        }
-        return false;  // every checked row counts
-    });
+    }
     return ids;
 }
 
@@ -218,6 +230,10 @@ std::u16string_view hdcontroller::list_form(std::u16string_view single) {
     return list_form_of(single);
 }
 
+id_list hdcontroller::checked_quotes(layout::handle table) {
+    return checked_ids(table, quote_id_of);
+}
+
 void hdcontroller::forward(const model_event& event) {
     m_model.handle(event);
 }
@@ -258,8 +274,9 @@ bool hdcontroller::handle_mouse(const vcaction& action, const mouse_record& mous
             cntrl() << "dnd stop: " << utf8_id(m_drag->dragged()) << std::endl;
             // Ends the drag whatever the target: a later click never runs a stale drop.
             return m_drag->drop(action.element,
-                                [this](const std::u16string& name, const std::vector<handle>& items,
-                                       handle target) { run_drop(name, items, target); });
+                                [this](const std::u16string& name, handle dragged, handle target) {
+                                    run_drop(name, dragged, target);
+                                });
         }
         case layout::mouse_event::move:
             if (main && !m_drag->active() && m_drag->moved(mouse.x, mouse.y)) {
@@ -273,21 +290,43 @@ bool hdcontroller::handle_mouse(const vcaction& action, const mouse_record& mous
     }
 }
 
-void hdcontroller::run_drop(const std::u16string& action, const std::vector<handle>& items,
-                            handle target) {
-    const std::u16string_view many = list_form_of(action);
-    if (items.size() > 1 && !many.empty()) {
-        // Several rows carried to one single-row action run as its list form, once.
-        const list_action list = *as_list(find_entry(many)->what);
-        id_list ids;
-        for (handle item : items) {
-            ids.push_back(list.read(item));
-        }
-        forward(list.command(std::move(ids)));
+void hdcontroller::run_drop(const std::u16string& action, handle dragged, handle target) {
+    // An entry of a selected row carries the whole selection of its list.
+    handle table = layout::closest(layout::closest(layout::closest(dragged, "td"), "tr"), "table");
+    const auto index = layout::row_index(table, layout::closest(dragged, "tr"));
+    const bool selection = index && layout::get_attribute(table, "multiple") &&
+                           layout::is_row_checked(table, *index) &&
+                           layout::checked_row_ranges(table) !=
+                               std::vector<layout::row_range>{{*index, *index + 1}};
+    if (!selection) {
+        execute(named_action{action, element_pair{dragged, target}});
         return;
     }
-    for (handle item : items) {
-        execute(named_action{action, element_pair{item, target}});
+    if (const std::u16string_view many = list_form_of(action); !many.empty()) {
+        // Several rows carried to one single-row action run as its list form, once.
+        const list_action list = *as_list(find_entry(many)->what);
+        forward(list.command(checked_ids(table, list.read)));
+        return;
+    }
+    if (layout::is_long_list(table)) {
+        // Quotes dropped on a tag: each gets the tag. They need not be in view.
+        const record_id t = tag_id_of(target);
+        for (record_id q : checked_ids(table, quote_id_of)) {
+            cntrl() << fml::wchar2utf8(action) << "; quote: " << q << "; tag: " << t << std::endl;
+            forward(ev::mark_quote{{q, t}});
+        }
+        return;
+    }
+    std::vector<htmlayout::dom::element> entries;
+    for (const layout::row_range& rows : layout::checked_row_ranges(table)) {
+        for (std::size_t i = rows.first; i < rows.last; ++i) {
+            if (handle entry = layout::find_first(layout::row_at(table, i), "div")) {
+                entries.emplace_back(entry);
+            }
+        }
+    }
+    for (const auto& entry : entries) {
+        execute(named_action{action, element_pair{entry, target}});
     }
 }
 

@@ -55,11 +55,13 @@ public:
     // The action that does for a list's checked rows (handed the table) what
     // `single` does for one row's element; empty when there is none.
     static std::u16string_view list_form(std::u16string_view single);
+    // The ids of the quotes checked in the quote list `table`, in row order, those
+    // out of view included. Raises wrong_he_type when it is not a table.
+    static id_list checked_quotes(layout::handle table);
 
 private:
     bool handle_mouse(const vcaction& action, const mouse_record& mouse);
-    void run_drop(const std::u16string& action, const std::vector<layout::handle>& items,
-                  layout::handle target);
+    void run_drop(const std::u16string& action, layout::handle dragged, layout::handle target);
     void forward(const model_event& event);
     template <class Action>
     bool refuse_errors(Action&& action, std::string* refusal = nullptr);

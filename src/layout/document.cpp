@@ -551,42 +551,6 @@ std::vector<handle> document::open_popups() const {
     return out;
 }
 
-void document::set_background_work(std::function<bool()> step) {
-    m_impl->background = std::move(step);
-    if (m_impl->background && m_impl->the_host) {
-        m_impl->the_host->background_work_pending();
-    }
-}
-
-void document::cancel_background_work() {
-    m_impl->background = nullptr;
-}
-
-bool document::run_background_step() {
-    std::function<bool()>& pending = m_impl->background;
-    if (!pending) {
-        return false;
-    }
-    // Taken out while it runs, so a step that sets new work (or finishes the
-    // work through some input) is not run twice or destroyed while running.
-    std::function<bool()> step = std::move(pending);
-    pending = nullptr;
-    const bool more = step();
-    if (more && !pending) {
-        pending = std::move(step);
-    }
-    return static_cast<bool>(pending);
-}
-
-void document::finish_background_work() {
-    while (run_background_step()) {
-    }
-}
-
-bool document::has_background_work() const {
-    return static_cast<bool>(m_impl->background);
-}
-
 void document::run_posted_events() {
     run_posted(*m_impl);
 }

@@ -45,9 +45,6 @@ public:
     // An event was posted while no input was being handled: call
     // document::run_posted_events soon, from the event loop.
     virtual void posted_events_pending() {}
-    // Background work was set (document::set_background_work): call
-    // document::run_background_step from the event loop until it returns false.
-    virtual void background_work_pending() {}
 };
 
 // Time for element timers, in milliseconds from any fixed start.
@@ -103,20 +100,6 @@ public:
     void run_due_timers();
     // When the next timer is due, if any runs.
     std::optional<std::int64_t> next_timer_due() const;
-
-    // Work that may wait while nobody acts on the document, such as building the
-    // far end of a long list after its first screen. `step` does one slice and
-    // returns whether more remains; the host is told, and runs the steps from its
-    // event loop. Every input that could act on the tree (keys, text, mouse presses
-    // and drags) and every timer finishes the work first, so nothing ever meets a
-    // half-built tree. Replaces any work still pending.
-    void set_background_work(std::function<bool()> step);
-    // Drops pending work without running it (its owner rebuilds from scratch).
-    void cancel_background_work();
-    // Runs one step; returns whether work remains.
-    bool run_background_step();
-    void finish_background_work();
-    bool has_background_work() const;
 
     document_impl& impl() { return *m_impl; }
 

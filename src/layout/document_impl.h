@@ -124,7 +124,6 @@ struct document_impl {
         std::uint32_t reason;
     };
     std::deque<posted_event> posted;
-    std::function<bool()> background;  // see document::set_background_work
     struct timer {
         element_node* element;
         std::uint32_t id;

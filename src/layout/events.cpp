@@ -678,12 +678,6 @@ void bind_behaviors(document_impl& doc, std::span<element_node* const> elements)
 bool document::mouse_input(handle target, std::uint32_t cmd, point pos, std::uint32_t buttons,
                            std::uint32_t alt_state) {
     document_impl& doc = *m_impl;
-    // Hovering acts on nothing the pending work builds; presses, releases and
-    // drags may act on any part of the tree.
-    if (buttons != 0 || (cmd != mouse_event::enter && cmd != mouse_event::leave &&
-                         cmd != mouse_event::move)) {
-        finish_background_work();
-    }
     if (!target || document_of(*target) != &doc) {
         target = root();
     }
@@ -724,7 +718,6 @@ bool document::mouse_input(handle target, std::uint32_t cmd, point pos, std::uin
 }
 
 bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt_state) {
-    finish_background_work();
     document_impl& doc = *m_impl;
     element_node* target = doc.focus ? doc.focus : root();
     if (!target) {
@@ -756,16 +749,12 @@ bool document::text_input(handle element, std::u16string_view text) {
     if (!element || document_of(*element) != m_impl.get() || !is_editable(element)) {
         return false;
     }
-    finish_background_work();
     input_scope scope(*m_impl);
     set_attribute(element, "all-selected", std::nullopt);  // the page sent the whole text
     return set_inner_text(element, text);
 }
 
 void document::run_due_timers() {
-    if (next_timer_due().value_or(INT64_MAX) <= now_ms(*m_impl)) {
-        finish_background_work();
-    }
     document_impl& doc = *m_impl;
     input_scope scope(doc);
     const std::int64_t now = now_ms(doc);

@@ -157,6 +157,12 @@ struct handler_entry {
     std::uint32_t subscription = 0;
 };
 
+// A long list's source, window and marks (long_list.cpp).
+struct long_list_state;
+struct long_list_deleter {
+    void operator()(long_list_state* state) const;
+};
+
 // What few elements need: kept out of line so plain elements stay small.
 struct element_extras {
     std::vector<handler_entry> handlers;
@@ -165,6 +171,7 @@ struct element_extras {
     std::optional<rect> scroll_view;                     // visible part of the content
     std::optional<point> scroll_pos;
     std::optional<point> scroll_size;  // content size
+    std::unique_ptr<long_list_state, long_list_deleter> long_list;
 };
 
 class element_node : public node {

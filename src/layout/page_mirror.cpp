@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <span>
-#include <unordered_set>
 
 // The tree's nodes themselves: the public element operations see elements only,
 // and an insertion holds text nodes too.
 #include "layout/document_impl.h"
+#include "layout/long_list.h"
 #include "layout/names.h"
 #include "layout/node.h"
 #include "layout/patch.h"
@@ -159,17 +158,14 @@ void append_reveal(std::string& batch, const patch& change) {
     batch += '}';
 }
 
-bool contains(const std::vector<std::uint32_t>& serials, std::uint32_t serial) {
-    return std::find(serials.begin(), serials.end(), serial) != serials.end();
-}
-
 const element_node* as_element(const node* n) {
     return n && !n->is_text() ? static_cast<const element_node*>(n) : nullptr;
 }
 
-bool is_windowed(const element_node& e) {
-    static const name_id marker = intern_name("virtual-rows");
-    return e.m_attributes.has(marker);
+// Whether `n` is a long list: an element holding a window of its rows.
+bool is_long(const node* n) {
+    const element_node* e = as_element(n);
+    return e != nullptr && e->find_extras() != nullptr && is_long_list(const_cast<element_node*>(e));
 }
 
 }  // namespace
@@ -289,29 +285,20 @@ bool page_mirror_encoder::append_node(std::string& out, const node& n, bool firs
         out += ']';
     }
     if (!e.m_children.empty()) {
-        std::span<node* const> children = e.m_children.items();
-        windowed_list* list = nullptr;
-        if (is_windowed(e)) {
-            // Newly in the page: its window starts at the top, and finish() says
-            // how much room the rows after it take.
-            list = &m_lists[e.m_serial];
-            *list = windowed_list{};
-            const std::size_t end = std::min<std::size_t>(children.size(), list->count);
-            children = children.first(end);
+        const bool long_list = is_long(&e);
+        if (long_list) {
+            m_lists[e.m_serial].dirty = true;  // finish() says how much room it needs
         }
         out += ",\"c\":[";
         bool first_child = true;
-        for (const node* child : children) {
-            if (append_node(out, *child, first_child, in_row || list != nullptr)) {
+        for (const node* child : e.m_children.items()) {
+            if (append_node(out, *child, first_child, in_row || long_list)) {
                 first_child = false;
-            }
-            if (list) {
-                list->shown.push_back(child->m_serial);
             }
         }
         out += ']';
-    } else if (is_windowed(e)) {
-        m_lists[e.m_serial] = windowed_list{};
+    } else if (is_long(&e)) {
+        m_lists[e.m_serial].dirty = true;
     }
     out += '}';
     return true;
@@ -333,49 +320,23 @@ void page_mirror_encoder::append_insert(std::string& batch, std::uint32_t parent
     batch += "]}";
 }
 
-bool page_mirror_encoder::page_has(const node* n) const {
-    if (m_lists.empty()) {
-        return true;
-    }
+bool page_mirror_encoder::in_row(const node* n) const {
     for (; n && n->m_parent; n = n->m_parent) {
-        auto it = m_lists.find(n->m_parent->m_serial);
-        if (it != m_lists.end() && !contains(it->second.shown, n->m_serial)) {
-            return false;
+        if (is_long(n->m_parent)) {
+            return true;
         }
     }
-    return true;
-}
-
-std::pair<page_mirror_encoder::windowed_list*, const node*> page_mirror_encoder::row_of(
-    const node* n) {
-    for (; n && n->m_parent; n = n->m_parent) {
-        auto it = m_lists.find(n->m_parent->m_serial);
-        if (it != m_lists.end()) {
-            return {&it->second, n};
-        }
-    }
-    return {nullptr, nullptr};
+    return false;
 }
 
 void page_mirror_encoder::encode(const patch& change, std::string& batch) {
     document_impl& doc = m_document.impl();
     const node* target = lookup(doc, change.node);
-    if (change.kind != patch_kind::remove && change.kind != patch_kind::insert &&
-        change.kind != patch_kind::scroll_to_view && target && !page_has(target)) {
-        return;  // inside a row the page does not hold: it is described when shown
-    }
     switch (change.kind) {
         case patch_kind::insert: {
             const node* first = lookup(doc, change.first_serial);
             if (!as_element(target) || !first || first->m_parent != target) {
                 return;  // not in the tree any more: a later patch says what became of it
-            }
-            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
-                it->second.dirty = it->second.moved = true;  // finish() sends what the window needs
-                return;
-            }
-            if (!page_has(target)) {
-                return;
             }
             const auto items = as_element(target)->m_children.items();
             auto begin = std::find(items.begin(), items.end(), first);
@@ -385,36 +346,15 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
                 ++end;
             }
             append_insert(batch, change.node, change.before, items.data() + (begin - items.begin()),
-                          std::size_t(end - begin), row_of(target).first != nullptr);
+                          std::size_t(end - begin),
+                          is_long(target) || in_row(target));
             return;
         }
-        case patch_kind::remove: {
-            // Called before the node leaves the tree, so its row can still be found.
-            if (target) {
-                if (auto [list, row] = row_of(target); list && row == target) {
-                    list->dirty = list->moved = true;
-                    auto at = std::find(list->shown.begin(), list->shown.end(), change.node);
-                    if (at == list->shown.end()) {
-                        return;  // a row the page never got
-                    }
-                    list->shown.erase(at);
-                } else if (!page_has(target)) {
-                    return;
-                }
-            }
+        case patch_kind::remove:
             m_lists.erase(change.node);
             append_remove(batch, change.node);
             return;
-        }
         case patch_kind::clear:
-            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
-                windowed_list& list = it->second;
-                list.shown.clear();
-                list.first = 0;
-                list.dirty = list.emptied = true;
-                list.moved = false;
-                list.reveal_row = 0;
-            }
             open_record(batch, "clear");
             append_field(batch, "node", change.node);
             batch += '}';
@@ -439,13 +379,10 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
             batch += '}';
             return;
         case patch_kind::set_text:
-            // A list that becomes one text is a list no more.
-            m_lists.erase(change.node);
             open_record(batch, "text");
             append_field(batch, "node", change.node);
             append_field(batch, "serial", change.first_serial);
-            if (change.value && change.value->size() > max_row_text_bytes &&
-                row_of(target).first != nullptr) {
+            if (change.value && change.value->size() > max_row_text_bytes && in_row(target)) {
                 append_field(batch, "value", shown_text(*change.value));
             } else {
                 append_field(batch, "value", change.value.value_or(""));
@@ -460,10 +397,6 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
             batch += '}';
             return;
         case patch_kind::reorder:
-            if (auto it = m_lists.find(change.node); it != m_lists.end()) {
-                it->second.dirty = true;  // the window keeps its place, with other rows in it
-                return;
-            }
             open_record(batch, "reorder");
             append_field(batch, "node", change.node);
             batch += ",\"order\":[";
@@ -492,16 +425,7 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
         case patch_kind::update:
             return;  // the page redraws by itself
         case patch_kind::scroll_to_view:
-            if (auto [list, row] = row_of(target); list) {
-                // Sent after the window has moved to the row, with the rows it needs.
-                list->reveal_row = row->m_serial;
-                list->dirty = true;
-                m_reveals.push_back(change);
-                return;
-            }
-            if (target && !page_has(target)) {
-                return;
-            }
+            // The page lays out the room of its lists before it scrolls.
             append_reveal(batch, change);
             return;
         case patch_kind::set_scroll_pos:
@@ -512,13 +436,19 @@ void page_mirror_encoder::encode(const patch& change, std::string& batch) {
             append_field(batch, "smooth", (change.state & 1) ? 1 : 0);
             batch += '}';
             return;
+        case patch_kind::rows:
+            if (is_long(target)) {
+                list_room& room = m_lists[change.node];
+                room.dirty = true;
+                room.top = room.top || (change.state & 1) != 0;
+            }
+            return;
     }
 }
 
 void page_mirror_encoder::encode_snapshot(std::string& batch) {
     document_impl& doc = m_document.impl();
     m_lists.clear();
-    m_reveals.clear();
     open_record(batch, "reset");
     batch += '}';
     const auto items = doc.document_node->m_children.items();
@@ -527,145 +457,37 @@ void page_mirror_encoder::encode_snapshot(std::string& batch) {
 
 void page_mirror_encoder::request_window(std::uint32_t list, std::uint32_t first,
                                          std::uint32_t count) {
-    auto it = m_lists.find(list);
-    if (it == m_lists.end()) {
-        return;
+    if (m_lists.count(list) != 0) {
+        hold_rows(m_document.element_by_serial(list), first, count);
     }
-    windowed_list& w = it->second;
-    count = std::clamp<std::uint32_t>(count, 1, max_window_rows);
-    if (w.first != first || w.count != count) {
-        w.first = first;
-        w.count = count;
-        w.dirty = true;
-    }
-}
-
-void page_mirror_encoder::reconcile(std::uint32_t serial, windowed_list& w, std::string& batch) {
-    document_impl& doc = m_document.impl();
-    const auto* e = as_element(lookup(doc, serial));
-    const std::span<node* const> children =
-        e ? e->m_children.items() : std::span<node* const>();
-    const auto n = std::uint32_t(children.size());
-
-    if (w.moved && w.first > 0 && !w.shown.empty()) {
-        // Rows came or went: the window stays on the rows the page shows, wherever
-        // they now stand. A window at the very top stays there, so a new quote on
-        // top comes into view.
-        const std::unordered_set<std::uint32_t> shown(w.shown.begin(), w.shown.end());
-        for (std::uint32_t i = 0; i < n; ++i) {
-            if (shown.count(children[i]->m_serial) != 0) {
-                w.first = i;
-                break;
-            }
-        }
-    }
-    if (w.reveal_row != 0) {
-        const auto* row = lookup(doc, w.reveal_row);
-        const std::size_t at = row && row->m_parent == e ? e->m_children.index_of(row) : n;
-        if (at < n && (at < w.first || at >= std::size_t(w.first) + w.count)) {
-            w.first = std::uint32_t(at) - std::min(std::uint32_t(at), w.count / 3);
-        }
-    }
-    w.first = std::min(w.first, n - std::min(n, w.count));
-    const std::uint32_t end = std::min(n, w.first + w.count);
-    const std::span<node* const> wanted = children.subspan(w.first, end - w.first);
-
-    // Rows that leave the window go; rows that stay keep their place when they are
-    // still in order (a sort moves them: then they go too and come back in order).
-    std::vector<std::uint32_t> kept;
-    for (std::uint32_t row : w.shown) {
-        const bool stays = std::any_of(wanted.begin(), wanted.end(),
-                                       [&](const node* c) { return c->m_serial == row; });
-        if (stays) {
-            kept.push_back(row);
-        }
-    }
-    std::size_t next_kept = 0;
-    bool in_order = true;
-    for (const node* c : wanted) {
-        if (next_kept < kept.size() && c->m_serial == kept[next_kept]) {
-            ++next_kept;
-        } else if (contains(kept, c->m_serial)) {
-            in_order = false;
-            break;
-        }
-    }
-    if (!in_order) {
-        kept.clear();
-    }
-    for (std::uint32_t row : w.shown) {
-        if (!contains(kept, row)) {
-            append_remove(batch, row);
-        }
-    }
-    // The missing rows go in as runs, each before the next row the page keeps.
-    std::size_t i = 0;
-    while (i < wanted.size()) {
-        if (contains(kept, wanted[i]->m_serial)) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < wanted.size() && !contains(kept, wanted[j]->m_serial)) {
-            ++j;
-        }
-        const std::uint32_t before = j < wanted.size() ? wanted[j]->m_serial : 0;
-        append_insert(batch, serial, before, wanted.data() + i, j - i, true);
-        i = j;
-    }
-    w.shown.clear();
-    for (const node* c : wanted) {
-        w.shown.push_back(c->m_serial);
-    }
-    open_record(batch, "span");
-    append_field(batch, "node", serial);
-    append_field(batch, "above", w.first);
-    append_field(batch, "below", n - end);
-    append_field(batch, "top", w.emptied ? 1 : 0);
-    batch += '}';
-    w.dirty = w.moved = w.emptied = false;
-    w.reveal_row = 0;
 }
 
 std::string page_mirror_encoder::finish(std::string batch) {
     document_impl& doc = m_document.impl();
-    // Rows put into the page may hold windowed lists of their own, which then need
-    // their room too: a few rounds cover any nesting a document has.
-    for (int round = 0; round < 8; ++round) {
-        std::vector<std::uint32_t> dirty;
-        for (auto it = m_lists.begin(); it != m_lists.end();) {
-            if (!as_element(lookup(doc, it->first))) {
-                it = m_lists.erase(it);  // gone with something above it
-                continue;
-            }
-            if (it->second.dirty) {
-                dirty.push_back(it->first);
-            }
-            ++it;
+    for (auto it = m_lists.begin(); it != m_lists.end();) {
+        const node* list = lookup(doc, it->first);
+        if (!is_long(list)) {
+            it = m_lists.erase(it);  // gone, or an ordinary element again
+            continue;
         }
-        if (dirty.empty()) {
-            break;
+        if (it->second.dirty) {
+            auto* e = const_cast<element_node*>(as_element(list));
+            const row_range held = held_rows(e);
+            const std::size_t count = row_count(e);
+            open_record(batch, "span");
+            append_field(batch, "node", it->first);
+            append_field(batch, "above", std::int64_t(held.first));
+            append_field(batch, "below", std::int64_t(count - std::min(count, held.last)));
+            append_field(batch, "top", it->second.top ? 1 : 0);
+            batch += '}';
+            it->second = list_room{false, false};
         }
-        for (std::uint32_t serial : dirty) {
-            // Looked up each time: reconciling one list may add others.
-            reconcile(serial, m_lists.at(serial), batch);
-        }
-    }
-    for (const patch& reveal : std::exchange(m_reveals, {})) {
-        const node* target = lookup(doc, reveal.node);
-        if (target && page_has(target)) {
-            append_reveal(batch, reveal);
-        }
+        ++it;
     }
     if (!batch.empty()) {
         batch += ']';
     }
     return batch;
-}
-
-std::vector<std::uint32_t> page_mirror_encoder::shown_rows(std::uint32_t list) const {
-    auto it = m_lists.find(list);
-    return it == m_lists.end() ? std::vector<std::uint32_t>{} : it->second.shown;
 }
 
 }  // namespace layout

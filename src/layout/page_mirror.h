@@ -8,12 +8,11 @@
 // attributes, links other than http(s), mailto or our own, and anything the page
 // would load from outside the program.
 //
-// A long list is shown through a window: an element with the attribute
-// "virtual-rows" gets only the children near the page's view (the page asks for
-// them by index as it scrolls) and a "span" record telling how many rows stand
-// before and after them, which the page turns into room. The document keeps the
-// whole list; changes to rows outside the window are not sent at all, so a list
-// of a hundred thousand quotes costs the page what a screenful does.
+// A long list (long_list.h) holds only the rows near the page's view, and the page
+// gets exactly those: the page asks for rows by index as it scrolls, the list
+// builds them, and a "span" record tells how many rows stand before and after
+// them, which the page turns into room. A list of a million quotes costs the page
+// and the document what a screenful does.
 //
 // Plain C++ like the rest of the engine, so its rules are tested (and sanitized)
 // without a display.
@@ -22,7 +21,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 namespace layout {
 
@@ -49,11 +47,6 @@ std::string state_names(std::uint32_t state);
 
 class page_mirror_encoder {
 public:
-    // Rows a windowed list shows before the page has said how many it wants.
-    static constexpr std::uint32_t default_window_rows = 40;
-    // The most rows the page may ask for at once.
-    static constexpr std::uint32_t max_window_rows = 400;
-
     explicit page_mirror_encoder(document& document) : m_document(document) {}
 
     // Appends the record for `change` to `batch`, a JSON array being built ("[" is
@@ -62,43 +55,32 @@ public:
     void encode(const patch& change, std::string& batch);
     // Appends a record that empties the page and rebuilds it from the whole tree.
     void encode_snapshot(std::string& batch);
-    // The page wants rows [first, first + count) of the windowed list `list`.
-    // Unknown lists are ignored; the rows go out with the next finish().
+    // The page wants rows [first, first + count) of the long list `list` (a serial).
+    // The list builds them now, so their records join the batch being built;
+    // anything else is ignored.
     void request_window(std::uint32_t list, std::uint32_t first, std::uint32_t count);
 
-    // Appends what the windowed lists need (rows coming into or leaving the
-    // window, the room for the rows left out, reveals held back until their row
-    // is shown) and closes `batch`; returns "" when it holds no record.
+    // Appends the room records of the long lists whose rows changed and closes
+    // `batch`; returns "" when it holds no record.
     std::string finish(std::string batch);
 
-    // The rows of `list` the page holds, in order (for tests).
-    std::vector<std::uint32_t> shown_rows(std::uint32_t list) const;
-
 private:
-    struct windowed_list {
-        std::uint32_t first = 0;
-        std::uint32_t count = default_window_rows;
-        std::vector<std::uint32_t> shown;  // serials of the rows in the page, in order
-        bool dirty = true;                 // the page may hold the wrong rows or room
-        bool moved = false;                // rows came or went: find the window again
-        bool emptied = false;              // rebuilt from nothing: the page starts at its top
-        std::uint32_t reveal_row = 0;      // a row to bring into the window
+    // A long list the page holds, and whether its room must be sent again.
+    struct list_room {
+        bool dirty = true;
+        bool top = false;  // it starts afresh: the page goes back to its top
     };
 
-    // `in_row`: the node is inside a row of a windowed list, where long texts are
+    // `in_row`: the node is inside a row of a long list, where long texts are
     // shortened (see shown_text).
     bool append_node(std::string& out, const node& n, bool first, bool in_row);
     void append_insert(std::string& batch, std::uint32_t parent_serial, std::uint32_t before,
                        const node* const* nodes, std::size_t count, bool in_row);
-    // Whether the page holds `n`: no windowed list above it leaves its row out.
-    bool page_has(const node* n) const;
-    // The windowed list whose row holds `n` (innermost), with that row.
-    std::pair<windowed_list*, const node*> row_of(const node* n);
-    void reconcile(std::uint32_t serial, windowed_list& list, std::string& batch);
+    // Whether `n` is inside a row of a long list.
+    bool in_row(const node* n) const;
 
     document& m_document;
-    std::unordered_map<std::uint32_t, windowed_list> m_lists;  // by the list's serial
-    std::vector<patch> m_reveals;  // held until their rows are in the page
+    std::unordered_map<std::uint32_t, list_room> m_lists;  // by the list's serial
 };
 
 }  // namespace layout

@@ -153,6 +153,7 @@ bool apply_patch(document& target, const patch& change) {
         case patch_kind::hide_popup:
         case patch_kind::update:
         case patch_kind::scroll_to_view:
+        case patch_kind::rows:
             // Nothing in the tree itself changes: the states they go with come as
             // set_state patches of their own.
             return lookup(doc, change.node) != nullptr;

@@ -33,6 +33,8 @@ enum class patch_kind : std::uint8_t {
     update,          // node; state: 1 when it must be redrawn at once
     scroll_to_view,  // node; state: 1 to put it at the top, | 2 for smooth scrolling
     set_scroll_pos,  // node; pos; state: 1 for smooth scrolling
+    rows,            // node: a long list whose rows before or after the held ones changed in
+                     // number (long_list.h); state: 1 when it starts afresh at its top
 };
 
 struct patch {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/errors.h"
+
 namespace hrd {
 
 hrdModel::hrdModel() : hrdModel(std::make_unique<CollectionStore>()) {}
@@ -37,6 +39,44 @@ std::optional<std::vector<record_id>> hrdModel::tags_on_all(const std::vector<re
         }
     }
     return carried;
+}
+
+std::vector<quote> hrdModel::read_quotes(std::span<const record_id> ids) {
+    std::vector<quote> found;
+    found.reserve(ids.size());
+    for (record_id id : ids) {
+        try {
+            found.push_back(m_store->read_quote_quietly(id));
+        } catch (const wrong_quote_id&) {
+            // gone: left out
+        }
+    }
+    return found;
+}
+
+std::optional<std::string> hrdModel::tag_name(record_id id) {
+    try {
+        return m_store->tag_utfname(id);
+    } catch (const wrong_tag_id&) {
+        return std::nullopt;
+    }
+}
+
+std::vector<record_id> hrdModel::order_by_time(std::span<const record_id> ids, bool oldest_first) {
+    std::vector<std::pair<time_stamp, record_id>> keyed;
+    for (const quote& q : read_quotes(ids)) {
+        keyed.emplace_back(q.m_stamp, q.m_id);
+    }
+    std::sort(keyed.begin(), keyed.end());
+    if (!oldest_first) {
+        std::reverse(keyed.begin(), keyed.end());
+    }
+    std::vector<record_id> order;
+    order.reserve(keyed.size());
+    for (const auto& [stamp, id] : keyed) {
+        order.push_back(id);
+    }
+    return order;
 }
 
 bool hrdModel::is_quote_marked(record_id quote, record_id tag) {

@@ -18,7 +18,7 @@
 
 namespace hrd {
 
-class hrdModel : public whoami, public fml::singleton<hrdModel> {
+class hrdModel : public whoami, public quote_reader, public fml::singleton<hrdModel> {
 public:
     static constexpr const char* singleton_name = "model";
 
@@ -53,6 +53,13 @@ public:
     // either is gone.
     bool is_quote_marked(record_id quote, record_id tag);
 
+    // --- The quote list's reads (quote_reader): the rows it shows, built as they
+    // come into view. No log lines: the page asks for rows as it scrolls.
+    std::vector<quote> read_quotes(std::span<const record_id> ids) override;
+    std::optional<std::string> tag_name(record_id id) override;
+    std::vector<record_id> order_by_time(std::span<const record_id> ids,
+                                         bool oldest_first) override;
+
     // Where view events go; nullptr (the default) shows nothing.
     void set_view(view_target* view) { m_view = view; }
     view_target* view() const { return m_view; }
@@ -72,7 +79,8 @@ private:
     void show(const view_event& event);
     // Tells the view which search mode the mode buttons show.
     void show_search_mode();
-    void show_quotes(std::unique_ptr<quote_cursor> quotes);
+    // Shows the quotes the search selects, newest on top.
+    void show_quotes();
     void full_refresh();
     void search_refresh();
     void remove_tag_everywhere(record_id id);

@@ -70,6 +70,10 @@ struct delete_tags {  // 41
 struct delete_quotes {  // 42
     id_list quotes;
 };
+// The quotes shown go in the order they were stored, oldest or newest first.
+struct sort_quotes {
+    bool oldest_first = false;
+};
 }  // namespace model_events
 
 using model_event =
@@ -81,6 +85,7 @@ using model_event =
                  model_events::clear_search_tags, model_events::copy_quote,
                  model_events::copy_quote_with_data, model_events::copy_quotes,
                  model_events::copy_quotes_with_data, model_events::add_search_tags,
-                 model_events::delete_tags, model_events::delete_quotes>;
+                 model_events::delete_tags, model_events::delete_quotes,
+                 model_events::sort_quotes>;
 
 }  // namespace hrd

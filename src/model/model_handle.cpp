@@ -3,7 +3,7 @@
 // changes first, so a failing store call never leaves the view showing a change that
 // did not happen.
 
-#include <map>
+#include <algorithm>
 #include <ostream>
 #include <span>
 #include <utility>
@@ -22,32 +22,6 @@ std::ostream& model_log() {
     return fml::getlog("model");
 }
 
-// The names of the tags shown on a rebuilt quote list, each read once when first
-// needed. Reading every tag record instead would load each tag's whole mark list
-// (millions of marks in a large collection) just for its name.
-class tag_table {
-public:
-    explicit tag_table(CollectionStore& store) : m_store(store) {}
-    const tag* find(record_id id) {
-        auto it = m_tags.find(id);
-        if (it == m_tags.end()) {
-            tag named;
-            named.m_id = id;
-            try {
-                named.m_utfname = m_store.tag_utfname(id);
-            } catch (const wrong_tag_id&) {
-                return nullptr;  // gone: not shown
-            }
-            it = m_tags.emplace(id, std::move(named)).first;
-        }
-        return &it->second;
-    }
-
-private:
-    CollectionStore& m_store;
-    std::map<record_id, tag> m_tags;
-};
-
 }  // namespace
 
 void hrdModel::show_search_mode() {
@@ -60,21 +34,26 @@ void hrdModel::show(const view_event& event) {
     }
 }
 
-void hrdModel::show_quotes(std::unique_ptr<quote_cursor> quotes) {
+void hrdModel::show_quotes() {
     if (m_view == nullptr) {
         return;
     }
-    tag_table names(*m_store);
-    show(view_events::update_quotes{quotes.get(),
-                                    [&names](record_id id) { return names.find(id); }});
+    std::vector<record_id> ids;
+    auto quotes = m_store->searchQuotes();
+    for (bool more = !quotes->empty(); more; more = quotes->next()) {
+        ids.push_back(quotes->current().m_id);
+    }
+    // The newest quote on top.
+    std::reverse(ids.begin(), ids.end());
+    show(view_events::update_quotes{std::move(ids), this});
 }
 
 void hrdModel::full_refresh() {
-    show_quotes(m_store->isSearchEmpty() ? m_store->quotes() : m_store->searchQuotes());
+    show_quotes();
 }
 
 void hrdModel::search_refresh() {
-    show_quotes(m_store->searchQuotes());
+    show_quotes();
 }
 
 // Takes the tag out of the search, the store, and every place it is shown. The quotes
@@ -147,17 +126,14 @@ void hrdModel::handle(const model_event& event) {
             [&](const ev::delete_quote& command) {
                 const record_id id = command.quote_id;
                 store.removeQuote(id);
-                show(vev::delete_quote{id});
+                show(vev::delete_quotes{{id}});
                 show(vev::refresh_quotes{});
                 model_log() << "delete_quote complete; id: " << id << std::endl;
             },
             [&](const ev::delete_quotes& command) {
                 // All or nothing: a stale id refuses the whole action.
                 store.removeQuotes(command.quotes);
-                for (record_id id : command.quotes) {
-                    show(vev::delete_quote{id});
-                }
-                // The rows are gone one by one; the rest of the list is still right.
+                show(vev::delete_quotes{command.quotes});
                 show(vev::refresh_quotes{});
             },
             [&](const ev::add_tag& command) {
@@ -266,9 +242,12 @@ void hrdModel::handle(const model_event& event) {
                 auto tags = store.tags();
                 show(vev::update_tags{*tags});
                 show_search_mode();
-                show_quotes(store.quotes());
+                show_quotes();
             },
             [&](const ev::export_data& command) { export_document(store, command.path); },
+            [&](const ev::sort_quotes& command) {
+                show(vev::sort_quotes{command.oldest_first});
+            },
             [&](const ev::copy_quote& command) {
                 m_clipboard->write_text(copy_quote_text(store, command.quote_id));
             },

@@ -4,6 +4,8 @@
 // itself. Records are borrowed for the one call that carries them.
 
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -17,13 +19,30 @@ namespace hrd {
 // Finds a tag by id for the tags shown on a quote; nullptr skips that tag.
 using tag_lookup = std::function<const tag*(record_id)>;
 
+// What the quote list reads its rows from, a screenful at a time: the list itself
+// is only the quotes' ids.
+class quote_reader {
+public:
+    // The quotes with these ids, in order; an id that names no quote is left out.
+    virtual std::vector<quote> read_quotes(std::span<const record_id> ids) = 0;
+    // A tag's name, or nullopt when the tag is gone.
+    virtual std::optional<std::string> tag_name(record_id id) = 0;
+    // The same ids ordered by when the quotes were stored (quotes of the same
+    // second by id), oldest or newest first; ids that name no quote are left out.
+    virtual std::vector<record_id> order_by_time(std::span<const record_id> ids,
+                                                 bool oldest_first) = 0;
+
+protected:
+    ~quote_reader() = default;
+};
+
 // The number beside each event is the id it has always had.
 namespace view_events {
 struct add_quote {  // 1
     const quote& added;
 };
-struct delete_quote {  // 2
-    record_id quote_id = 0;
+struct delete_quotes {  // 2: gone from the store, all at once
+    std::vector<record_id> quote_ids;
 };
 struct add_tag_id {  // 3: the row the user typed the tag into gets its id
     record_id tag_id = 0;
@@ -56,11 +75,15 @@ struct add_search_tag {  // 10
 struct delete_search_tag {  // 11
     record_id tag_id = 0;
 };
-// 12: the quotes to show, in the order the list is to show them bottom-up (the last
-// record ends on top), and how to name the tags on them.
+// 12: the quotes to show, top to bottom, and where their rows are read from (it
+// stays in use until the next update).
 struct update_quotes {
-    quote_cursor* quotes = nullptr;
-    tag_lookup tags;
+    std::vector<record_id> ids;
+    quote_reader* reader = nullptr;
+};
+// The quotes shown are put in the order they were stored, oldest or newest first.
+struct sort_quotes {
+    bool oldest_first = false;
 };
 struct rename_search_tag {  // 14
     tag_rename rename;
@@ -82,13 +105,13 @@ struct search_mode {  // 22
 }  // namespace view_events
 
 using view_event = std::variant<
-    view_events::add_quote, view_events::delete_quote, view_events::add_tag_id,
+    view_events::add_quote, view_events::delete_quotes, view_events::add_tag_id,
     view_events::delete_tag, view_events::delete_wrong_tag, view_events::start_tag_edit,
     view_events::end_tag_edit, view_events::rename_tag, view_events::add_quote_tag,
     view_events::delete_quote_tag, view_events::add_search_tag, view_events::delete_search_tag,
     view_events::update_quotes, view_events::rename_search_tag, view_events::update_tags,
     view_events::refresh_quotes, view_events::clear_search_tags, view_events::rename_quote_tags,
-    view_events::search_mode>;
+    view_events::search_mode, view_events::sort_quotes>;
 
 // Whoever shows the collection: the view, or a test's recorder.
 class view_target {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <ostream>
 #include <variant>
 #include <vector>
@@ -55,21 +57,19 @@ hdview::hdview(layout::document& doc) : m_document(doc), m_root(doc.root()) {
     m_quote_list = find_list("thequotelist", "thequotelist");
     m_search_bar = find_list("searchbar", "p-searchbar");
     m_manage_menu = find_list("manage-tags", "manage-tags");
+    layout::set_row_source(m_quote_list, &m_rows);
 }
 
 hdview::~hdview() {
-    // The work fills this view's list: it stops before the lists are let go.
-    m_document.cancel_background_work();
+    // The list reads its rows from here: it lets go before the rows do.
+    layout::set_row_source(m_quote_list, nullptr);
 }
 
 void hdview::handle(const view_event& event) {
     namespace vev = view_events;
-    if (!std::holds_alternative<vev::update_quotes>(event)) {
-        m_document.finish_background_work();  // every change meets the whole list
-    }
     std::visit(fml::overloaded{
                    [this](const vev::add_quote& e) { add_quote(e.added); },
-                   [this](const vev::delete_quote& e) { delete_quote(e.quote_id); },
+                   [this](const vev::delete_quotes& e) { delete_quotes(e.quote_ids); },
                    [this](const vev::add_tag_id& e) { add_tag_id(e.tag_id); },
                    [this](const vev::delete_tag& e) { delete_tag(e.tag_id); },
                    [this](const vev::delete_wrong_tag&) { delete_wrong_tag(); },
@@ -87,6 +87,7 @@ void hdview::handle(const view_event& event) {
                    [this](const vev::clear_search_tags&) { clear_search_tags(); },
                    [this](const vev::rename_quote_tags& e) { rename_quote_tags(e); },
                    [this](const vev::search_mode& e) { show_search_mode(e.mode); },
+                   [this](const vev::sort_quotes& e) { sort_quotes(e.oldest_first); },
                },
                event);
 }
@@ -109,21 +110,31 @@ element hdview::fresh_tag_row(const char* for_event) const {
 }
 
 void hdview::add_quote(const quote& q) {
-    // One parse of one row, put before the first: the list itself is not walked.
-    layout::set_html(m_quote_list, fragments::table_row(fragments::quote_block(q, nullptr)),
-                     html_place::insert_at_start);
+    // A new quote goes on top; its row is built only when the list shows the top.
+    m_rows.bottom_up.push_back(q.m_id);
+    layout::rows_inserted(m_quote_list, 0, 1);
     layout::update_element(m_quote_list, true);
 }
 
-void hdview::delete_quote(record_id id) {
-    element found = find_quote_block(id);
-    if (found == nullptr) {
-        return;  // filtered out by the search: nothing shown to remove
+void hdview::delete_quotes(const std::vector<record_id>& ids) {
+    // One pass over the list whatever the number gone: a selection of thousands
+    // goes as fast as one quote.
+    std::vector<record_id> gone(ids);
+    std::sort(gone.begin(), gone.end());
+    std::vector<std::size_t> removed;  // rows, top to bottom
+    std::vector<record_id>& shown = m_rows.bottom_up;
+    const std::size_t count = shown.size();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::binary_search(gone.begin(), gone.end(), shown[i])) {
+            removed.push_back(count - 1 - i);  // a quote the search hides has no row
+        } else {
+            shown[kept++] = shown[i];
+        }
     }
-    if (layout::element_type(found) == "div") {
-        found = layout::closest(found, "tr");  // the list's row holding the block
-    }
-    layout::delete_element(found);
+    shown.resize(kept);
+    std::reverse(removed.begin(), removed.end());
+    layout::rows_removed(m_quote_list, removed);
 }
 
 void hdview::add_tag_id(record_id id) {
@@ -246,74 +257,88 @@ void hdview::delete_search_tag(record_id id) {
     layout::update_element(m_search_bar, true);
 }
 
-// Rows put in at once when a list is built: more than any screen shows, so the
-// window is full at once; the rest follows in slices between other work.
-namespace {
-constexpr std::size_t first_screen_rows = 1000;
-constexpr std::size_t rows_per_slice = 2000;
-
-void append_row(std::string& out, const quote& q, const tag_lookup& tags) {
-    out += "<tr><td>";
-    fragments::append_quote_block(out, q, tags);
-    out += "</td></tr>";
+void hdview::quote_rows::append_rows(std::size_t first, std::size_t last, std::string& markup) {
+    if (reader == nullptr) {
+        return;
+    }
+    std::vector<record_id> wanted;
+    for (std::size_t i = first; i < last; ++i) {
+        wanted.push_back(id_at(i));
+    }
+    const std::vector<quote> found = reader->read_quotes(wanted);
+    // The names of the tags on these rows, each read once.
+    std::unordered_map<record_id, std::optional<tag>> names;
+    const tag_lookup name_of = [&](record_id id) -> const tag* {
+        auto it = names.find(id);
+        if (it == names.end()) {
+            std::optional<tag> named;
+            if (auto name = reader->tag_name(id)) {
+                named.emplace();
+                named->m_id = id;
+                named->m_utfname = std::move(*name);
+            }
+            it = names.emplace(id, std::move(named)).first;
+        }
+        return it->second ? &*it->second : nullptr;
+    };
+    std::size_t next = 0;
+    for (record_id id : wanted) {
+        // A quote gone from under the list still takes its row, empty, so that the
+        // rows stay where the list counts them.
+        quote missing;
+        missing.m_id = id;
+        const bool present = next < found.size() && found[next].m_id == id;
+        markup += "<tr><td>";
+        fragments::append_quote_block(markup, present ? found[next] : missing, name_of);
+        markup += "</td></tr>";
+        next += present ? 1 : 0;
+    }
 }
-}  // namespace
 
 void hdview::update_quotes(const view_events::update_quotes& quotes) {
     fml::app_line("vupdate_quotes");
-    m_document.cancel_background_work();  // a list still filling is replaced whole
-    // The last record ends on top, as if each had been inserted at the start in turn.
-    auto pending = std::make_shared<pending_rows>();
-    std::vector<quote>& all = pending->quotes;
-    if (quotes.quotes != nullptr) {
-        for (bool more = !quotes.quotes->empty(); more; more = quotes.quotes->next()) {
-            all.push_back(quotes.quotes->current());
-        }
-    }
-    std::reverse(all.begin(), all.end());
-    // The first screen replaces the list in one piece; a long list's far end is
-    // appended in slices, and finished before anything else touches the view.
-    const std::size_t first = std::min(all.size(), first_screen_rows);
-    std::string markup;
-    for (std::size_t i = 0; i < first; ++i) {
-        append_row(markup, all[i], quotes.tags);
-    }
-    pending->next = first;
-    layout::set_html(m_quote_list, markup, html_place::replace_content);
+    // A fresh vector: the memory of a longer list before goes.
+    std::vector<record_id>(quotes.ids.rbegin(), quotes.ids.rend()).swap(m_rows.bottom_up);
+    m_rows.reader = quotes.reader;
+    layout::rows_reset(m_quote_list);
     layout::update_element(m_quote_list, true);
-    if (first == all.size()) {
-        fml::app_line("vupdate_quotes complete");
-        return;
-    }
-    for (std::size_t i = first; i < all.size(); ++i) {
-        for (record_id t : all[i].m_tags) {
-            if (pending->tags.count(t) == 0) {
-                if (const tag* found = quotes.tags ? quotes.tags(t) : nullptr) {
-                    pending->tags.emplace(t, *found);
-                }
-            }
-        }
-    }
-    m_document.set_background_work([this, pending] { return fill_quote_rows(*pending); });
+    fml::app_line("vupdate_quotes complete");
 }
 
-bool hdview::fill_quote_rows(pending_rows& pending) {
-    const tag_lookup names = [&pending](record_id id) -> const tag* {
-        auto it = pending.tags.find(id);
-        return it == pending.tags.end() ? nullptr : &it->second;
-    };
-    std::string markup;
-    const std::size_t end = std::min(pending.quotes.size(), pending.next + rows_per_slice);
-    for (; pending.next < end; ++pending.next) {
-        append_row(markup, pending.quotes[pending.next], names);
-        std::string().swap(pending.quotes[pending.next].m_utftext);  // done with it
+void hdview::sort_quotes(bool oldest_first) {
+    if (m_rows.reader == nullptr) {
+        return;
     }
-    layout::set_html(m_quote_list, markup, html_place::append);
-    if (pending.next < pending.quotes.size()) {
-        return true;
+    std::vector<record_id> shown(m_rows.bottom_up.rbegin(), m_rows.bottom_up.rend());
+    std::vector<record_id> order = m_rows.reader->order_by_time(shown, oldest_first);
+    // Where each id stood, to carry the rows' marks along.
+    std::vector<std::pair<record_id, std::size_t>> was(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        was[i] = {shown[i], i};
     }
-    fml::app_line("vupdate_quotes complete");
-    return false;
+    std::sort(was.begin(), was.end());
+    std::vector<bool> placed(shown.size());
+    std::vector<std::size_t> old_index;
+    old_index.reserve(shown.size());
+    for (record_id id : order) {
+        auto it = std::lower_bound(was.begin(), was.end(), std::make_pair(id, std::size_t(0)));
+        if (it != was.end() && it->first == id && !placed[it->second]) {
+            placed[it->second] = true;
+            old_index.push_back(it->second);
+        }
+    }
+    // Quotes the store no longer knows keep their order, after the others.
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (!placed[i]) {
+            old_index.push_back(i);
+        }
+    }
+    std::vector<record_id>& sorted = m_rows.bottom_up;
+    for (std::size_t i = 0; i < old_index.size(); ++i) {
+        sorted[sorted.size() - 1 - i] = shown[old_index[i]];
+    }
+    layout::rows_reordered(m_quote_list, old_index);
+    layout::update_element(m_quote_list, true);
 }
 
 void hdview::show_search_mode(int mode) {

@@ -13,6 +13,7 @@
 #include "fml/singleton.h"
 #include "fml/whoami.h"
 #include "layout/element.h"
+#include "layout/long_list.h"
 #include "layout/types.h"
 #include "model/records.h"
 #include "model/result_set.h"
@@ -55,7 +56,7 @@ public:
 
 private:
     void add_quote(const quote& q);
-    void delete_quote(record_id id);
+    void delete_quotes(const std::vector<record_id>& ids);
     void add_tag_id(record_id id);
     void delete_tag(record_id id);
     void delete_wrong_tag();
@@ -74,21 +75,27 @@ private:
     void clear_search_tags();
     void set_search_empty();
     void show_search_mode(int mode);
+    void sort_quotes(bool oldest_first);
 
     layout::handle find_quote_block(record_id id) const;
     layout::handle links_cell(layout::handle block) const;
     layout::handle fresh_tag_row(const char* for_event) const;
 
-    // Quotes of the list still to be put in, top to bottom, after its first
-    // screen, with the tags they carry; the document runs the filling in the
-    // background and finishes it before any other change, so the names copied
-    // here are still the current ones when the rows are built.
-    struct pending_rows {
-        std::vector<quote> quotes;
-        std::unordered_map<record_id, tag> tags;
-        std::size_t next = 0;
+    // The quote list: the ids of the quotes shown. The document holds rows only
+    // for the few the page shows; they are built from here.
+    class quote_rows final : public layout::row_source {
+    public:
+        std::size_t row_count() const override { return bottom_up.size(); }
+        void append_rows(std::size_t first, std::size_t last, std::string& markup) override;
+        std::int64_t row_key(std::size_t index) const override { return id_at(index); }
+        record_id id_at(std::size_t index) const {
+            return bottom_up[bottom_up.size() - 1 - index];
+        }
+
+        // Bottom to top, so a new quote on top is an append however long the list.
+        std::vector<record_id> bottom_up;
+        quote_reader* reader = nullptr;
     };
-    bool fill_quote_rows(pending_rows& pending);
 
     layout::document& m_document;
     // Each held with a use reference for as long as the view lives.
@@ -97,6 +104,7 @@ private:
     htmlayout::dom::element m_quote_list;
     htmlayout::dom::element m_search_bar;
     htmlayout::dom::element m_manage_menu;
+    quote_rows m_rows;
 };
 
 }  // namespace hrd

@@ -68,9 +68,26 @@ protected:
                 out.push_back(q);
         return out;
     }
-    // Selects the shown quotes at the chosen positions: a click, then Ctrl+clicks.
+    // Selects shown quotes: a click then a Shift+click on a row far away (the rows
+    // between never built), Ctrl+A from the keyboard, or a click then Ctrl+clicks.
     std::vector<record_id> select_quotes() {
         const auto shown = m_ref.shown;
+        switch (m_random() % 4) {
+            case 0: {
+                const std::size_t a = m_random() % shown.size();
+                const std::size_t b = m_random() % shown.size();
+                ui.click(ui.quote_text(shown[a]));
+                ui.click(ui.quote_text(shown[b]), layout::key_state::shift);
+                return {shown.begin() + std::ptrdiff_t(std::min(a, b)),
+                        shown.begin() + std::ptrdiff_t(std::max(a, b)) + 1};
+            }
+            case 1:
+                ui.click(ui.quote_text(shown[m_random() % shown.size()]));
+                ui.key(vk::a, layout::key_state::control);
+                return shown;
+            default:
+                break;
+        }
         std::vector<record_id> chosen;
         for (record_id q : shown) {
             if (m_random() % 3 == 0)
@@ -140,6 +157,9 @@ protected:
     }
 
     std::string step() {
+        if (m_random() % 4 == 0) {  // the page scrolls somewhere
+            layout::hold_rows(ui.quote_list(), m_random() % (m_ref.shown.size() + 3), window_rows);
+        }
         const unsigned what = m_random() % 20;
         if (what < 3 || m_ref.quotes.empty()) {
             const std::u16string text = u"clip " + random_name();
@@ -233,6 +253,7 @@ protected:
                 const record_id q = tagged[m_random() % tagged.size()];
                 auto& carried = m_ref.quotes[q].tags;
                 const record_id off = carried[m_random() % carried.size()];
+                ui.quote(q);  // scrolled to first
                 ui.drag(ui.by_id(ids::quote_tag(q, off)), ui.by_id("recycled"));
                 std::erase(carried, off);
                 rebuild_if_searching();
@@ -314,9 +335,15 @@ protected:
         ASSERT_EQ(rows, expected_tags);
         ASSERT_EQ(ui.search_tags(), m_ref.search);
         ASSERT_EQ(ui.shown_quotes(), m_ref.shown);
-        for (record_id q : m_ref.shown) {
+        // The list holds the rows of its window, each as the store has it.
+        const layout::row_range held = layout::held_rows(ui.quote_list());
+        ASSERT_EQ(held.size(), std::min(window_rows, m_ref.shown.size()));
+        const std::vector<record_id> in_view(m_ref.shown.begin() + std::ptrdiff_t(held.first),
+                                             m_ref.shown.begin() + std::ptrdiff_t(held.last));
+        ASSERT_EQ(ui.held_quotes(), in_view);
+        for (record_id q : in_view) {
             std::vector<record_id> on_block;
-            layout::select_elements(ui.quote(q), "div.qtag", [&](handle e) {
+            layout::select_elements(ui.by_id(ids::quote(q)), "div.qtag", [&](handle e) {
                 on_block.push_back(
                     ids::read_quote_tag(layout::get_attribute(e, "id").value_or(u"")).second);
                 return false;
@@ -326,6 +353,7 @@ protected:
         EXPECT_FALSE(layout::get_attribute(ui.tag_list(), "editable"));
     }
 
+    static constexpr std::size_t window_rows = 6;
     test::ui_fixture ui;
     reference m_ref;
     std::mt19937 m_random;
@@ -338,6 +366,7 @@ TEST_F(input_model_based, random_input_keeps_the_document_and_the_store_in_step)
     }
     m_random.seed(seed);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (set HOARDLY_SEED to replay)");
+    layout::hold_rows(ui.quote_list(), 0, window_rows);
     std::map<std::string, int> done;
     for (int i = 0; i < 2500 && !HasFatalFailure(); ++i) {
         const std::string what = step();

@@ -12,6 +12,7 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/element.h"
+#include "layout/long_list.h"
 #include "platform/clipboard.h"
 #include "platform/fake/fake_opener.h"
 #include "platform/fake/fake_save_dialog.h"
@@ -54,7 +55,18 @@ struct ui_fixture {
 
     layout::document& doc() { return app.document.doc; }
     layout::handle by_id(const std::string& id) const { return app.by_id(id); }
-    layout::handle quote(record_id q) const { return by_id(ids::quote(q)); }
+    // A shown quote's block, its row built and scrolled to first (the list holds
+    // only the rows in view), as a user scrolls to a quote before acting on it.
+    layout::handle quote(record_id q) const {
+        layout::handle list = quote_list();
+        for (std::size_t i = 0; i < layout::row_count(list); ++i) {
+            if (layout::row_key(list, i) == q) {
+                layout::reveal_row(list, i);
+                break;
+            }
+        }
+        return by_id(ids::quote(q));
+    }
     layout::handle quote_text(record_id q) const { return layout::find_first(quote(q), "td.text"); }
     layout::handle tag(record_id t) const { return by_id(ids::tag_entry(t)); }
     layout::handle quote_list() const { return app.view->quote_list(); }
@@ -119,14 +131,22 @@ struct ui_fixture {
     std::u16string shown_text(layout::handle element) const {
         return layout::get_inner_text(element).value_or(u"<none>");
     }
-    // The ids of the quotes shown, top to bottom.
+    // The ids of the quotes the list shows, top to bottom, built or not.
     std::vector<record_id> shown_quotes() const {
         std::vector<record_id> shown;
+        for (std::size_t i = 0; i < layout::row_count(quote_list()); ++i) {
+            shown.push_back(record_id(layout::row_key(quote_list(), i).value_or(-1)));
+        }
+        return shown;
+    }
+    // The ids of the quote blocks the list holds now, top to bottom.
+    std::vector<record_id> held_quotes() const {
+        std::vector<record_id> held;
         layout::select_elements(quote_list(), "div.quote", [&](layout::handle e) {
-            shown.push_back(ids::read(layout::get_attribute(e, "id").value_or(u""), u"q"));
+            held.push_back(ids::read(layout::get_attribute(e, "id").value_or(u""), u"q"));
             return false;
         });
-        return shown;
+        return held;
     }
     std::vector<record_id> search_tags() const {
         std::vector<record_id> bar;

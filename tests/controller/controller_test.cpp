@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "layout/dom.h"
+#include "layout/long_list.h"
 #include "support/app_fixture.h"
 #include "view/ids.h"
 
@@ -101,10 +102,10 @@ TEST_F(controller, list_actions_take_checked_rows_and_single_actions_the_current
         ids::read(layout::get_attribute(layout::find_first(row0, "div"), "id").value(), u"q");
     const record_id q2 =
         ids::read(layout::get_attribute(layout::find_first(row2, "div"), "id").value(), u"q");
-    layout::set_state(row2, layout::state::checked, 0, false);
+    layout::set_rows_checked(table, {2, 3}, true);
     execute(u"copy_quotes", table);
     const std::u16string one = m_app.model->the_clipboard().read_text();
-    layout::set_state(row0, layout::state::checked, 0, false);
+    layout::set_rows_checked(table, {0, 1}, true);
     execute(u"copy_quotes", table);
     const std::u16string two = m_app.model->the_clipboard().read_text();
     EXPECT_LT(one.size(), two.size());
@@ -113,7 +114,7 @@ TEST_F(controller, list_actions_take_checked_rows_and_single_actions_the_current
     // A single-row action handed the table acts on the current row, or on nothing.
     execute(u"delete_quote", table);
     EXPECT_NO_THROW(m_app.model->store().checkQuote(q0));
-    layout::set_state(row2, layout::state::current, 0, false);
+    layout::set_current_row(table, 2);
     execute(u"delete_quote", table);
     EXPECT_THROW(m_app.model->store().checkQuote(q2), wrong_quote_id);
     EXPECT_EQ(m_app.by_id(ids::quote(q2)), nullptr);

@@ -13,6 +13,7 @@
 
 #include "layout/document.h"
 #include "layout/dom.h"
+#include "layout/long_list.h"
 #include "layout/patch.h"
 #include "support/json_reader.h"
 
@@ -194,6 +195,18 @@ std::string describe(layout::handle e) {
     return out + "</>";
 }
 
+// A long list's rows as a test keeps them: one label per row.
+struct labelled_rows final : layout::row_source {
+    std::vector<std::string> labels;
+    std::size_t row_count() const override { return labels.size(); }
+    void append_rows(std::size_t first, std::size_t last, std::string& markup) override {
+        for (std::size_t i = first; i < last; ++i) {
+            markup += "<tr><td>" + labels[i] + "</td></tr>";
+        }
+    }
+    std::int64_t row_key(std::size_t index) const override { return std::int64_t(index); }
+};
+
 // The page's end of the stream: records are encoded as the changes happen.
 struct page : layout::patch_observer {
     explicit page(layout::document& d) : doc(d), encoder(d) { doc.set_observer(this); }
@@ -333,9 +346,11 @@ TEST(page_mirror, never_sends_what_could_run_script) {
 TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
     layout::document doc;
     page view(doc);
-    doc.load_html(
-        "<html><body><table id=list virtual-rows><tr><td id=cell>short</td></tr></table>"
-        "<p id=outside></p></body></html>");
+    doc.load_html("<html><body><table id=list></table><p id=outside></p></body></html>");
+    layout::handle list = layout::find_first(doc.root(), "#list");
+    labelled_rows rows;
+    rows.labels = {"short"};
+    layout::set_row_source(list, &rows);
     view.connect();
     // Two-byte characters after one odd byte: the cut falls inside a character.
     const std::string huge = "x" + [] {
@@ -345,8 +360,8 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
         }
         return text;
     }();
-    const auto shown = [&](const char* id) {
-        const auto& node = view.shown.nodes[int(layout::serial_of(layout::find_first(doc.root(), id)))];
+    const auto shown = [&](layout::handle e) {
+        const auto& node = view.shown.nodes[int(layout::serial_of(e))];
         return node.children.empty() ? std::string() : view.shown.nodes[node.children[0]].tag;
     };
     const auto check = [&](const std::string& text) {
@@ -361,21 +376,22 @@ TEST(page_mirror, a_huge_text_in_a_list_row_is_shortened_for_the_page_only) {
                   std::string::npos)
             << text.substr(text.size() - 80);
     };
-    layout::set_inner_text_utf8(layout::find_first(doc.root(), "#cell"), huge);
+    const auto cell = [&] { return layout::find_first(list, "td"); };
+    layout::set_inner_text_utf8(cell(), huge);
     layout::set_inner_text_utf8(layout::find_first(doc.root(), "#outside"), huge);
     view.flush();
-    check(shown("#cell"));
-    EXPECT_TRUE(shown("#outside") == huge) << shown("#outside").size() << " bytes shown";
-    EXPECT_TRUE(layout::get_inner_text_utf8(layout::find_first(doc.root(), "#cell")) == huge);
+    check(shown(cell()));
+    EXPECT_TRUE(shown(layout::find_first(doc.root(), "#outside")) == huge);
+    EXPECT_TRUE(layout::get_inner_text_utf8(cell()) == huge);
 
-    // A page that connects later, and a row put in whole, get the same.
+    // A page that connects later, and a row built for the page, get the same.
     view.shown = mirror();
     view.connect();
-    check(shown("#cell"));
-    layout::set_html(layout::find_first(doc.root(), "#list"), "<tr><td id=fresh>" + huge + "</td></tr>",
-                     layout::html_place::insert_at_start);
+    check(shown(cell()));
+    rows.labels[0] = huge;
+    layout::rows_reset(list);
     view.flush();
-    check(shown("#fresh"));
+    check(shown(cell()));
 }
 
 TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
@@ -394,49 +410,44 @@ TEST(page_mirror, state_bits_become_names_the_style_sheets_match) {
     EXPECT_NE(view.all.find("\"state\":\"current checked\""), std::string::npos) << view.all;
 }
 
-// A list of rows the page holds only a window of: whatever happens to the list,
-// the page holds exactly the rows of its window, in order and up to date, knows
-// how many rows stand around them, and hears nothing about the rest.
-TEST(page_mirror, a_windowed_list_holds_the_rows_of_its_window_only) {
+// A long list: whatever happens to it, the page holds exactly the rows the
+// document holds, in order and up to date, and knows how many rows stand around
+// them. The document holds only the window the page asked for, with every row's
+// marks, and each row shows what the source says of it.
+TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
     layout::document doc;
     page view(doc);
-    std::string markup = "<html><body><table id=list virtual-rows>";
-    for (int i = 0; i < 1000; ++i) {
-        markup += "<tr id=r" + std::to_string(i) + "><td>row " + std::to_string(i) + "</td></tr>";
-    }
-    markup += "</table></body></html>";
-    doc.load_html(markup);
-    view.connect();
+    doc.load_html("<html><body><table id=list></table></body></html>");
     layout::handle list = layout::find_first(doc.root(), "#list");
+    labelled_rows rows;
+    for (int i = 0; i < 1000; ++i) {
+        rows.labels.push_back("row " + std::to_string(i));
+    }
+    layout::set_row_source(list, &rows);
+    view.connect();
     const int list_serial = int(layout::serial_of(list));
 
     const auto expect_window = [&](const std::string& when) {
         const auto [above, below] = view.shown.spans.at(list_serial);
-        const auto& rows = view.shown.nodes[list_serial].children;
-        const auto count = int(layout::child_count(list));
-        ASSERT_EQ(above + int(rows.size()) + below, count) << when;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            layout::handle row = layout::nth_child(list, std::size_t(above) + i);
-            ASSERT_EQ(rows[i], int(layout::serial_of(row))) << when << ", row " << i;
-            ASSERT_EQ(view.shown.describe({rows[i]}), describe(row)) << when;
+        const auto& shown = view.shown.nodes[list_serial].children;
+        const layout::row_range held = layout::held_rows(list);
+        ASSERT_EQ(std::size_t(above), held.first) << when;
+        ASSERT_EQ(above + int(shown.size()) + below, int(rows.labels.size())) << when;
+        ASSERT_EQ(shown.size(), layout::child_count(list)) << when;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            layout::handle row = layout::nth_child(list, i);
+            ASSERT_EQ(shown[i], int(layout::serial_of(row))) << when << ", row " << i;
+            ASSERT_EQ(view.shown.describe({shown[i]}), describe(row)) << when;
+            ASSERT_EQ(layout::get_inner_text_utf8(row), rows.labels[held.first + i]) << when;
+            const bool checked = layout::get_state(row) & layout::state::checked;
+            ASSERT_EQ(checked, layout::is_row_checked(list, held.first + i)) << when;
+            const bool current = layout::get_state(row) & layout::state::current;
+            ASSERT_EQ(current, layout::current_row(list) == held.first + i) << when;
         }
-        EXPECT_EQ(view.encoder.shown_rows(std::uint32_t(list_serial)).size(), rows.size());
     };
-    const std::size_t window = page_mirror_encoder::default_window_rows;
-    EXPECT_EQ(view.shown.nodes[list_serial].children.size(), window);
+    EXPECT_EQ(layout::child_count(list), layout::default_held_rows);
     EXPECT_LT(view.all.size(), 10'000u) << "the whole list went to the page";
     expect_window("start");
-
-    // Changes to rows out of the window cost nothing; those in it arrive.
-    view.all.clear();
-    for (std::size_t i = 500; i < 1000; ++i) {
-        layout::set_state(layout::nth_child(list, i), layout::state::checked, 0, false);
-        layout::set_inner_text_utf8(layout::find_first(layout::nth_child(list, i), "td"), "far");
-    }
-    layout::set_state(layout::nth_child(list, 3), layout::state::checked, 0, false);
-    view.flush();
-    EXPECT_LT(view.all.size(), 300u) << view.all;
-    expect_window("far changes");
 
     // The page scrolls: it asks for rows further down and gets them, with the room.
     view.encoder.request_window(std::uint32_t(list_serial), 600, 30);
@@ -445,44 +456,67 @@ TEST(page_mirror, a_windowed_list_holds_the_rows_of_its_window_only) {
     EXPECT_EQ(view.shown.spans.at(list_serial).first, 600);
 
     std::mt19937 random(11);
-    for (int step = 0; step < 200; ++step) {
-        const std::size_t count = layout::child_count(list);
+    for (int step = 0; step < 300; ++step) {
+        const std::size_t count = rows.labels.size();
         const std::string n = std::to_string(step);
-        switch (random() % 7) {
+        switch (random() % 8) {
             case 0:  // a capture on top: the view stays on the rows it shows
-                layout::set_html(list, "<tr><td>new " + n + "</td></tr>",
-                                 layout::html_place::insert_at_start);
+                rows.labels.insert(rows.labels.begin(), "new " + n);
+                layout::rows_inserted(list, 0, 1);
                 break;
-            case 1:
-                layout::delete_element(layout::nth_child(list, random() % count));
+            case 1: {  // a few rows deleted, in view or not
+                std::vector<std::size_t> gone;
+                for (int k = 0; k < 3 && count > gone.size() + 1; ++k) {
+                    gone.push_back(random() % count);
+                }
+                std::sort(gone.begin(), gone.end());
+                gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+                for (auto it = gone.rbegin(); it != gone.rend(); ++it) {
+                    rows.labels.erase(rows.labels.begin() + std::ptrdiff_t(*it));
+                }
+                layout::rows_removed(list, gone);
                 break;
+            }
             case 2:
                 view.encoder.request_window(std::uint32_t(list_serial),
                                             std::uint32_t(random() % (count + 50)),
                                             std::uint32_t(1 + random() % 80));
                 break;
-            case 3:  // the keyboard moves to a row far away
-                layout::scroll_to_view(layout::nth_child(list, random() % count), false, false);
+            case 3: {  // the keyboard moves to a row far away
+                const std::size_t index = random() % count;
+                layout::handle row = layout::reveal_row(list, index);
+                ASSERT_NE(row, nullptr);
+                EXPECT_EQ(layout::get_inner_text_utf8(row), rows.labels[index]);
                 break;
-            case 4:
-                layout::sort_elements(list, 0, count, [](layout::handle a, layout::handle b) {
-                    return int(layout::serial_of(b)) - int(layout::serial_of(a));
-                });
+            }
+            case 4: {  // sorted the other way round
+                std::vector<std::size_t> old_index(count);
+                for (std::size_t i = 0; i < count; ++i) {
+                    old_index[i] = count - 1 - i;
+                }
+                std::reverse(rows.labels.begin(), rows.labels.end());
+                layout::rows_reordered(list, old_index);
                 break;
-            case 5:
-                layout::set_state(layout::nth_child(list, random() % count),
-                                  layout::state::current, 0, false);
-                layout::set_html(layout::nth_child(list, random() % count),
-                                 "<tr><td>before " + n + "</td></tr>",
-                                 layout::html_place::insert_before);
+            }
+            case 5: {
+                layout::set_current_row(list, random() % count);
+                const std::size_t first = random() % count;
+                layout::set_rows_checked(list, {first, first + random() % 200}, random() % 3 != 0);
                 break;
-            case 6:
+            }
+            case 6: {  // rows put in among the others
+                const std::size_t at = random() % (count + 1);
+                rows.labels.insert(rows.labels.begin() + std::ptrdiff_t(at),
+                                   {"among " + n, "among too " + n});
+                layout::rows_inserted(list, at, 2);
+                break;
+            }
+            case 7:
                 if (step % 5 == 0) {  // a rebuild: the page goes back to the top
-                    std::string rows;
                     for (std::size_t i = 0; i < count; ++i) {
-                        rows += "<tr><td>again " + std::to_string(i) + "</td></tr>";
+                        rows.labels[i] = "again " + std::to_string(i);
                     }
-                    layout::set_html(list, rows, layout::html_place::replace_content);
+                    layout::rows_reset(list);
                 }
                 break;
         }
@@ -495,8 +529,9 @@ TEST(page_mirror, a_windowed_list_holds_the_rows_of_its_window_only) {
     expect_window("end");
 
     // A revealed row is in the page by the time the page is told to reveal it.
-    layout::handle far = layout::nth_child(list, layout::child_count(list) - 5);
-    layout::scroll_to_view(far, false, false);
+    layout::hold_rows(list, 0, 40);
+    view.flush();
+    layout::handle far = layout::reveal_row(list, rows.labels.size() - 5);
     view.all.clear();
     view.flush();
     const auto reveal = view.all.find("\"op\":\"reveal\"");

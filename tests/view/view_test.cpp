@@ -12,6 +12,7 @@
 #include "layout/dom.h"
 #include "model/collection_store.h"
 #include "support/document_host.h"
+#include "support/memory_quotes.h"
 #include "support/memory_source.h"
 #include "view/ids.h"
 
@@ -35,14 +36,15 @@ protected:
         auto cursor = source.all();
         m_view.handle(view_events::update_tags{*cursor});
     }
-    void show_quotes(std::vector<quote> quotes) {
-        test::memory_source<quote> source(std::move(quotes));
-        auto cursor = source.all();
-        m_view.handle(view_events::update_quotes{cursor.get(), [this](record_id id) -> const tag* {
-                                                     auto it = m_tags.find(id);
-                                                     return it == m_tags.end() ? nullptr
-                                                                               : &it->second;
-                                                 }});
+    // Stores the quotes (in table order) and shows them, the newest on top.
+    void show_quotes(const std::vector<quote>& quotes) {
+        m_store.tags = m_tags;
+        std::vector<record_id> ids;
+        for (const quote& q : quotes) {
+            m_store.quotes[q.m_id] = q;
+            ids.insert(ids.begin(), q.m_id);
+        }
+        m_view.handle(view_events::update_quotes{ids, &m_store});
     }
     // The ids of a list's record elements, top to bottom.
     std::vector<std::string> shown_ids(handle list, const char* selector) {
@@ -58,6 +60,7 @@ protected:
     hdview m_view{m_doc.doc};
     std::map<record_id, tag> m_tags{{3, tag(3, u"work")},
                                     {7, tag(7, u"<img src=x onerror=alert(1)>")}};
+    test::memory_quotes m_store;
 };
 
 }  // namespace
@@ -96,6 +99,7 @@ TEST_F(view, lists_are_rebuilt_newest_on_top_with_exact_markup) {
 TEST_F(view, single_quote_and_mark_changes_patch_one_block) {
     show_quotes({quote(1, u"one", no_stamp)});
     const quote added(2, u"two", no_stamp);
+    m_store.quotes[2] = added;
     m_view.handle(view_events::add_quote{added});
     EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
               (std::vector<std::string>{"q-2", "q-1"}));
@@ -109,21 +113,18 @@ TEST_F(view, single_quote_and_mark_changes_patch_one_block) {
     EXPECT_EQ(shown_ids(by_id("q-2"), "div.qtag"), (std::vector<std::string>{"qt-2-7"}));
 
     // Deleting takes the whole row; a quote that is not shown changes nothing.
-    const record_id gone = 2;
-    m_view.handle(view_events::delete_quote{gone});
-    const record_id absent = 42;
-    m_view.handle(view_events::delete_quote{absent});
+    m_view.handle(view_events::delete_quotes{{2, 42}});
     EXPECT_EQ(layout::child_count(m_view.quote_list()), 1u);
     EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-1"}));
 }
 
-// A long list shows its first screen at once and fills the rest in the
-// background; any change to the view first finishes it, so the list is whole
-// and in order whenever something acts on it.
-TEST_F(view, a_long_list_fills_in_the_background_and_is_whole_before_any_change) {
+// A long list holds rows only for its window: it is built from the store as it
+// moves, so rows out of view always come with what the store says now, and
+// changes far from the view cost nothing but the list of ids.
+TEST_F(view, a_long_list_builds_only_the_rows_in_its_window) {
     std::vector<quote> many;
     for (record_id id = 1; id <= 3600; ++id) {
-        many.emplace_back(id, u"quote " + fml::utf82wchar(std::to_string(id)), no_stamp);
+        many.emplace_back(id, u"quote " + fml::utf82wchar(std::to_string(id)), id / 10);
         if (id % 100 == 0) {
             many.back().m_tags = {3};
         }
@@ -135,43 +136,47 @@ TEST_F(view, a_long_list_fills_in_the_background_and_is_whole_before_any_change)
         }
         return out;
     };
+    handle list = m_view.quote_list();
     show_quotes(many);
-    EXPECT_TRUE(m_doc.doc.has_background_work());
-    const std::size_t first_screen = layout::child_count(m_view.quote_list());
-    EXPECT_GT(first_screen, 20u);
-    EXPECT_LT(first_screen, many.size());
-    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"),
-              ids_from(3600, record_id(3600 - first_screen + 1)));
+    const std::size_t window = layout::default_held_rows;
+    EXPECT_EQ(layout::row_count(list), many.size());
+    EXPECT_EQ(shown_ids(list, "div.quote"), ids_from(3600, record_id(3600 - window + 1)));
+    EXPECT_EQ(m_store.quotes_read, window) << "only the first screen is read";
 
-    // The model's names may change under the view; rows still to come carry the
-    // name the view was given, until an event says otherwise.
-    m_tags[3].m_utfname = "changed meanwhile";
-    // A quote deleted from the part still to come stays deleted.
-    const record_id far_away = 5;
-    m_view.handle(view_events::delete_quote{far_away});
-    EXPECT_FALSE(m_doc.doc.has_background_work());
+    // The model's names change under the view: rows built later show the new one.
+    m_store.tags[3].m_utfname = "changed meanwhile";
+    layout::hold_rows(list, 3000, 20);  // rows of ids 600 down to 581
+    EXPECT_EQ(shown_ids(list, "div.quote"), ids_from(600, 581));
+    EXPECT_EQ(text(by_id("qt-600-3")), u"changed meanwhile");
+
+    // A quote deleted or added far from the window moves the window's rows in the
+    // list, not out of it.
+    m_view.handle(view_events::delete_quotes{{3500, 5}});
+    EXPECT_EQ(layout::held_rows(list), (layout::row_range{2999, 3019}));
+    EXPECT_EQ(shown_ids(list, "div.quote"), ids_from(600, 581));
     const quote added(3601, u"new", no_stamp);
+    m_store.quotes[3601] = added;
     m_view.handle(view_events::add_quote{added});
-    std::vector<std::string> expected = ids_from(3601, 1);
-    expected.erase(std::find(expected.begin(), expected.end(), "q-5"));
-    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), expected);
-    EXPECT_EQ(text(by_id("qt-100-3")), u"work");
+    EXPECT_EQ(layout::held_rows(list), (layout::row_range{3000, 3020}));
+    EXPECT_EQ(shown_ids(list, "div.quote"), ids_from(600, 581));
+    EXPECT_EQ(layout::row_count(list), 3599u);
+    // Deleting rows in the window fills it up from below.
+    m_view.handle(view_events::delete_quotes{{590, 591}});
+    EXPECT_EQ(shown_ids(list, "div.quote").back(), "q-579");
+    EXPECT_EQ(layout::child_count(list), 20u);
 
-    // A rebuild while filling replaces the list whole: nothing of the old one
-    // arrives later.
-    m_tags[3].m_utfname = "work";
-    show_quotes(many);
-    EXPECT_TRUE(m_doc.doc.run_background_step());
+    // Sorting orders the ids: the window keeps its place with the rows now there.
+    m_view.handle(view_events::sort_quotes{true});
+    EXPECT_EQ(layout::row_key(list, 0), 3601) << "the undated quote first";
+    EXPECT_EQ(layout::row_key(list, 1), 1) << "then by time, and by id within a second";
+    EXPECT_EQ(layout::row_key(list, 3596), 3600);
+    EXPECT_EQ(layout::held_rows(list), (layout::row_range{3000, 3020}));
+    EXPECT_EQ(shown_ids(list, "div.quote").front(), "q-3003");  // 5, 590 and 591 are gone
+
+    // A rebuild replaces the list whole, back at its top.
     show_quotes({quote(9, u"only", no_stamp)});
-    EXPECT_FALSE(m_doc.doc.has_background_work());
-    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), (std::vector<std::string>{"q-9"}));
-
-    // Steps run by the event loop complete it too.
-    show_quotes(many);
-    while (m_doc.doc.run_background_step()) {
-    }
-    EXPECT_EQ(shown_ids(m_view.quote_list(), "div.quote"), ids_from(3600, 1));
-    EXPECT_EQ(text(by_id("qt-100-3")), u"work");
+    EXPECT_EQ(shown_ids(list, "div.quote"), (std::vector<std::string>{"q-9"}));
+    EXPECT_EQ(layout::held_rows(list), (layout::row_range{0, 1}));
 }
 
 TEST_F(view, search_bar_switches_between_caption_and_tags) {

@@ -232,33 +232,12 @@ bool DragMgr::drop(layout::handle target, const drop_action& run) {
     if (action.empty()) {
         return false;
     }
-    const std::vector<layout::handle> items = dragged_items(m_dragged);
-    // The action may remove what it moves: the items and the target stay valid until
-    // it returns (the items are let go first, then the target).
+    // The action may remove what it moves: the dragged element and the target stay
+    // valid until it returns.
     const htmlayout::dom::element held_target(target);
-    const std::vector<htmlayout::dom::element> held_items(items.begin(), items.end());
-    run(action, items, target);
+    const htmlayout::dom::element held_dragged(m_dragged);
+    run(action, held_dragged, target);
     return true;
-}
-
-std::vector<layout::handle> DragMgr::dragged_items(layout::handle element) const {
-    layout::handle cell = layout::closest(element, "td");
-    layout::handle row = layout::closest(cell, "tr");
-    layout::handle table = layout::closest(row, "table");
-    if (table == nullptr || !layout::get_attribute(table, "multiple")) {
-        return {element};
-    }
-    std::vector<layout::handle> items;
-    layout::for_each_child(table, [&](layout::handle child) {
-        if (child != row && !(layout::get_state(child) & layout::state::checked)) {
-            return false;  // next row
-        }
-        if (layout::handle div = child == row ? element : layout::find_first(child, "div")) {
-            items.push_back(div);
-        }
-        return false;  // every checked row is carried
-    });
-    return items;
 }
 
 }  // namespace hrd

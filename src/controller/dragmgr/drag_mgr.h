@@ -30,10 +30,10 @@ std::optional<element_key> participant_key(layout::handle element);
 
 class DragMgr {
 public:
-    // Runs a drop's action for the items carried onto the target.
-    using drop_action =
-        std::function<void(const std::u16string& action, const std::vector<layout::handle>& items,
-                           layout::handle target)>;
+    // Runs a drop's action for the dragged element (with the rows selected beside
+    // it, when it stands in a selected row of a list) dropped onto the target.
+    using drop_action = std::function<void(const std::u16string& action, layout::handle dragged,
+                                           layout::handle target)>;
 
     // Reads the table at `path`; every entry and action name is checked against
     // `known_action`. Raises fopen_drag_mgr_xml_error (the path) when the file
@@ -68,9 +68,6 @@ public:
     layout::handle dragged() const { return m_dragged; }
     // The action for a source and a target, or "" when they do not interact.
     std::u16string find_action(const element_key& source, const element_key& target) const;
-    // The elements a drag of `element` carries: the checked rows of a multiple table
-    // (each row's first div, the pressed row included), or the element alone.
-    std::vector<layout::handle> dragged_items(layout::handle element) const;
     std::size_t interaction_count() const { return m_loaded; }
 
 private:

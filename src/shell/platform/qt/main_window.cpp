@@ -53,11 +53,6 @@ public:
             m_bridge->schedule_pending();
         }
     }
-    void background_work_pending() override {
-        if (m_bridge) {
-            m_bridge->schedule_background();
-        }
-    }
 
     layout::host* m_behaviors = nullptr;
     page_bridge* m_bridge = nullptr;

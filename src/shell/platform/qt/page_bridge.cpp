@@ -29,7 +29,6 @@ page_bridge::~page_bridge() {
 
 void page_bridge::page_lost() {
     m_page_ready = false;
-    m_page_shown = false;
     m_batch.clear();
 }
 
@@ -39,22 +38,7 @@ void page_bridge::page_ready() {
         m_batch.clear();
         m_encoder.encode_snapshot(m_batch);
         m_page_ready = true;
-        m_page_shown = false;
         flush();
-        // Should the page never say it has shown the tree, the work starts anyway.
-        QTimer::singleShot(shown_timeout_ms, this, [this] { m_guard([this] { shown(); }); });
-    });
-}
-
-void page_bridge::shown() {
-    m_guard([this] {
-        if (!m_page_ready || m_page_shown) {
-            return;
-        }
-        m_page_shown = true;
-        if (m_document.has_background_work()) {
-            schedule_background();
-        }
     });
 }
 
@@ -90,24 +74,6 @@ void page_bridge::schedule_pending() {
     }
     m_posted_pending = true;
     QTimer::singleShot(0, this, [this] { m_guard([this] { run_pending(); }); });
-}
-
-void page_bridge::schedule_background() {
-    // Not before the page has shown the first screen: the page's own start needs
-    // this thread too. Then a step at a time with a pause, so the page keeps
-    // painting.
-    if (m_background_pending || !m_page_shown) {
-        return;
-    }
-    m_background_pending = true;
-    QTimer::singleShot(background_pause_ms, this, [this] { m_guard([this] { run_background(); }); });
-}
-
-void page_bridge::run_background() {
-    m_background_pending = false;
-    if (m_document.run_background_step()) {
-        schedule_background();
-    }
 }
 
 void page_bridge::run_pending() {

@@ -30,9 +30,6 @@ public:
     // Runs the document's posted events and due timers soon, from the loop, and
     // sends what they changed. For events posted while no input was handled.
     void schedule_pending();
-    // Runs the document's background work a step per turn of the loop, so the
-    // window stays responsive while it lasts.
-    void schedule_background();
     // How many batches and records went out; for tests and the log.
     std::uint64_t batches_sent() const { return m_batches; }
 
@@ -43,8 +40,6 @@ signals:
 public slots:
     // The page has connected: it gets the whole tree, then every change.
     void page_ready();
-    // The page has painted the tree it got first: background work may start.
-    void shown();
     // `facts`: JSON {"boxes":[[serial,left,top,right,bottom]...],
     //                "scroll":[[serial,x,y,view_width,view_height,width,height]...]}.
     void mouse(int serial, int cmd, int x, int y, int buttons, int keys, const QString& facts);
@@ -66,7 +61,6 @@ private:
     void schedule_flush();
     void flush();
     void run_pending();
-    void run_background();
     void schedule_timer();
 
     layout::document& m_document;
@@ -76,10 +70,6 @@ private:
     bool m_page_ready = false;
     bool m_flush_pending = false;
     bool m_posted_pending = false;
-    bool m_page_shown = false;
-    bool m_background_pending = false;
-    static constexpr int background_pause_ms = 1;
-    static constexpr int shown_timeout_ms = 500;
     QTimer m_timer;  // the document's next element timer
     std::uint64_t m_batches = 0;
 };
