@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <map>
 #include <random>
 
@@ -426,8 +428,33 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
     layout::set_row_source(list, &rows);
     view.connect();
     const int list_serial = int(layout::serial_of(list));
+    // The marks as the rows should carry them, moved by hand with the rows.
+    std::vector<bool> checked(rows.labels.size());
+    std::optional<std::size_t> current;
+    const auto marks_moved = [&](const std::vector<std::size_t>& old_index) {
+        std::vector<bool> moved(old_index.size());
+        std::optional<std::size_t> now;
+        for (std::size_t i = 0; i < old_index.size(); ++i) {
+            if (old_index[i] != SIZE_MAX) {
+                moved[i] = checked[old_index[i]];
+                if (current == old_index[i]) {
+                    now = i;
+                }
+            }
+        }
+        checked = std::move(moved);
+        current = now;
+    };
 
     const auto expect_window = [&](const std::string& when) {
+        std::vector<bool> listed(rows.labels.size());
+        for (const layout::row_range& r : layout::checked_row_ranges(list)) {
+            ASSERT_LT(r.first, r.last) << when;
+            ASSERT_LE(r.last, listed.size()) << when;
+            std::fill(listed.begin() + std::ptrdiff_t(r.first), listed.begin() + std::ptrdiff_t(r.last), true);
+        }
+        ASSERT_EQ(listed, checked) << when;
+        ASSERT_EQ(layout::current_row(list), current) << when;
         const auto [above, below] = view.shown.spans.at(list_serial);
         const auto& shown = view.shown.nodes[list_serial].children;
         const layout::row_range held = layout::held_rows(list);
@@ -460,14 +487,23 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
         const std::size_t count = rows.labels.size();
         const std::string n = std::to_string(step);
         switch (random() % 8) {
-            case 0:  // a capture on top: the view stays on the rows it shows
+            case 0: {  // a capture on top: the view stays on the rows it shows
                 rows.labels.insert(rows.labels.begin(), "new " + n);
                 layout::rows_inserted(list, 0, 1);
+                std::vector<std::size_t> old_index{SIZE_MAX};
+                for (std::size_t i = 0; i < count; ++i) {
+                    old_index.push_back(i);
+                }
+                marks_moved(old_index);
                 break;
+            }
             case 1: {  // a few rows deleted, in view or not
                 std::vector<std::size_t> gone;
                 for (int k = 0; k < 3 && count > gone.size() + 1; ++k) {
                     gone.push_back(random() % count);
+                }
+                if (current && random() % 2) {
+                    gone.push_back(*current);  // the current row among them
                 }
                 std::sort(gone.begin(), gone.end());
                 gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
@@ -475,6 +511,13 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
                     rows.labels.erase(rows.labels.begin() + std::ptrdiff_t(*it));
                 }
                 layout::rows_removed(list, gone);
+                std::vector<std::size_t> old_index;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (!std::binary_search(gone.begin(), gone.end(), i)) {
+                        old_index.push_back(i);
+                    }
+                }
+                marks_moved(old_index);
                 break;
             }
             case 2:
@@ -496,12 +539,23 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
                 }
                 std::reverse(rows.labels.begin(), rows.labels.end());
                 layout::rows_reordered(list, old_index);
+                marks_moved(old_index);
                 break;
             }
             case 5: {
-                layout::set_current_row(list, random() % count);
+                current = random() % count;
+                layout::set_current_row(list, current);
                 const std::size_t first = random() % count;
-                layout::set_rows_checked(list, {first, first + random() % 200}, random() % 3 != 0);
+                const std::size_t last = first + random() % 200;
+                const bool on = random() % 3 != 0;
+                layout::set_rows_checked(list, {first, last}, on);
+                for (std::size_t i = first; i < std::min(last, count); ++i) {
+                    checked[i] = on;
+                }
+                if (random() % 10 == 0) {
+                    layout::uncheck_all_rows(list);
+                    checked.assign(count, false);
+                }
                 break;
             }
             case 6: {  // rows put in among the others
@@ -509,6 +563,17 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
                 rows.labels.insert(rows.labels.begin() + std::ptrdiff_t(at),
                                    {"among " + n, "among too " + n});
                 layout::rows_inserted(list, at, 2);
+                std::vector<std::size_t> old_index;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (i == at) {
+                        old_index.insert(old_index.end(), {SIZE_MAX, SIZE_MAX});
+                    }
+                    old_index.push_back(i);
+                }
+                if (at == count) {
+                    old_index.insert(old_index.end(), {SIZE_MAX, SIZE_MAX});
+                }
+                marks_moved(old_index);
                 break;
             }
             case 7:
@@ -517,6 +582,8 @@ TEST(page_mirror, a_long_list_sends_the_rows_of_its_window_only) {
                         rows.labels[i] = "again " + std::to_string(i);
                     }
                     layout::rows_reset(list);
+                    checked.assign(count, false);
+                    current.reset();
                 }
                 break;
         }
