@@ -60,8 +60,7 @@ void hrdModel::search_refresh() {
 // that carried it lose just that tag on screen; the list is rebuilt only when the
 // search, and so its result, changed.
 void hrdModel::remove_tag_everywhere(record_id id) {
-    auto found = m_store->getTag(id);
-    const std::vector<record_id> carriers = found->current().m_quotes;  // raises for a missing tag
+    m_store->tag_utfname(id);  // raises for a missing tag
     const bool searched = m_store->isTagUsedInSearch(id);
     if (searched) {
         m_store->removeSearchTag(id);
@@ -69,9 +68,6 @@ void hrdModel::remove_tag_everywhere(record_id id) {
     m_store->removeTag(id);
     if (searched) {
         show(view_events::delete_search_tag{id});
-    }
-    for (record_id q : carriers) {
-        show(view_events::delete_quote_tag{{q, id}});
     }
     show(view_events::delete_tag{id});
     if (searched) {
@@ -163,7 +159,6 @@ void hrdModel::handle(const model_event& event) {
                 vev::rename_quote_tags renamed;
                 renamed.tag_id = rename.id;
                 renamed.name = store.renameTag(rename.id, rename.name);
-                renamed.quotes = store.getTag(rename.id)->current().m_quotes;
                 show(vev::rename_tag{{rename.id, renamed.name}});
                 if (store.isTagUsedInSearch(rename.id)) {
                     show(vev::rename_search_tag{{rename.id, renamed.name}});

@@ -47,7 +47,7 @@ struct delete_quotes {  // 2: gone from the store, all at once
 struct add_tag_id {  // 3: the row the user typed the tag into gets its id
     record_id tag_id = 0;
 };
-struct delete_tag {  // 4
+struct delete_tag {  // 4: gone from the tag list, the menu and every quote shown
     record_id tag_id = 0;
 };
 struct delete_wrong_tag {};          // 5: the typed name was refused; its row goes
@@ -93,11 +93,10 @@ struct update_tags {  // 15
 };
 struct refresh_quotes {};     // 17
 struct clear_search_tags {};  // 20
-// 21: a renamed tag shown on some quotes: just those blocks are patched.
+// 21: a renamed tag takes its new name on every quote shown.
 struct rename_quote_tags {
     record_id tag_id = 0;
     std::u16string name;
-    std::vector<record_id> quotes;
 };
 struct search_mode {  // 22
     int mode = 0;     // search_mode_and or search_mode_or

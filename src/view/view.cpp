@@ -154,6 +154,29 @@ void hdview::delete_tag(record_id id) {
     if (element item = find_id(m_manage_menu, ids::menu_item(id))) {
         layout::delete_element(item);
     }
+    for (const htmlayout::dom::element& shown : quote_tags_shown(id)) {
+        element cell = layout::parent(shown);
+        layout::delete_element(shown);
+        layout::update_element(layout::child_count(cell) > 0 ? cell : layout::closest(cell, ".quote"),
+                               true);
+    }
+}
+
+std::vector<htmlayout::dom::element> hdview::quote_tags_shown(record_id tag_id) const {
+    // Only the rows in view are built: the others are built with the store's tags.
+    std::vector<htmlayout::dom::element> found;
+    layout::select_elements(m_quote_list, "div.qtag", [&](element e) {
+        try {
+            if (ids::read_quote_tag(layout::get_attribute(e, "id").value_or(u"")).second ==
+                tag_id) {
+                found.emplace_back(e);
+            }
+        } catch (const fml::exception&) {
+            // not one of ours: left alone
+        }
+        return false;
+    });
+    return found;
 }
 
 void hdview::delete_wrong_tag() {
@@ -362,11 +385,9 @@ void hdview::rename_search_tag(const tag_rename& rename) {
 }
 
 void hdview::rename_quote_tags(const view_events::rename_quote_tags& renamed) {
-    for (record_id q : renamed.quotes) {
-        if (element shown = find_id(m_quote_list, ids::quote_tag(q, renamed.tag_id))) {
-            layout::set_inner_text(shown, renamed.name);
-            layout::update_element(shown, true);
-        }
+    for (const htmlayout::dom::element& shown : quote_tags_shown(renamed.tag_id)) {
+        layout::set_inner_text(shown, renamed.name);
+        layout::update_element(shown, true);
     }
 }
 

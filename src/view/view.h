@@ -78,6 +78,8 @@ private:
     void sort_quotes(bool oldest_first);
 
     layout::handle find_quote_block(record_id id) const;
+    // The tag's entries on the quotes the list holds now, each held.
+    std::vector<htmlayout::dom::element> quote_tags_shown(record_id tag_id) const;
     layout::handle links_cell(layout::handle block) const;
     layout::handle fresh_tag_row(const char* for_event) const;
 
