@@ -1,7 +1,5 @@
 #include "model/model.h"
 
-#include <algorithm>
-
 namespace hrd {
 
 hrdModel::hrdModel() : hrdModel(std::make_unique<CollectionStore>()) {}
@@ -21,22 +19,7 @@ bool hrdModel::tag_name_taken(std::u16string_view name, record_id own) {
 }
 
 std::optional<std::vector<record_id>> hrdModel::tags_on_all(const std::vector<record_id>& quotes) {
-    std::vector<record_id> carried;
-    for (std::size_t i = 0; i < quotes.size(); ++i) {
-        auto found = m_store->getQuote(quotes[i]);
-        if (found->empty()) {
-            return std::nullopt;
-        }
-        const std::vector<record_id>& tags = found->current().m_tags;
-        if (i == 0) {
-            carried = tags;
-        } else {
-            std::erase_if(carried, [&](record_id t) {
-                return std::find(tags.begin(), tags.end(), t) == tags.end();
-            });
-        }
-    }
-    return carried;
+    return m_store->tags_on_all(quotes);
 }
 
 bool hrdModel::is_quote_marked(record_id quote, record_id tag) {
