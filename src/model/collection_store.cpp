@@ -353,6 +353,9 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
           quotes_present(db(),
                          "SELECT count(*) FROM quote WHERE m_id IN "
                          "(SELECT value FROM json_each(?1))"),
+          tags_of_listed(db(),
+                         "SELECT quote_id, tag_id FROM mark WHERE quote_id IN "
+                         "(SELECT value FROM json_each(?1)) ORDER BY quote_id, position"),
           mark_counts(db(),
                       "SELECT tag_id, count(*) FROM mark WHERE quote_id IN "
                       "(SELECT value FROM json_each(?1)) GROUP BY tag_id") {}
@@ -408,8 +411,8 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 
     // The tags of a batch of quotes. A batch's ids are usually close together (they
     // are handed out in order), so one read over a range of the marks' key serves
-    // the whole batch instead of a lookup per quote; scattered ids are read quote
-    // by quote.
+    // the whole batch instead of a lookup per quote; scattered ids, or a quote listed
+    // twice, are read with one statement that takes the list.
     void read_tags_of(std::span<quote> rows) {
         if (rows.size() < 8) {
             for (quote& record : rows) {
@@ -423,19 +426,14 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         const std::int64_t low = lowest->m_id;
         const std::int64_t span = std::int64_t(highest->m_id) - low + 1;
         if (span > 4 * std::int64_t(rows.size()) + 64) {
-            for (quote& record : rows) {
-                read_tags_of(record);
-            }
+            read_tags_of_listed(rows);
             return;
         }
         std::vector<quote*> by_offset(static_cast<std::size_t>(span), nullptr);
         for (quote& record : rows) {
             quote*& slot = by_offset[static_cast<std::size_t>(record.m_id - low)];
             if (slot != nullptr) {
-                // The same quote twice: each copy needs its own tags.
-                for (quote& again : rows) {
-                    read_tags_of(again);
-                }
+                read_tags_of_listed(rows);
                 return;
             }
             slot = &record;
@@ -447,6 +445,36 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             if (quote* record =
                     by_offset[static_cast<std::size_t>(tags_of_quotes.column_int(0) - low)]) {
                 record->m_tags.push_back(static_cast<record_id>(tags_of_quotes.column_int(1)));
+            }
+        }
+    }
+
+    // The marks come sorted by quote id and are matched to the records sorted the
+    // same way; a quote listed twice gets its tags in each copy.
+    void read_tags_of_listed(std::span<quote> rows) {
+        std::vector<quote*> by_id;
+        by_id.reserve(rows.size());
+        for (quote& record : rows) {
+            by_id.push_back(&record);
+        }
+        std::sort(by_id.begin(), by_id.end(),
+                  [](const quote* a, const quote* b) { return a->m_id < b->m_id; });
+        std::vector<record_id> ids;
+        ids.reserve(by_id.size());
+        for (const quote* record : by_id) {
+            ids.push_back(record->m_id);
+        }
+        sqlite::reset_on_exit reset(tags_of_listed);
+        tags_of_listed.bind_text(1, json_list(ids));
+        auto next = by_id.begin();
+        while (tags_of_listed.step()) {
+            const auto quote_id = static_cast<record_id>(tags_of_listed.column_int(0));
+            const auto tag_id = static_cast<record_id>(tags_of_listed.column_int(1));
+            while (next != by_id.end() && (*next)->m_id < quote_id) {
+                ++next;
+            }
+            for (auto same = next; same != by_id.end() && (*same)->m_id == quote_id; ++same) {
+                (*same)->m_tags.push_back(tag_id);
             }
         }
     }
@@ -509,7 +537,6 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             record.m_utftext = quote_by_seq.column_text(1);
             record.m_stamp = static_cast<time_stamp>(quote_by_seq.column_int(2));
         }
-        read_tags_of(record);
         return true;
     }
 
@@ -544,7 +571,14 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 
     std::size_t load(std::span<const std::int64_t> keys, std::size_t limit,
                      std::vector<quote>& into) override {
-        return load_keys(keys, limit, into, &database::read_quote);
+        // The tags of the batch together, in the same read as the quotes.
+        std::size_t used = 0;
+        in_read([&] {
+            const std::size_t first = into.size();
+            used = load_keys(keys, limit, into, &database::read_quote);
+            read_tags_of(std::span<quote>(into).subspan(first));
+        });
+        return used;
     }
 
     // Reads the rows after `after` with `scan` (key, then the record's columns), and
@@ -704,6 +738,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     sqlite::statement stamps_in_order;
     sqlite::statement last_quote_seq;
     sqlite::statement quotes_present;
+    sqlite::statement tags_of_listed;
     sqlite::statement mark_counts;
 };
 
@@ -741,10 +776,12 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
         }
         // Deleted clip text is overwritten rather than left in free pages, and the log
         // shrinks back after a large change (a tag on many quotes removed). Reads go
-        // through a map of the file, so reading the whole list at start copies no page.
+        // through a map of the file, so reading the whole list at start copies no page;
+        // the map covers a million clips (2 GiB, SQLite's largest), so the rows in view
+        // anywhere in such a list are read without a copy either.
         db.execute(
             "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON; "
-            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=268435456;");
+            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=2147418112;");
     } catch (const db_error& error) {
         refuse(file + " is damaged: " + error.what());
     }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 
@@ -38,8 +39,11 @@ protected:
     }
 
     // A default collection whose ids do not follow table order, with `tag_count` tags
-    // of falling popularity.
-    void write_shuffled_collection(int quotes, int tag_count, unsigned seed) {
+    // of falling popularity put on in random order; returns each quote's tags.
+    std::map<record_id, std::vector<record_id>> write_shuffled_collection(int quotes,
+                                                                          int tag_count,
+                                                                          unsigned seed) {
+        std::map<record_id, std::vector<record_id>> tags_of;
         std::mt19937 random(seed);
         std::string tags_file = "<tags>";
         for (int t = 1; t <= tag_count; ++t) {
@@ -61,11 +65,13 @@ protected:
             for (const int t : order) {
                 if (std::uniform_int_distribution<int>(0, 99)(random) < 90 / t) {
                     quotes_file += "<t id='" + std::to_string(t) + "'/>";
+                    tags_of[id].push_back(t);
                 }
             }
             quotes_file += "</q>";
         }
         write_defaults(tags_file + "</tags>", quotes_file + "</quotes>");
+        return tags_of;
     }
 };
 
@@ -96,7 +102,7 @@ public:
 // including the rules for a tag that is gone.
 TEST_F(batches, search_ids_are_the_ids_of_the_searched_quotes_in_the_same_order) {
     constexpr int tag_count = 10;
-    write_shuffled_collection(300, tag_count, 4711);
+    const auto tags_of = write_shuffled_collection(300, tag_count, 4711);
     auto& store = open();
     std::mt19937 random(99);
     const std::vector<record_id> all = store.searchQuoteIds();
@@ -110,6 +116,26 @@ TEST_F(batches, search_ids_are_the_ids_of_the_searched_quotes_in_the_same_order)
             store.addSearchTag(std::uniform_int_distribution<int>(1, tag_count)(random));
         }
         EXPECT_EQ(store.searchQuoteIds(), searched()) << "round " << round;
+    }
+    // Search results and listed reads come with each quote's own tags in order, whether
+    // the ids of a batch stand close together or not.
+    store.clearSearchTags();
+    store.setSearchMode(search_mode_or);
+    store.addSearchTag(tag_count);
+    store.addSearchTag(tag_count - 1);
+    std::size_t checked = 0;
+    for (auto cursor = store.searchQuotes(); !cursor->empty(); cursor->next()) {
+        const quote& found = cursor->current();
+        EXPECT_EQ(found.m_tags, tags_of.contains(found.m_id) ? tags_of.at(found.m_id)
+                                                             : std::vector<record_id>{})
+            << "quote " << found.m_id;
+        ++checked;
+    }
+    EXPECT_GE(checked, 8u);
+    for (const quote& found : store.read_quotes(all)) {
+        EXPECT_EQ(found.m_tags, tags_of.contains(found.m_id) ? tags_of.at(found.m_id)
+                                                             : std::vector<record_id>{})
+            << "quote " << found.m_id;
     }
 
     const record_id gone = store.addTag(u"gone");
