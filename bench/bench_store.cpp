@@ -9,6 +9,8 @@
 //                                            plus about a minute the first time
 //                                            to build the collections
 //   bench_store --benchmark_filter=search    one group
+//   bench_store --benchmark_filter='QuoteIds|read_quotes|copy|order_by|tags_on|markQuotes'
+//                                            the list as ids and the rows in view
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -22,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -29,6 +32,7 @@
 #include "fml/log.h"
 #include "fml/text.h"
 #include "model/collection_store.h"
+#include "model/output.h"
 
 namespace fs = std::filesystem;
 using namespace hrd;
@@ -537,6 +541,162 @@ void BM_read_all_quotes(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
 }
 BENCHMARK(BM_read_all_quotes)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// ---- The list as a sequence of ids, and the rows in view --------------------------------
+
+// The search's result as ids only: every quote for an empty search, then tags given by
+// popularity rank (rank 1 is on about 40% of the quotes, ranks 40 and 41 on about 1%).
+void BM_searchQuoteIds(benchmark::State& state, int quotes, int mode,
+                       std::vector<record_id> ranks) {
+    auto& store = *collection(quotes).store;
+    store.clearSearchTags();
+    store.setSearchMode(mode);
+    for (const record_id rank : ranks) {
+        store.addSearchTag(rank);
+    }
+    std::size_t results = 0;
+    for (auto _ : state) {
+        const auto ids = store.searchQuoteIds();
+        results = ids.size();
+        benchmark::DoNotOptimize(ids.data());
+    }
+    state.counters["results"] = static_cast<double>(results);
+    store.clearSearchTags();
+}
+BENCHMARK_CAPTURE(BM_searchQuoteIds, all_1e5, 100'000, search_mode_and, std::vector<record_id>{})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchQuoteIds, all_1e6, 1'000'000, search_mode_and, std::vector<record_id>{})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchQuoteIds, and_ranks_40_41_1e6, 1'000'000, search_mode_and,
+                  std::vector<record_id>{40, 41})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchQuoteIds, rank_1_1e6, 1'000'000, search_mode_and,
+                  std::vector<record_id>{1})
+    ->Unit(benchmark::kMillisecond);
+
+// Every id of the 10^6 collection in list (table) order, read once.
+const std::vector<record_id>& all_ids_1e6() {
+    static const std::vector<record_id> ids = [] {
+        auto& store = *collection(1'000'000).store;
+        store.clearSearchTags();
+        return store.searchQuoteIds();
+    }();
+    return ids;
+}
+
+// The rows of a window: `state.range(0)` ids that stand next to each other in the list,
+// at a random place of it each time.
+void BM_read_quotes_window(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto& ids = all_ids_1e6();
+    const auto window = static_cast<std::size_t>(state.range(0));
+    std::mt19937 random(6);
+    std::uniform_int_distribution<std::size_t> start(0, ids.size() - window);
+    for (auto _ : state) {
+        const auto rows = store.read_quotes(std::span(ids).subspan(start(random), window));
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+BENCHMARK(BM_read_quotes_window)->Arg(40)->Arg(400)->Unit(benchmark::kMicrosecond);
+
+// The same window size, ids picked anywhere: the list sorted by time, or a
+// selection spread over the collection.
+void BM_read_quotes_scattered(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto& ids = all_ids_1e6();
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::size_t> pick(0, ids.size() - 1);
+    std::vector<record_id> window(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (auto& id : window) {
+            id = ids[pick(random)];
+        }
+        state.ResumeTiming();
+        const auto rows = store.read_quotes(window);
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+BENCHMARK(BM_read_quotes_scattered)->Arg(400)->Unit(benchmark::kMicrosecond);
+
+// 10^5 quotes, every tenth of the 10^6 collection, copied as one text.
+std::vector<record_id> every_tenth_id() {
+    std::vector<record_id> chosen;
+    const auto& ids = all_ids_1e6();
+    for (std::size_t i = 0; i < ids.size() && chosen.size() < 100'000; i += 10) {
+        chosen.push_back(ids[i]);
+    }
+    return chosen;
+}
+
+void BM_copy_quotes_text(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto chosen = every_tenth_id();
+    std::size_t length = 0;
+    for (auto _ : state) {
+        const auto text = state.range(0) ? copy_quotes_with_data_text(store, chosen)
+                                         : copy_quotes_text(store, chosen);
+        length = text.size();
+    }
+    state.counters["quotes"] = static_cast<double>(chosen.size());
+    state.counters["chars"] = static_cast<double>(length);
+}
+BENCHMARK(BM_copy_quotes_text)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The reading part of such a copy: the same quotes, 512 to a read.
+void BM_read_quotes_selection(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto chosen = every_tenth_id();
+    for (auto _ : state) {
+        for (std::size_t from = 0; from < chosen.size(); from += 512) {
+            const auto rows = store.read_quotes(
+                std::span(chosen).subspan(from, std::min<std::size_t>(512, chosen.size() - from)));
+            benchmark::DoNotOptimize(rows.data());
+        }
+    }
+}
+BENCHMARK(BM_read_quotes_selection)->Unit(benchmark::kMillisecond);
+
+// Every id of the 10^6 collection in time order, newest first.
+void BM_order_by_time(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto& ids = all_ids_1e6();
+    for (auto _ : state) {
+        const auto ordered = store.order_by_time(ids, false);
+        benchmark::DoNotOptimize(ordered.data());
+    }
+}
+BENCHMARK(BM_order_by_time)->Unit(benchmark::kMillisecond);
+
+// The tags common to a selection of 10^5 quotes.
+void BM_tags_on_all(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto chosen = every_tenth_id();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.tags_on_all(chosen));
+    }
+}
+BENCHMARK(BM_tags_on_all)->Unit(benchmark::kMillisecond);
+
+// A new tag put on 10^4 quotes spread over the 10^6 collection, in one commit.
+void BM_markQuotes(benchmark::State& state) {
+    auto& store = *collection(1'000'000).store;
+    const auto& ids = all_ids_1e6();
+    std::vector<record_id> selection;
+    for (std::size_t i = 0; i < ids.size() && selection.size() < 10'000; i += 97) {
+        selection.push_back(ids[i]);
+    }
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const record_id tag =
+            store.addTag(u"bench batch " + fml::utf82wchar(std::to_string(round++)));
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.markQuotes(selection, tag));
+    }
+    state.counters["quotes"] = static_cast<double>(selection.size());
+}
+BENCHMARK(BM_markQuotes)->Iterations(4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

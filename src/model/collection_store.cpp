@@ -341,7 +341,24 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
                       "INSERT INTO mark(quote_id, tag_id, quote_seq, position) "
                       "SELECT ?1, ?2, ?3, coalesce(max(position), 0) + 1 FROM mark "
                       "WHERE quote_id = ?1"),
-          delete_mark(db(), "DELETE FROM mark WHERE quote_id = ?1 AND tag_id = ?2") {}
+          delete_mark(db(), "DELETE FROM mark WHERE quote_id = ?1 AND tag_id = ?2"),
+          // Both through the unique index on m_id, which holds the row key too: no
+          // page of quote text is read.
+          ids_by_id(db(), "SELECT seq, m_id FROM quote ORDER BY m_id"),
+          quote_by_id_whole(db(), "SELECT m_id, m_utftext, m_stamp FROM quote WHERE m_id = ?1"),
+          stamp_by_id(db(), "SELECT m_stamp FROM quote WHERE m_id = ?1"),
+          // Through the stamp index, which holds the row key as well.
+          stamps_in_order(db(), "SELECT m_stamp, seq FROM quote ORDER BY m_stamp, seq"),
+          last_quote_seq(db(), "SELECT max(seq) FROM quote"),
+          quotes_present(db(),
+                         "SELECT count(*) FROM quote WHERE m_id IN "
+                         "(SELECT value FROM json_each(?1))"),
+          tags_of_listed(db(),
+                         "SELECT quote_id, tag_id FROM mark WHERE quote_id IN "
+                         "(SELECT value FROM json_each(?1)) ORDER BY quote_id, position"),
+          mark_counts(db(),
+                      "SELECT tag_id, count(*) FROM mark WHERE quote_id IN "
+                      "(SELECT value FROM json_each(?1)) GROUP BY tag_id") {}
 
     sqlite3* db() const { return connection.get(); }
     int changes() const { return sqlite3_changes(db()); }
@@ -394,8 +411,8 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 
     // The tags of a batch of quotes. A batch's ids are usually close together (they
     // are handed out in order), so one read over a range of the marks' key serves
-    // the whole batch instead of a lookup per quote; scattered ids are read quote
-    // by quote.
+    // the whole batch instead of a lookup per quote; scattered ids, or a quote listed
+    // twice, are read with one statement that takes the list.
     void read_tags_of(std::span<quote> rows) {
         if (rows.size() < 8) {
             for (quote& record : rows) {
@@ -409,14 +426,17 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         const std::int64_t low = lowest->m_id;
         const std::int64_t span = std::int64_t(highest->m_id) - low + 1;
         if (span > 4 * std::int64_t(rows.size()) + 64) {
-            for (quote& record : rows) {
-                read_tags_of(record);
-            }
+            read_tags_of_listed(rows);
             return;
         }
         std::vector<quote*> by_offset(static_cast<std::size_t>(span), nullptr);
         for (quote& record : rows) {
-            by_offset[static_cast<std::size_t>(record.m_id - low)] = &record;
+            quote*& slot = by_offset[static_cast<std::size_t>(record.m_id - low)];
+            if (slot != nullptr) {
+                read_tags_of_listed(rows);
+                return;
+            }
+            slot = &record;
         }
         sqlite::reset_on_exit reset(tags_of_quotes);
         tags_of_quotes.bind(1, low);
@@ -425,6 +445,36 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             if (quote* record =
                     by_offset[static_cast<std::size_t>(tags_of_quotes.column_int(0) - low)]) {
                 record->m_tags.push_back(static_cast<record_id>(tags_of_quotes.column_int(1)));
+            }
+        }
+    }
+
+    // The marks come sorted by quote id and are matched to the records sorted the
+    // same way; a quote listed twice gets its tags in each copy.
+    void read_tags_of_listed(std::span<quote> rows) {
+        std::vector<quote*> by_id;
+        by_id.reserve(rows.size());
+        for (quote& record : rows) {
+            by_id.push_back(&record);
+        }
+        std::sort(by_id.begin(), by_id.end(),
+                  [](const quote* a, const quote* b) { return a->m_id < b->m_id; });
+        std::vector<record_id> ids;
+        ids.reserve(by_id.size());
+        for (const quote* record : by_id) {
+            ids.push_back(record->m_id);
+        }
+        sqlite::reset_on_exit reset(tags_of_listed);
+        tags_of_listed.bind_text(1, json_list(ids));
+        auto next = by_id.begin();
+        while (tags_of_listed.step()) {
+            const auto quote_id = static_cast<record_id>(tags_of_listed.column_int(0));
+            const auto tag_id = static_cast<record_id>(tags_of_listed.column_int(1));
+            while (next != by_id.end() && (*next)->m_id < quote_id) {
+                ++next;
+            }
+            for (auto same = next; same != by_id.end() && (*same)->m_id == quote_id; ++same) {
+                (*same)->m_tags.push_back(tag_id);
             }
         }
     }
@@ -487,7 +537,6 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             record.m_utftext = quote_by_seq.column_text(1);
             record.m_stamp = static_cast<time_stamp>(quote_by_seq.column_int(2));
         }
-        read_tags_of(record);
         return true;
     }
 
@@ -522,7 +571,14 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
 
     std::size_t load(std::span<const std::int64_t> keys, std::size_t limit,
                      std::vector<quote>& into) override {
-        return load_keys(keys, limit, into, &database::read_quote);
+        // The tags of the batch together, in the same read as the quotes.
+        std::size_t used = 0;
+        in_read([&] {
+            const std::size_t first = into.size();
+            used = load_keys(keys, limit, into, &database::read_quote);
+            read_tags_of(std::span<quote>(into).subspan(first));
+        });
+        return used;
     }
 
     // Reads the rows after `after` with `scan` (key, then the record's columns), and
@@ -623,6 +679,36 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
         insert_tag.run();
     }
 
+    // Every quote as (seq, id), in table order, read from the id index alone.
+    std::vector<std::pair<std::int64_t, record_id>> all_quote_ids() {
+        std::vector<std::pair<std::int64_t, record_id>> all;
+        in_read([&] {
+            sqlite::reset_on_exit reset(ids_by_id);
+            while (ids_by_id.step()) {
+                all.emplace_back(ids_by_id.column_int(0),
+                                 static_cast<record_id>(ids_by_id.column_int(1)));
+            }
+        });
+        // Ids usually grow with the row key; default files may give any order.
+        if (!std::is_sorted(all.begin(), all.end())) {
+            std::sort(all.begin(), all.end());
+        }
+        return all;
+    }
+
+    // A JSON array of the ids, for the statements that take a list in one parameter.
+    static std::string json_list(std::span<const record_id> ids) {
+        std::string list = "[";
+        for (const record_id id : ids) {
+            if (list.size() > 1) {
+                list += ',';
+            }
+            list += decimal(id);
+        }
+        list += ']';
+        return list;
+    }
+
     sqlite::connection connection;
     sqlite::statement begin;
     sqlite::statement begin_read;
@@ -646,6 +732,14 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     sqlite::statement mark_exists;
     sqlite::statement insert_mark;
     sqlite::statement delete_mark;
+    sqlite::statement ids_by_id;
+    sqlite::statement quote_by_id_whole;
+    sqlite::statement stamp_by_id;
+    sqlite::statement stamps_in_order;
+    sqlite::statement last_quote_seq;
+    sqlite::statement quotes_present;
+    sqlite::statement tags_of_listed;
+    sqlite::statement mark_counts;
 };
 
 namespace {
@@ -682,10 +776,12 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
         }
         // Deleted clip text is overwritten rather than left in free pages, and the log
         // shrinks back after a large change (a tag on many quotes removed). Reads go
-        // through a map of the file, so reading the whole list at start copies no page.
+        // through a map of the file, so reading the whole list at start copies no page;
+        // the map covers a million clips (2 GiB, SQLite's largest), so the rows in view
+        // anywhere in such a list are read without a copy either.
         db.execute(
             "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON; "
-            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=268435456;");
+            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=2147418112;");
     } catch (const db_error& error) {
         refuse(file + " is damaged: " + error.what());
     }
@@ -854,6 +950,160 @@ quote CollectionStore::read_quote_quietly(record_id id) {
     return std::move(found.front());
 }
 
+std::vector<quote> CollectionStore::read_quotes(std::span<const record_id> ids) {
+    std::vector<quote> found;
+    found.reserve(ids.size());
+    m_db->in_read([&] {
+        sqlite::statement& by_id = m_db->quote_by_id_whole;
+        for (const record_id id : ids) {
+            sqlite::reset_on_exit reset(by_id);
+            by_id.bind(1, id);
+            if (by_id.step()) {
+                quote& record = found.emplace_back();
+                record.m_id = static_cast<record_id>(by_id.column_int(0));
+                record.m_utftext = by_id.column_text(1);
+                record.m_stamp = static_cast<time_stamp>(by_id.column_int(2));
+            }
+        }
+        m_db->read_tags_of(std::span<quote>(found));
+    });
+    return found;
+}
+
+std::vector<record_id> CollectionStore::order_by_time(std::span<const record_id> ids,
+                                                      bool oldest_first) {
+    std::vector<record_id> wanted(ids.begin(), ids.end());
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::vector<std::pair<time_stamp, record_id>> timed;
+    timed.reserve(wanted.size());
+    // The largest row key stands in for the number of quotes: it costs one step down
+    // the table, where counting would pass over all of it.
+    std::int64_t rows = 0;
+    {
+        sqlite::reset_on_exit reset(m_db->last_quote_seq);
+        if (m_db->last_quote_seq.step() && !m_db->last_quote_seq.column_is_null(0)) {
+            rows = m_db->last_quote_seq.column_int(0);
+        }
+    }
+    if (static_cast<std::int64_t>(wanted.size()) * 16 < rows) {
+        // A few quotes: one lookup each.
+        m_db->in_read([&] {
+            sqlite::statement& stamp = m_db->stamp_by_id;
+            for (const record_id id : wanted) {
+                sqlite::reset_on_exit reset(stamp);
+                stamp.bind(1, id);
+                if (stamp.step()) {
+                    timed.emplace_back(static_cast<time_stamp>(stamp.column_int(0)), id);
+                }
+            }
+        });
+        std::sort(timed.begin(), timed.end());
+    } else {
+        // Much of the table: two passes over small indexes instead, one for the row
+        // keys of the wanted ids and one that lists the row keys in stamp order, so no
+        // page of quote text is touched.
+        std::vector<std::pair<std::int64_t, record_id>> kept;  // (seq, id)
+        kept.reserve(wanted.size());
+        m_db->in_read([&] {
+            {
+                sqlite::statement& scan = m_db->ids_by_id;
+                sqlite::reset_on_exit reset(scan);
+                auto next = wanted.begin();
+                while (next != wanted.end() && scan.step()) {
+                    const auto id = static_cast<record_id>(scan.column_int(1));
+                    next = std::lower_bound(next, wanted.end(), id);
+                    if (next != wanted.end() && *next == id) {
+                        kept.emplace_back(scan.column_int(0), id);
+                        ++next;
+                    }
+                }
+            }
+            if (!std::is_sorted(kept.begin(), kept.end())) {
+                std::sort(kept.begin(), kept.end());
+            }
+            sqlite::statement& scan = m_db->stamps_in_order;
+            sqlite::reset_on_exit reset(scan);
+            while (timed.size() < kept.size() && scan.step()) {
+                const std::int64_t seq = scan.column_int(1);
+                const auto at = std::lower_bound(
+                    kept.begin(), kept.end(), seq,
+                    [](const std::pair<std::int64_t, record_id>& k, std::int64_t s) {
+                        return k.first < s;
+                    });
+                if (at != kept.end() && at->first == seq) {
+                    timed.emplace_back(static_cast<time_stamp>(scan.column_int(0)), at->second);
+                }
+            }
+        });
+        // Stamp order from the index; quotes of the same second go by id.
+        for (auto run = timed.begin(); run != timed.end();) {
+            const auto end = std::find_if(run, timed.end(), [&](const auto& t) {
+                return t.first != run->first;
+            });
+            if (end - run > 1) {
+                std::sort(run, end);
+            }
+            run = end;
+        }
+    }
+    std::vector<record_id> ordered;
+    ordered.reserve(timed.size());
+    for (const auto& [stamp, id] : timed) {
+        ordered.push_back(id);
+    }
+    if (!oldest_first) {
+        std::reverse(ordered.begin(), ordered.end());
+    }
+    return ordered;
+}
+
+std::optional<std::vector<record_id>> CollectionStore::tags_on_all(
+    std::span<const record_id> quotes) {
+    if (quotes.empty()) {
+        return std::vector<record_id>{};
+    }
+    std::vector<record_id> distinct(quotes.begin(), quotes.end());
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    const std::string list = database::json_list(distinct);
+    std::optional<std::vector<record_id>> carried;
+    // Three statements whatever the number of quotes: whether they are all there, the
+    // tags of the first, and for each tag how many of the quotes carry it.
+    m_db->in_read([&] {
+        {
+            sqlite::reset_on_exit reset(m_db->quotes_present);
+            m_db->quotes_present.bind_text(1, list);
+            if (!m_db->quotes_present.step() ||
+                m_db->quotes_present.column_int(0) != static_cast<std::int64_t>(distinct.size())) {
+                return;
+            }
+        }
+        quote first;
+        first.m_id = quotes.front();
+        m_db->read_tags_of(first);
+        std::vector<std::pair<record_id, std::int64_t>> counts;
+        {
+            sqlite::reset_on_exit reset(m_db->mark_counts);
+            m_db->mark_counts.bind_text(1, list);
+            while (m_db->mark_counts.step()) {
+                counts.emplace_back(static_cast<record_id>(m_db->mark_counts.column_int(0)),
+                                    m_db->mark_counts.column_int(1));
+            }
+        }
+        carried.emplace();
+        for (const record_id tag_id : first.m_tags) {
+            const auto count = std::find_if(counts.begin(), counts.end(),
+                                            [&](const auto& c) { return c.first == tag_id; });
+            if (count != counts.end() &&
+                count->second == static_cast<std::int64_t>(distinct.size())) {
+                carried->push_back(tag_id);
+            }
+        }
+    });
+    return carried;
+}
+
 std::string CollectionStore::tag_utfname(record_id id) {
     sqlite::reset_on_exit reset(m_db->tag_by_id);
     m_db->tag_by_id.bind(1, id);
@@ -999,6 +1249,63 @@ void CollectionStore::unmarkQuote(record_id quoteId, record_id tagId) {
     logic_log() << "quote: " << quoteId << " unmarked with tag: " << tagId << std::endl;
 }
 
+std::vector<record_id> CollectionStore::markQuotes(std::span<const record_id> quotes,
+                                                   record_id tag) {
+    std::vector<record_id> marked;
+    // One durable commit for the whole selection: a crash or a gone record leaves no
+    // mark of it, and ten thousand marks cost one sync.
+    m_db->in_transaction([&] {
+        std::vector<std::int64_t> seqs;
+        seqs.reserve(quotes.size());
+        for (const record_id id : quotes) {
+            seqs.push_back(m_db->quote_seq(id));
+            if (seqs.back() == 0) {
+                throw wrong_quote_id(decimal(id));
+            }
+        }
+        if (m_db->tag_seq(tag) == 0) {
+            throw wrong_tag_id(decimal(tag));
+        }
+        for (std::size_t i = 0; i < quotes.size(); ++i) {
+            if (!m_db->is_marked(quotes[i], tag)) {
+                m_db->add_mark(quotes[i], tag, seqs[i]);
+                marked.push_back(quotes[i]);
+            }
+        }
+    });
+    for (const record_id id : marked) {
+        logic_log() << "quote: " << id << " marked with tag: " << tag << std::endl;
+    }
+    return marked;
+}
+
+std::vector<record_id> CollectionStore::unmarkQuotes(std::span<const record_id> quotes,
+                                                     record_id tag) {
+    std::vector<record_id> unmarked;
+    m_db->in_transaction([&] {
+        for (const record_id id : quotes) {
+            if (m_db->quote_seq(id) == 0) {
+                throw wrong_quote_id(decimal(id));
+            }
+        }
+        if (m_db->tag_seq(tag) == 0) {
+            throw wrong_tag_id(decimal(tag));
+        }
+        for (const record_id id : quotes) {
+            m_db->delete_mark.bind(1, id);
+            m_db->delete_mark.bind(2, tag);
+            m_db->delete_mark.run();
+            if (m_db->changes() > 0) {
+                unmarked.push_back(id);
+            }
+        }
+    });
+    for (const record_id id : unmarked) {
+        logic_log() << "quote: " << id << " unmarked with tag: " << tag << std::endl;
+    }
+    return unmarked;
+}
+
 // ---- Checking ---------------------------------------------------------------------------
 
 bool CollectionStore::validateTag(record_id id) {
@@ -1068,17 +1375,36 @@ std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
     if (m_search_tags.empty()) {
         return quote_cursor::of_table(*m_db);
     }
+    const auto marks = search_marks();
     std::vector<std::int64_t> keys;
+    keys.reserve(marks.size());
+    for (const auto& [seq, quote_id] : marks) {
+        keys.push_back(seq);
+    }
+    return quote_cursor::of_keys(*m_db, std::move(keys));
+}
+
+std::vector<record_id> CollectionStore::searchQuoteIds() {
+    const auto marks = m_search_tags.empty() ? m_db->all_quote_ids() : search_marks();
+    std::vector<record_id> ids;
+    ids.reserve(marks.size());
+    for (const auto& [seq, quote_id] : marks) {
+        ids.push_back(quote_id);
+    }
+    return ids;
+}
+
+std::vector<std::pair<std::int64_t, record_id>> CollectionStore::search_marks() {
     if (m_search_mode != search_mode_and) {
         // OR: the union of the tags' marks. A tag that is gone has no marks.
+        std::vector<std::pair<std::int64_t, record_id>> marks;
         for (const record_id id : m_search_tags) {
-            for (const auto& [seq, quote_id] : m_db->marks_of(id)) {
-                keys.push_back(seq);
-            }
+            const auto of_tag = m_db->marks_of(id);
+            marks.insert(marks.end(), of_tag.begin(), of_tag.end());
         }
-        std::sort(keys.begin(), keys.end());
-        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-        return quote_cursor::of_keys(*m_db, std::move(keys));
+        std::sort(marks.begin(), marks.end());
+        marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
+        return marks;
     }
     // AND: every search tag must exist. Start from the tag with the fewest marks, then
     // narrow the candidates tag by tag, rarest first: a tag with not many more marks than
@@ -1111,11 +1437,7 @@ std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
         }
         candidates = std::move(kept);
     }
-    keys.reserve(candidates.size());
-    for (const auto& [seq, quote_id] : candidates) {
-        keys.push_back(seq);
-    }
-    return quote_cursor::of_keys(*m_db, std::move(keys));
+    return candidates;
 }
 
 }  // namespace hrd

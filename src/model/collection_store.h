@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/records.h"
@@ -54,6 +56,16 @@ public:
     // The quote with this id, read without a log line: for copies and exports that read
     // many quotes one by one. Raises wrong_quote_id when it is not there.
     quote read_quote_quietly(record_id id);
+    // The quotes with these ids, in the order given, read in one read transaction
+    // without log lines: what the rows in view are built from. An id that names no
+    // quote is skipped (callers match records by m_id); an id given twice comes twice.
+    std::vector<quote> read_quotes(std::span<const record_id> ids);
+    // The quotes among `ids` ordered by (stamp, id), oldest first, or the exact reverse
+    // for newest first. Ids that name no quote are dropped; an id given twice comes once.
+    std::vector<record_id> order_by_time(std::span<const record_id> ids, bool oldest_first);
+    // The tags every one of `quotes` carries, in the order the first one has them; an
+    // empty list for no quotes; nothing when one of them is gone. Reads no quote text.
+    std::optional<std::vector<record_id>> tags_on_all(std::span<const record_id> quotes);
 
     // The id of the tag named exactly `name` (as it would be stored), or -1.
     record_id tagNamed(std::u16string_view name);
@@ -83,6 +95,15 @@ public:
     // Takes the tag off the quote; wrong_tag_id when the quote does not carry it.
     // Logs "quote: <q> unmarked with tag: <t>" after the commit.
     void unmarkQuote(record_id quoteId, record_id tagId);
+    // Puts the tag at the end of the tags of each quote that does not carry it yet, all
+    // in one transaction; returns those quotes, in the order given. wrong_quote_id or
+    // wrong_tag_id, and nothing written, when one of them is gone. Logs "quote: <q>
+    // marked with tag: <t>" for each after the commit.
+    std::vector<record_id> markQuotes(std::span<const record_id> quotes, record_id tag);
+    // Takes the tag off each of the quotes that carries it, in one transaction; returns
+    // those quotes, in the order given. Errors as markQuotes. Logs "quote: <q> unmarked
+    // with tag: <t>" for each after the commit.
+    std::vector<record_id> unmarkQuotes(std::span<const record_id> quotes, record_id tag);
 
     // --- Checking. Each check logs "validating tag with id: " (or quote) to "debug".
     bool validateTag(record_id id);
@@ -105,6 +126,9 @@ public:
     // in AND mode the quotes carrying every search tag (wrong_tag_id for a search tag
     // that is gone); in OR mode those carrying any (a gone tag matches nothing).
     std::unique_ptr<quote_cursor> searchQuotes();
+    // Exactly the ids searchQuotes() yields, in the same order, without reading any
+    // quote text; the same errors.
+    std::vector<record_id> searchQuoteIds();
 
     // --- Start-up steps, run by the constructor; public for the model and for tests.
     bool isDatabaseEmpty();
@@ -126,6 +150,9 @@ private:
     // Closes a collection the constructor gave up on, removing the log and its index
     // when this start made them and they hold nothing.
     void close_refused(const std::string& file, bool had_companions) noexcept;
+    // The marks (quote seq, quote id) of the quotes a non-empty search selects, in table
+    // order; wrong_tag_id for a gone tag in AND mode.
+    std::vector<std::pair<std::int64_t, record_id>> search_marks();
 
     record_id m_max_qid = 0;
     record_id m_max_tid = 0;

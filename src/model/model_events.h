@@ -74,6 +74,15 @@ struct delete_quotes {  // 42
 struct sort_quotes {
     bool oldest_first = false;
 };
+// One tag put on, or taken off, a selection of quotes in one step.
+struct mark_quotes {
+    id_list quotes;
+    record_id tag_id = 0;
+};
+struct delete_marks {
+    id_list quotes;
+    record_id tag_id = 0;
+};
 }  // namespace model_events
 
 using model_event =
@@ -86,6 +95,7 @@ using model_event =
                  model_events::copy_quote_with_data, model_events::copy_quotes,
                  model_events::copy_quotes_with_data, model_events::add_search_tags,
                  model_events::delete_tags, model_events::delete_quotes,
-                 model_events::sort_quotes>;
+                 model_events::sort_quotes, model_events::mark_quotes,
+                 model_events::delete_marks>;
 
 }  // namespace hrd

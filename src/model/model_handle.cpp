@@ -38,11 +38,8 @@ void hrdModel::show_quotes() {
     if (m_view == nullptr) {
         return;
     }
-    std::vector<record_id> ids;
-    auto quotes = m_store->searchQuotes();
-    for (bool more = !quotes->empty(); more; more = quotes->next()) {
-        ids.push_back(quotes->current().m_id);
-    }
+    // Ids only: the rows are read as they come into view.
+    std::vector<record_id> ids = m_store->searchQuoteIds();
     // The newest quote on top.
     std::reverse(ids.begin(), ids.end());
     show(view_events::update_quotes{std::move(ids), this});
@@ -188,6 +185,29 @@ void hrdModel::handle(const model_event& event) {
                 }
                 model_log() << "delete_mark complete; quote: " << mark.quote_id
                             << "; tag: " << mark.tag_id << std::endl;
+            },
+            [&](const ev::mark_quotes& command) {
+                tag marked;
+                marked.m_id = command.tag_id;
+                marked.m_utfname = store.tag_utfname(command.tag_id);  // raises for a missing tag
+                const auto changed = store.markQuotes(command.quotes, command.tag_id);
+                for (const record_id id : changed) {
+                    show(vev::add_quote_tag{id, &marked});
+                }
+                model_log() << "mark_quotes complete; quotes: " << changed.size()
+                            << "; tag: " << command.tag_id << std::endl;
+            },
+            [&](const ev::delete_marks& command) {
+                const auto changed = store.unmarkQuotes(command.quotes, command.tag_id);
+                for (const record_id id : changed) {
+                    show(vev::delete_quote_tag{{id, command.tag_id}});
+                }
+                // One rebuild for the whole selection, and none when nothing changed.
+                if (!changed.empty() && !store.isSearchEmpty()) {
+                    search_refresh();
+                }
+                model_log() << "delete_marks complete; quotes: " << changed.size()
+                            << "; tag: " << command.tag_id << std::endl;
             },
             [&](const ev::add_search_tag& command) {
                 const record_id id = command.tag_id;

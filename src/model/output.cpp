@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <unordered_map>
 
 #include "fml/exception.h"
@@ -56,6 +59,28 @@ quote read_quote(CollectionStore& store, record_id id) {
     return store.read_quote_quietly(id);
 }
 
+// Hands `each` the quotes of `ids` in order, read a batch at a time (one read of the
+// database per batch rather than per quote). wrong_quote_id for an id that names no
+// quote, before `each` has seen any of its batch.
+template <class Each>
+void for_each_quote(CollectionStore& store, std::span<const record_id> ids, Each each) {
+    constexpr std::size_t batch = 512;
+    for (std::size_t from = 0; from < ids.size(); from += batch) {
+        const auto part = ids.subspan(from, std::min(batch, ids.size() - from));
+        const std::vector<quote> found = store.read_quotes(part);
+        if (found.size() != part.size()) {
+            for (std::size_t i = 0; i < part.size(); ++i) {
+                if (i >= found.size() || found[i].m_id != part[i]) {
+                    throw wrong_quote_id(std::to_string(part[i]));
+                }
+            }
+        }
+        for (const quote& record : found) {
+            each(record);
+        }
+    }
+}
+
 }  // namespace
 
 std::u16string copy_quote_text(CollectionStore& store, record_id id) {
@@ -70,25 +95,24 @@ std::u16string copy_quote_with_data_text(CollectionStore& store, record_id id) {
 
 std::u16string copy_quotes_text(CollectionStore& store, std::span<const record_id> ids) {
     std::string text;
-    for (const record_id id : ids) {
-        text += read_quote(store, id).m_utftext;
+    for_each_quote(store, ids, [&](const quote& record) {
+        text += record.m_utftext;
         text += "\r\n\r\n";
-    }
+    });
     return fml::utf82wchar(text);
 }
 
 std::u16string copy_quotes_with_data_text(CollectionStore& store, std::span<const record_id> ids) {
     tag_names names(store);
     std::string text;
-    for (const record_id id : ids) {
-        const quote record = read_quote(store, id);
+    for_each_quote(store, ids, [&](const quote& record) {
         text += record.m_utftext;
         text += "\r\n";
         if (!record.m_tags.empty()) {
             text += "Tags: " + names.joined(record);
         }
         text += "\r\n\r\n";
-    }
+    });
     return fml::utf82wchar(text);
 }
 

@@ -192,3 +192,73 @@ TEST_F(crash, a_killed_removal_of_many_quotes_leaves_all_or_none) {
         m_store.reset();
     }
 }
+
+// A large batch of marks killed at any moment leaves all of its marks or none of them.
+TEST_F(crash, a_killed_batch_of_marks_leaves_all_or_none) {
+    const std::string child_logs = m_dir.file("child-logs");
+    std::filesystem::create_directory(child_logs);
+    constexpr record_id count = 5000;
+    // Imported in one transaction: thousands of single durable commits would make the
+    // set-up the longest part.
+    std::string quotes = "<quotes>";
+    std::vector<record_id> all;
+    for (record_id i = 1; i <= count; ++i) {
+        quotes += "<q id='" + std::to_string(i) + "' text='q'/>";
+        all.push_back(i);
+    }
+    write_defaults(hrd::test::empty_tags, quotes + "</quotes>");
+    const char* replay = std::getenv("HOARDLY_CRASH_SEED");
+    const unsigned seed = replay && *replay ? unsigned(std::strtoul(replay, nullptr, 10))
+                                            : std::random_device{}();
+    std::cout << "kill moments from seed " << seed << " (HOARDLY_CRASH_SEED=" << seed
+              << " replays them)\n";
+    std::mt19937 random(seed);
+    using clock = std::chrono::steady_clock;
+    clock::duration batch_time{};
+    for (int round = 0; round < 8; ++round) {
+        // A tag of its own each round, so every mark of the batch is a new one.
+        const record_id tag = open().addTag(u"round " + fml::utf82wchar(std::to_string(round)));
+        m_store.reset();
+        auto [child, from_child] = start_store_child(child_logs, [&](int to_parent) {
+            CollectionStore store(m_dir.wpath());
+            report(to_parent, 's');
+            store.markQuotes(all, tag);
+            report(to_parent, 'd');
+        });
+        ASSERT_GT(child, 0);
+        char said = 0;
+        pollfd ready{from_child.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the child never opened the store";
+        ASSERT_EQ(::read(from_child.get(), &said, 1), 1);
+        const auto started = clock::now();
+        if (round == 0) {
+            // The first round runs to its end and tells how long a batch takes here;
+            // the others are killed at a random moment up to half as long again.
+            ASSERT_EQ(::poll(&ready, 1, 60000), 1) << "the batch never ended";
+            batch_time = clock::now() - started;
+        } else {
+            const auto until = std::chrono::duration_cast<std::chrono::microseconds>(batch_time);
+            const auto delay = std::chrono::microseconds(
+                std::uniform_int_distribution<long long>(0, until.count() * 3 / 2)(random));
+            std::this_thread::sleep_for(delay);
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
+        const bool acknowledged = ::read(from_child.get(), &said, 1) == 1 && said == 'd';
+
+        open();  // raises if the file does not open cleanly
+        const std::string of_tag = " WHERE tag_id = " + std::to_string(tag);
+        const long long marks = committed("SELECT count(*) FROM mark" + of_tag);
+        if (acknowledged) {
+            EXPECT_EQ(marks, count) << "round " << round << ": an acknowledged batch was lost";
+        } else {
+            EXPECT_TRUE(marks == 0 || marks == count)
+                << "round " << round << ": " << marks << " of " << count << " marks left";
+        }
+        // The tag's count of marks moved with the marks.
+        EXPECT_EQ(committed("SELECT n_marks FROM tag WHERE m_id = " + std::to_string(tag)), marks);
+        m_store.reset();
+    }
+}
