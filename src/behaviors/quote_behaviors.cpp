@@ -269,21 +269,12 @@ public:
             return true;  // not opened for a quote, or not one of its items
         }
         const record_id tag_id = ids::read(*item_id, ids::menu_item_prefix);
-        const bool checked = dom_util::has_state(source, layout::state::checked);
-        for (record_id quote_id : quotes) {
-            const quote_mark mark{quote_id, tag_id};
-            // Each quote gets what the tick says; one that is already so is left alone.
-            bool carries = false;
-            try {
-                carries = behavior_model().is_quote_marked(mark.quote_id, mark.tag_id);
-            } catch (const fml::exception&) {
-                continue;  // the quote or the tag went meanwhile
-            }
-            if (carries != checked) {
-                behavior_model().handle_safely(checked
-                                                   ? model_event{model_events::mark_quote{mark}}
-                                                   : model_event{model_events::delete_mark{mark}});
-            }
+        // Every quote gets what the tick says, in one step; those already so are
+        // left alone.
+        if (dom_util::has_state(source, layout::state::checked)) {
+            behavior_model().handle_safely(model_events::mark_quotes{quotes, tag_id});
+        } else {
+            behavior_model().handle_safely(model_events::delete_marks{quotes, tag_id});
         }
         return true;
     }

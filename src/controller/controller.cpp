@@ -309,12 +309,12 @@ void hdcontroller::run_drop(const std::u16string& action, handle dragged, handle
         return;
     }
     if (layout::is_long_list(table)) {
-        // Quotes dropped on a tag: each gets the tag. They need not be in view.
+        // Quotes dropped on a tag all get it, in one step; they need not be in view.
         const record_id t = tag_id_of(target);
-        for (record_id q : checked_ids(table, quote_id_of)) {
-            cntrl() << fml::wchar2utf8(action) << "; quote: " << q << "; tag: " << t << std::endl;
-            forward(ev::mark_quote{{q, t}});
-        }
+        id_list quotes = checked_ids(table, quote_id_of);
+        cntrl() << fml::wchar2utf8(action) << "; quotes: " << quotes.size() << "; tag: " << t
+                << std::endl;
+        forward(ev::mark_quotes{std::move(quotes), t});
         return;
     }
     std::vector<htmlayout::dom::element> entries;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "behaviors/grid.h"
 #include "fml/app_dirs.h"
@@ -483,6 +484,58 @@ TEST_F(scenario, a_rows_menu_acts_on_the_selection_it_was_opened_on) {
     ui.key(enter);
     EXPECT_EQ(ui.tag_named(u"navy"), blue);
     EXPECT_EQ(ui.tag_named(u"red"), red);
+}
+
+// A list far longer than its window: a selection reaches rows that were never
+// built, and the keyboard, a drag, the Tags menu, Copy and Delete all act on the
+// whole of it.
+TEST_F(scenario, a_selection_across_rows_never_built_is_acted_on_whole) {
+    std::vector<record_id> q;  // shown newest first
+    std::u16string all_text;
+    for (int i = 0; i < 30; ++i) {
+        q.insert(q.begin(), ui.add_quote(u"clip " + fml::utf82wchar(std::to_string(i))));
+    }
+    for (record_id id : q) {
+        all_text += fml::utf82wchar(ui.app.model->store().read_quote_quietly(id).m_utftext) +
+                    u"\r\n\r\n";
+    }
+    const record_id red = new_tag(u"red");
+    handle list = ui.quote_list();
+    layout::hold_rows(list, 0, 5);
+
+    // Down, Page Down (ten rows without sizes), then Shift+End from the keyboard.
+    ui.doc().set_focus(list);
+    ui.key(vk::down);
+    ui.key(vk::page_down);
+    EXPECT_EQ(layout::current_row(list), std::optional<std::size_t>(10));
+    ui.key(vk::home);
+    ui.key(vk::end, ks::shift);
+    EXPECT_EQ(htmlayout::cgrid::checked_count(list), 30u);
+    EXPECT_EQ(layout::held_rows(list), (layout::row_range{25, 30})) << "only the end is built";
+    ui.key(vk::c, ks::control);
+    EXPECT_EQ(ui.clip->read_text(), all_text);
+
+    // A drag of one selected quote onto a tag carries them all.
+    ui.drag(ui.quote_text(q.back()), ui.tag(red));
+    for (record_id id : q) {
+        ASSERT_EQ(ui.marks_of(id), std::vector<record_id>{red}) << id;
+    }
+    // The Tags menu shows the tag ticked, as every one carries it; unticked, all lose it.
+    ui.right_click(ui.quote_text(q.back()));
+    ASSERT_TRUE(ui.click_menu_item("manage_tags"));
+    handle red_item = ui.by_id(ids::menu_item(red));
+    EXPECT_TRUE(layout::get_state(red_item) & layout::state::checked);
+    ui.click(red_item);
+    ui.key(escape);
+    for (record_id id : q) {
+        ASSERT_TRUE(ui.marks_of(id).empty()) << id;
+    }
+
+    // Delete takes the whole selection at once.
+    ui.doc().set_focus(list);
+    ui.key(vk::del);
+    EXPECT_TRUE(ui.shown_quotes().empty());
+    EXPECT_TRUE(ui.app.model->store().searchQuoteIds().empty());
 }
 
 TEST_F(scenario, delete_quotes_with_the_delete_key) {
