@@ -1,4 +1,4 @@
-# The behaviors' benchmarks: selecting and copying every quote by keyboard,
+# The behaviors' benchmarks: selecting and copying every quote by keyboard, deleting a selection,
 # sorting the quote list by time, and the capture rule's common path. They run
 # the program on the real document, which the test support files set up.
 if(TARGET test_support)
