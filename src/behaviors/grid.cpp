@@ -37,11 +37,17 @@ std::size_t page_row(HELEMENT table, std::size_t from, std::ptrdiff_t step) {
         return std::size_t(std::clamp<std::ptrdiff_t>(i, std::ptrdiff_t(rows.first),
                                                       std::ptrdiff_t(rows.last) - 1));
     };
-    const auto view = layout::get_scroll_info(table);
-    const auto box = layout::get_location(table, layout::location_origin::root);
-    int page = view && view->view.height() > 0 ? view->view.height() : 0;
-    if (page <= 0 && box) {
-        page = box->height();
+    // A page is the height of the view the rows scroll in: the table's own, or
+    // that of the pane around it; without either, the table's height.
+    int page = 0;
+    for (HELEMENT e = table; e != nullptr && page <= 0; e = layout::parent(e)) {
+        const auto view = layout::get_scroll_info(e);
+        if (view && view->content_size.y > view->view.height()) {
+            page = view->view.height();
+        }
+    }
+    if (page <= 0) {
+        page = layout::get_location(table, layout::location_origin::root).value_or(layout::rect{}).height();
     }
     const auto box_of = [&](std::size_t i) {
         return layout::get_location(layout::row_at(table, i), layout::location_origin::root)

@@ -531,8 +531,27 @@ TEST_F(scenario, a_selection_across_rows_never_built_is_acted_on_whole) {
         ASSERT_TRUE(ui.marks_of(id).empty()) << id;
     }
 
+    // Page keys move by the height of the pane the rows scroll in, measuring the
+    // rows held and counting on past them at the height those had.
+    handle pane = ui.by_id("quotepane");
+    layout::set_scroll_info(pane, {.pos = {0, 0}, .view = {0, 0, 300, 100},
+                                   .content_size = {300, 3000}});
+    ui.key(vk::home);
+    ASSERT_EQ(layout::held_rows(list), (layout::row_range{0, 5}));
+    for (std::size_t i = 0; i < 5; ++i) {
+        layout::set_location(layout::row_at(list, i), {0, int(i) * 30, 300, int(i) * 30 + 30});
+    }
+    ui.key(vk::page_down);
+    EXPECT_EQ(layout::current_row(list), std::optional<std::size_t>(3)) << "100 px: three rows on";
+    layout::set_scroll_info(pane, {.pos = {0, 0}, .view = {0, 0, 300, 400},
+                                   .content_size = {300, 3000}});
+    ui.key(vk::page_up);
+    ui.key(vk::page_down);
+    EXPECT_EQ(layout::current_row(list), std::optional<std::size_t>(13))
+        << "four rows measured, nine more of their height";
+
     // Delete takes the whole selection at once.
-    ui.doc().set_focus(list);
+    ui.key(vk::a, ks::control);
     ui.key(vk::del);
     EXPECT_TRUE(ui.shown_quotes().empty());
     EXPECT_TRUE(ui.app.model->store().searchQuoteIds().empty());
