@@ -203,6 +203,22 @@ void mark_only(handle list, std::uint32_t bit, std::optional<std::size_t> index)
     }
 }
 
+// Moves a mark only one row carries (the current row, the anchor) to `index`.
+void set_single_mark(handle list, std::optional<std::size_t> long_list_state::*mark,
+                     std::uint32_t bit, std::optional<std::size_t> index) {
+    if (list == nullptr) {
+        return;
+    }
+    long_list_state* st = state_of(list);
+    if (st == nullptr) {
+        mark_only(list, bit, index);
+        return;
+    }
+    const std::optional<std::size_t> old = std::exchange(st->*mark, index);
+    show_marks(list, *st, old);
+    show_marks(list, *st, index);
+}
+
 }  // namespace
 
 // ---- The source ------------------------------------------------------------
@@ -475,17 +491,7 @@ std::optional<std::size_t> current_row(handle list) {
 }
 
 void set_current_row(handle list, std::optional<std::size_t> index) {
-    if (list == nullptr) {
-        return;
-    }
-    long_list_state* st = state_of(list);
-    if (st == nullptr) {
-        mark_only(list, state::current, index);
-        return;
-    }
-    const std::optional<std::size_t> old = std::exchange(st->current, index);
-    show_marks(list, *st, old);
-    show_marks(list, *st, index);
+    set_single_mark(list, &long_list_state::current, state::current, index);
 }
 
 std::optional<std::size_t> anchor_row(handle list) {
@@ -497,17 +503,7 @@ std::optional<std::size_t> anchor_row(handle list) {
 }
 
 void set_anchor_row(handle list, std::size_t index) {
-    if (list == nullptr) {
-        return;
-    }
-    long_list_state* st = state_of(list);
-    if (st == nullptr) {
-        mark_only(list, state::anchor, index);
-        return;
-    }
-    const std::optional<std::size_t> old = std::exchange(st->anchor, index);
-    show_marks(list, *st, old);
-    show_marks(list, *st, index);
+    set_single_mark(list, &long_list_state::anchor, state::anchor, index);
 }
 
 bool is_row_checked(handle list, std::size_t index) {

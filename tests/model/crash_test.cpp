@@ -67,6 +67,38 @@ void report(int to_parent, const Value& value) {
     }
 }
 
+// A child that opens the collection in `data_folder` and runs one batch on it:
+// returned once the store is open and the batch is about to start (pid -1 when
+// the child never got there).
+template <class Batch>
+store_child start_batch_child(const std::string& log_folder, const std::u16string& data_folder,
+                              Batch batch) {
+    store_child child = start_store_child(log_folder, [&](int to_parent) {
+        CollectionStore store(data_folder);
+        report(to_parent, 's');
+        batch(store);
+        report(to_parent, 'd');
+    });
+    char said = 0;
+    pollfd ready{child.reports.get(), POLLIN, 0};
+    if (child.pid <= 0 || ::poll(&ready, 1, 30000) != 1 ||
+        ::read(child.reports.get(), &said, 1) != 1 || said != 's') {
+        return {};
+    }
+    return child;
+}
+
+// Kills the child; whether it had said its batch was done. Fails the test when
+// the child ended by itself.
+bool kill_batch_child(store_child& child) {
+    ::kill(child.pid, SIGKILL);
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
+    char said = 0;
+    return ::read(child.reports.get(), &said, 1) == 1 && said == 'd';
+}
+
 class crash : public hrd::test::store_fixture {};
 
 }  // namespace
@@ -151,25 +183,13 @@ TEST_F(crash, a_killed_removal_of_many_quotes_leaves_all_or_none) {
     for (int round = 0; round < 6; ++round) {
         const long long before = committed("SELECT count(*) FROM quote");
         ASSERT_EQ(before, count) << "round " << round;
-        auto [child, from_child] = start_store_child(child_logs, [&](int to_parent) {
-            CollectionStore store(m_dir.wpath());
-            report(to_parent, 's');
-            store.removeQuotes(all);
-            report(to_parent, 'd');
-        });
-        ASSERT_GT(child, 0);
-        char said = 0;
-        pollfd ready{from_child.get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the child never opened the store";
-        ASSERT_EQ(::read(from_child.get(), &said, 1), 1);
+        store_child child = start_batch_child(
+            child_logs, m_dir.wpath(), [&](CollectionStore& store) { store.removeQuotes(all); });
+        ASSERT_GT(child.pid, 0) << "the child never opened the store";
         // Rounds kill early in the removal, later, or after it said it was done.
         const int delay_us = std::uniform_int_distribution<int>(0, 40000)(random) * round / 5;
         std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
-        const bool acknowledged = ::read(from_child.get(), &said, 1) == 1 && said == 'd';
+        const bool acknowledged = kill_batch_child(child);
 
         auto& store = open();  // raises if the file does not open cleanly
         const long long left = committed("SELECT count(*) FROM quote");
@@ -219,21 +239,14 @@ TEST_F(crash, a_killed_batch_of_marks_leaves_all_or_none) {
         // A tag of its own each round, so every mark of the batch is a new one.
         const record_id tag = open().addTag(u"round " + fml::utf82wchar(std::to_string(round)));
         m_store.reset();
-        auto [child, from_child] = start_store_child(child_logs, [&](int to_parent) {
-            CollectionStore store(m_dir.wpath());
-            report(to_parent, 's');
-            store.markQuotes(all, tag);
-            report(to_parent, 'd');
-        });
-        ASSERT_GT(child, 0);
-        char said = 0;
-        pollfd ready{from_child.get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the child never opened the store";
-        ASSERT_EQ(::read(from_child.get(), &said, 1), 1);
+        store_child child = start_batch_child(
+            child_logs, m_dir.wpath(), [&](CollectionStore& store) { store.markQuotes(all, tag); });
+        ASSERT_GT(child.pid, 0) << "the child never opened the store";
         const auto started = clock::now();
         if (round == 0) {
             // The first round runs to its end and tells how long a batch takes here;
             // the others are killed at a random moment up to half as long again.
+            pollfd ready{child.reports.get(), POLLIN, 0};
             ASSERT_EQ(::poll(&ready, 1, 60000), 1) << "the batch never ended";
             batch_time = clock::now() - started;
         } else {
@@ -242,11 +255,7 @@ TEST_F(crash, a_killed_batch_of_marks_leaves_all_or_none) {
                 std::uniform_int_distribution<long long>(0, until.count() * 3 / 2)(random));
             std::this_thread::sleep_for(delay);
         }
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
-        const bool acknowledged = ::read(from_child.get(), &said, 1) == 1 && said == 'd';
+        const bool acknowledged = kill_batch_child(child);
 
         open();  // raises if the file does not open cleanly
         const std::string of_tag = " WHERE tag_id = " + std::to_string(tag);
