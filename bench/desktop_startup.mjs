@@ -94,6 +94,19 @@ function pss(pid) {
         return 0;  // gone
     }
 }
+// Of the program's PSS: its anonymous pages, and the pages of the collection file
+// SQLite has mapped.
+function programParts(pid) {
+    const rollup = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+    const anon = Number((rollup.match(/^Pss_Anon:\s+(\d+)/m) || [0, NaN])[1]) / 1024;
+    let collection = 0;
+    let inCollection = false;
+    for (const line of fs.readFileSync(`/proc/${pid}/smaps`, 'utf8').split('\n')) {
+        if (/^[0-9a-f]+-[0-9a-f]+ /.test(line)) inCollection = /\/hoardly\.fdb(-shm)?$/.test(line);
+        else if (inCollection && line.startsWith('Pss:')) collection += Number(line.split(/\s+/)[1]) / 1024;
+    }
+    return {anon, collection};
+}
 const treePss = (pid) => processTree(pid).reduce((sum, p) => sum + pss(p), 0);
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-startup-'));
@@ -141,13 +154,14 @@ async function runOnce(root, length) {
     await sleep(1000);  // whatever the start left to settle
     const memory = treePss(child.pid);
     const programMemory = pss(child.pid);
+    const parts = programParts(child.pid);
     const latencies = await measureCaptures(page, root, port);
     browser.disconnect();
     child.kill('SIGTERM');
     await new Promise((resolve) => child.on('exit', resolve));
     const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
     const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
-    return {firstMs, usableMs, memory, programMemory, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+    return {firstMs, usableMs, memory, programMemory, parts, count, latencies, hold: hold ? Number(hold[2]) : NaN};
 }
 
 // Captures `captures` clips while another program has the focus; returns the
@@ -217,11 +231,13 @@ for (const n of sizes) {
     const row = {n, count: figures[0].count, first: median(figures.map((f) => f.firstMs)),
         usable: median(figures.map((f) => f.usableMs)), memory: median(figures.map((f) => f.memory)),
         program: median(figures.map((f) => f.programMemory)),
+        anon: median(figures.map((f) => f.parts.anon)), mapped: median(figures.map((f) => f.parts.collection)),
         firsts: figures.map((f) => f.firstMs)};
     rows.push(row);
     console.log(`${n}: ${row.count} quotes; first rows shown ${row.first} ms (runs: ${row.firsts.join(', ')}), ` +
         `whole list usable ${row.usable} ms; PSS program + web engine ${row.memory.toFixed(0)} MiB, ` +
-        `of which the program's own process ${row.program.toFixed(0)} MiB (medians of ${runs})`);
+        `of which the program's own process ${row.program.toFixed(0)} MiB (anonymous ${row.anon.toFixed(0)}, ` +
+        `the collection file mapped by SQLite ${row.mapped.toFixed(0)}; medians of ${runs})`);
     const latencies = figures.flatMap((f) => f.latencies).sort((a, b) => a - b);
     if (latencies.length) {
         console.log(`${n}: capture, second copy key to the frame showing the quote: ` +
