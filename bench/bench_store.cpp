@@ -33,6 +33,7 @@
 #include "fml/text.h"
 #include "model/collection_store.h"
 #include "model/output.h"
+#include "collection_builder.h"
 
 namespace fs = std::filesystem;
 using namespace hrd;
@@ -121,79 +122,38 @@ private:
     std::string m_pool;
 };
 
-// Builds a collection of `quotes` quotes into `folder`: the store makes the empty file,
-// then rows go in through SQLite in one bulk transaction (the store's own operations
-// commit durably one by one, which would take hours for a million quotes).
+// A collection of `quotes` quotes into `folder`, built in bulk.
 void build_collection(const fs::path& folder, int quotes) {
-    fs::create_directories(folder);
-    write_text(folder / "defaulttags.xml", "<tags/>");
-    write_text(folder / "defaultquotes.xml", "<quotes/>");
-    { CollectionStore empty(fml::utf82wchar(folder.string())); }
-
-    sqlite3* db = nullptr;
-    check(sqlite3_open((folder / "hoardly.fdb").c_str(), &db), db, "open");
-    check(sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF; BEGIN", nullptr,
-                       nullptr, nullptr),
-          db, "begin");
-    sqlite3_stmt* tag = nullptr;
-    sqlite3_stmt* quote = nullptr;
-    sqlite3_stmt* mark = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO tag(m_id, m_utfname) VALUES(?1, ?2)", -1, &tag, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?3)", -1,
-                       &quote, nullptr);
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO mark(quote_id, tag_id, quote_seq, position) "
-                       "VALUES(?1, ?2, ?1, ?3)",
-                       -1, &mark, nullptr);
+    hrd::testing::collection_plan plan;
+    plan.quotes = quotes;
     for (int t = 1; t <= tag_count + removal_tags; ++t) {
-        const std::string name = "tag " + std::to_string(t);
-        sqlite3_bind_int(tag, 1, t);
-        sqlite3_bind_text(tag, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-        check(sqlite3_step(tag), db, "tag");
-        sqlite3_reset(tag);
+        plan.tags.push_back("tag " + std::to_string(t));
     }
-    std::vector<double> cumulative;
+    auto cumulative = std::make_shared<std::vector<double>>();
     double sum = 0;
     for (int rank = 1; rank <= tag_count; ++rank) {
-        cumulative.push_back(sum += 1.0 / rank);
+        cumulative->push_back(sum += 1.0 / rank);
     }
-    std::mt19937 random(1);
-    std::uniform_real_distribution<double> uniform(0, sum);
-    text_maker texts(2);
-    const int removal_every = 100;  // each removal tag on 1% of the quotes
-    for (int q = 1; q <= quotes; ++q) {
-        const std::string text = texts.next();
-        sqlite3_bind_int(quote, 1, q);
-        sqlite3_bind_text(quote, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-        sqlite3_bind_int(quote, 3, 1700000000 + q);
-        check(sqlite3_step(quote), db, "quote");
-        sqlite3_reset(quote);
-        std::vector<int> tags;
+    auto random = std::make_shared<std::mt19937>(1);
+    auto texts = std::make_shared<text_maker>(2);
+    plan.text = [texts](int) { return texts->next(); };
+    plan.tags_of = [cumulative, random, sum](int q, std::vector<int>& tags) {
+        std::uniform_real_distribution<double> uniform(0, sum);
         while (tags.size() < marks_per_quote) {
-            const int t = 1 + static_cast<int>(std::lower_bound(cumulative.begin(),
-                                                                cumulative.end(), uniform(random)) -
-                                               cumulative.begin());
+            const int t = 1 + static_cast<int>(std::lower_bound(cumulative->begin(),
+                                                                cumulative->end(),
+                                                                uniform(*random)) -
+                                               cumulative->begin());
             if (std::find(tags.begin(), tags.end(), t) == tags.end()) {
                 tags.push_back(std::min(t, tag_count));
             }
         }
+        const int removal_every = 100;  // each removal tag on 1% of the quotes
         if (q % removal_every < removal_tags) {
             tags.push_back(tag_count + 1 + q % removal_every);
         }
-        for (std::size_t position = 0; position < tags.size(); ++position) {
-            sqlite3_bind_int(mark, 1, q);
-            sqlite3_bind_int(mark, 2, tags[position]);
-            sqlite3_bind_int(mark, 3, static_cast<int>(position) + 1);
-            check(sqlite3_step(mark), db, "mark");
-            sqlite3_reset(mark);
-        }
-    }
-    sqlite3_finalize(tag);
-    sqlite3_finalize(quote);
-    sqlite3_finalize(mark);
-    check(sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr), db,
-          "commit");
-    sqlite3_close(db);
+    };
+    hrd::testing::build_collection(folder, plan);
 }
 
 // The cached collection of `quotes` quotes, built on first use.

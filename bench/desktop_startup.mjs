@@ -1,15 +1,20 @@
-// Whole-program figures of the desktop, for collections of N quotes: start to a
-// filled, shown window; the memory of the program with its web view; and the
-// capture latency, from the second Ctrl+C (pressed through XTEST while another
-// program has the focus; the program decides on the press and releases the
-// keyboard at once) to the frame that shows the new quote,
-// with the keyboard hold the program reports for those presses.
+// Whole-program figures of the desktop, for the default collection and for
+// collections of N generated quotes: start to the first rows shown and to the whole
+// list usable (the list reports its full length; rows come as the page asks for
+// them, so that is the same moment); the proportional memory (PSS) of the program
+// with its web engine processes; and the capture latency, from the second Ctrl+C
+// (pressed through XTEST while another program has the focus; the program decides
+// on the press and releases the keyboard at once) to the frame that shows the new
+// quote, with the keyboard hold the program reports for those presses. Each run
+// starts on a fresh copy of the same collection, already made once (a generated
+// collection is made by tests/e2e's make_collection and kept in the cache folder).
 // A measurement, not a test: run by hand, never by CTest.
 //
-// Usage: node bench/desktop_startup.mjs --program build/hoardly [--quotes 10000,100000] [--runs 3]
-//        [--captures 5] [--double-copy build/bench/bench_double_copy]
+// Usage: node bench/desktop_startup.mjs --program build/hoardly [--quotes default,10000,100000,1000000]
+//        [--runs 3] [--captures 0] [--double-copy build/bench/bench_double_copy]
 //        [--focus-window build/tests/e2e/e2e_focus_window]
-// Needs Xvfb, xclip, sqlite3 and tests/e2e's node_modules (npm ci there).
+//        [--make-collection build/tests/e2e/e2e_make_collection] [--cache <folder>]
+// Needs Xvfb, xclip and tests/e2e's node_modules (npm ci there).
 
 import {spawn, spawnSync} from 'node:child_process';
 import fs from 'node:fs';
@@ -29,9 +34,14 @@ function option(name, fallback) {
     return i > 0 ? process.argv[i + 1] : fallback;
 }
 const program = path.resolve(option('--program', path.join(sourceDir, 'build', 'hoardly')));
-const sizes = option('--quotes', '10000,100000').split(',').map(Number);
+// "default": the default collection a first start makes.
+const sizes = option('--quotes', 'default,10000,100000,1000000').split(',')
+    .map((n) => (n === 'default' ? n : Number(n)));
 const runs = Number(option('--runs', '3'));
-const captures = Number(option('--captures', '5'));
+const captures = Number(option('--captures', '0'));
+const makeCollection = path.resolve(option('--make-collection',
+    path.join(path.dirname(program), 'tests', 'e2e', 'e2e_make_collection')));
+const cache = path.resolve(option('--cache', path.join(os.tmpdir(), 'hoardly-bench-cache')));
 const doubleCopy = path.resolve(option('--double-copy', path.join(path.dirname(program), 'bench', 'bench_double_copy')));
 const focusWindow = path.resolve(option('--focus-window', path.join(path.dirname(program), 'tests', 'e2e', 'e2e_focus_window')));
 
@@ -53,19 +63,8 @@ const freePort = () => new Promise((resolve) => {
     });
 });
 
-// Resident memory of one process, in MiB.
-function ownRss(pid) {
-    try {
-        const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
-        return Number((status.match(/VmRSS:\s+(\d+)/) || [0, 0])[1]) / 1024;
-    } catch (e) {
-        return NaN;
-    }
-}
-
-// Resident memory of a process and all its descendants, in MiB.
-function treeRss(pid) {
-    let total = 0;
+// The processes of the tree under `pid`, itself included.
+function processTree(pid) {
     const children = new Map();
     for (const entry of fs.readdirSync('/proc')) {
         if (!/^\d+$/.test(entry)) continue;
@@ -76,16 +75,39 @@ function treeRss(pid) {
             children.get(parent).push(Number(entry));
         } catch (e) { /* gone */ }
     }
+    const all = [];
     const walk = (p) => {
-        try {
-            const status = fs.readFileSync(`/proc/${p}/status`, 'utf8');
-            total += Number((status.match(/VmRSS:\s+(\d+)/) || [0, 0])[1]);
-        } catch (e) { /* gone */ }
+        all.push(p);
         for (const c of children.get(p) || []) walk(c);
     };
     walk(pid);
-    return total / 1024;
+    return all;
 }
+
+// Proportional memory of one process in MiB: its own pages whole, shared ones
+// divided among their sharers, so a sum over processes counts each page once.
+function pss(pid) {
+    try {
+        const rollup = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+        return Number((rollup.match(/^Pss:\s+(\d+)/m) || [0, 0])[1]) / 1024;
+    } catch (e) {
+        return 0;  // gone
+    }
+}
+// Of the program's PSS: its anonymous pages, and the pages of the collection file
+// SQLite has mapped.
+function programParts(pid) {
+    const rollup = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+    const anon = Number((rollup.match(/^Pss_Anon:\s+(\d+)/m) || [0, NaN])[1]) / 1024;
+    let collection = 0;
+    let inCollection = false;
+    for (const line of fs.readFileSync(`/proc/${pid}/smaps`, 'utf8').split('\n')) {
+        if (/^[0-9a-f]+-[0-9a-f]+ /.test(line)) inCollection = /\/hoardly\.fdb(-shm)?$/.test(line);
+        else if (inCollection && line.startsWith('Pss:')) collection += Number(line.split(/\s+/)[1]) / 1024;
+    }
+    return {anon, collection};
+}
+const treePss = (pid) => processTree(pid).reduce((sum, p) => sum + pss(p), 0);
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-startup-'));
 let display = 300 + (process.pid % 300);
@@ -104,7 +126,9 @@ function environment(root, port) {
     return env;
 }
 
-async function runOnce(root) {
+// One start on the collection in `root`; `length`: the list's length to wait for
+// (0: whatever the first rows say).
+async function runOnce(root, length) {
     const port = await freePort();
     const started = Date.now();
     const child = spawn(program, [], {env: environment(root, port), stdio: 'ignore'});
@@ -117,30 +141,27 @@ async function runOnce(root) {
     }, 60000);
     const page = await waitFor('the page', async () =>
         (await browser.pages()).find((p) => p.url() === 'hoardly://app/renderer.html'), 60000);
-    // The page notes when the first rows and the list's final length arrived: the
-    // debugging connection itself may lag while the program fills the list.
+    // The page notes when the first rows and the list's length arrived: the
+    // debugging connection itself may lag behind.
     const listLength = () => page.evaluate(() => (window.hoardlyRenderer || {}).lastLength || 0);
-    await waitFor('a filled list', listLength, 120000);
-    let count = await listLength();
-    for (;;) {
-        await sleep(300);
+    const count = await waitFor('the list', async () => {
         const now = await listLength();
-        if (now === count) break;
-        count = now;
-    }
+        return (length === 0 ? now > 0 : now === length) && now;
+    }, 120000);
     const times = await page.evaluate(() => [window.hoardlyRenderer.firstRowsAt, window.hoardlyRenderer.lastLengthAt]);
     const firstMs = Math.round(times[0] - started);
-    const filledMs = Math.round(times[1] - started);
-    await sleep(500);
-    const rss = treeRss(child.pid);
-    const programRss = ownRss(child.pid);
+    const usableMs = Math.round(times[1] - started);
+    await sleep(1000);  // whatever the start left to settle
+    const memory = treePss(child.pid);
+    const programMemory = pss(child.pid);
+    const parts = programParts(child.pid);
     const latencies = await measureCaptures(page, root, port);
     browser.disconnect();
     child.kill('SIGTERM');
     await new Promise((resolve) => child.on('exit', resolve));
     const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
     const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
-    return {firstMs, filledMs, rss, programRss, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+    return {firstMs, usableMs, memory, programMemory, parts, count, latencies, hold: hold ? Number(hold[2]) : NaN};
 }
 
 // Captures `captures` clips while another program has the focus; returns the
@@ -169,35 +190,73 @@ async function measureCaptures(page, root, port) {
     return latencies;
 }
 
-for (const n of sizes) {
-    const root = path.join(work, `n${n}`);
+function freshRoot(name) {
+    const root = path.join(work, name);
+    fs.rmSync(root, {recursive: true, force: true});
     for (const folder of ['home', 'data', 'run']) fs.mkdirSync(path.join(root, folder), {recursive: true});
     fs.chmodSync(path.join(root, 'run'), 0o700);
-    await runOnce(root);  // the first start creates the collection
-    const db = path.join(root, 'data', 'Hoardly', 'hoardly.fdb');
-    const sql = `INSERT INTO quote(m_id, m_utftext, m_stamp)
-        WITH RECURSIVE c(x) AS (SELECT 1000 UNION ALL SELECT x + 1 FROM c WHERE x < ${999 + n})
-        SELECT x, 'A captured clip of a sentence or two, long enough to wrap once in the list ' || x,
-               1700000000 + x FROM c;`;
-    const result = spawnSync('sqlite3', [db, sql], {encoding: 'utf8'});
-    if (result.status !== 0) throw new Error(result.stderr);
+    return root;
+}
+
+// The files of the collection each run of `n` starts from, in a folder.
+async function collectionFor(n) {
+    if (n === 'default') {
+        // A first start makes it from the shared default files; later starts are timed.
+        const root = freshRoot('first-start');
+        await runOnce(root, 0);
+        return path.join(root, 'data', 'Hoardly');
+    }
+    const folder = path.join(cache, `desktop-${n}`);
+    const made = spawnSync(makeCollection, [folder, String(n)], {encoding: 'utf8'});
+    if (made.status !== 0) throw new Error(`${makeCollection}: ${made.stderr}`);
+    return folder;
+}
+
+const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
+const rows = [];
+for (const n of sizes) {
+    const source = await collectionFor(n);
     const figures = [];
-    for (let i = 0; i < runs; i++) figures.push(await runOnce(root));
-    figures.sort((a, b) => a.filledMs - b.filledMs);
-    const median = figures[Math.floor(figures.length / 2)];
-    const firsts = figures.map((f) => f.firstMs).sort((a, b) => a - b);
-    console.log(`N=${n}: a list of ${median.count} quotes shown; start to filled window ` +
-        `min ${figures[0].filledMs} / median ${median.filledMs} / max ${figures.at(-1).filledMs} ms ` +
-        `(first quotes in view: min ${firsts[0]} / median ${firsts[firsts.length >> 1]} / max ${firsts.at(-1)} ms); ` +
-        `memory (program + web engine) ${median.rss.toFixed(0)} MiB, of which the program's own process ` +
-        `${median.programRss.toFixed(0)} MiB`);
+    for (let i = 0; i < runs; i++) {
+        const root = freshRoot(`n${n}-${i}`);
+        const data = path.join(root, 'data', 'Hoardly');
+        fs.mkdirSync(path.join(data, 'logs'), {recursive: true, mode: 0o700});
+        fs.chmodSync(data, 0o700);
+        for (const file of ['hoardly.fdb', 'defaulttags.xml', 'defaultquotes.xml']) {
+            fs.copyFileSync(path.join(source, file), path.join(data, file));
+        }
+        figures.push(await runOnce(root, n === 'default' ? 0 : n));
+        fs.rmSync(root, {recursive: true, force: true});
+    }
+    const row = {n, count: figures[0].count, first: median(figures.map((f) => f.firstMs)),
+        usable: median(figures.map((f) => f.usableMs)), memory: median(figures.map((f) => f.memory)),
+        program: median(figures.map((f) => f.programMemory)),
+        anon: median(figures.map((f) => f.parts.anon)), mapped: median(figures.map((f) => f.parts.collection)),
+        firsts: figures.map((f) => f.firstMs)};
+    rows.push(row);
+    console.log(`${n}: ${row.count} quotes; first rows shown ${row.first} ms (runs: ${row.firsts.join(', ')}), ` +
+        `whole list usable ${row.usable} ms; PSS program + web engine ${row.memory.toFixed(0)} MiB, ` +
+        `of which the program's own process ${row.program.toFixed(0)} MiB (anonymous ${row.anon.toFixed(0)}, ` +
+        `the collection file mapped by SQLite ${row.mapped.toFixed(0)}; medians of ${runs})`);
     const latencies = figures.flatMap((f) => f.latencies).sort((a, b) => a - b);
     if (latencies.length) {
-        console.log(`N=${n}: capture, second copy key to the frame showing the quote: ` +
+        console.log(`${n}: capture, second copy key to the frame showing the quote: ` +
             `min ${latencies[0].toFixed(1)} / median ${latencies[latencies.length >> 1].toFixed(1)} / ` +
             `max ${latencies.at(-1).toFixed(1)} ms over ${latencies.length} captures; ` +
             `longest keyboard hold ${Math.max(...figures.map((f) => f.hold))} us`);
     }
+}
+
+// The table, each size against the default collection when it was measured.
+const base = rows.find((r) => r.n === 'default');
+console.log('\n| quotes | first rows shown | whole list usable | PSS (program + web engine) | program process PSS |');
+console.log('|---|---|---|---|---|');
+for (const r of rows) {
+    const vs = (value, of, unit) => `${value.toFixed(0)} ${unit}` + (base && r !== base
+        ? (unit === 'ms' ? ` (${(value / of).toFixed(2)}x)` : ` (+${(value - of).toFixed(0)} MiB)`) : '');
+    console.log(`| ${r.n === 'default' ? `default (${r.count})` : r.n} | ${vs(r.first, base && base.first, 'ms')} | ` +
+        `${vs(r.usable, base && base.usable, 'ms')} | ${vs(r.memory, base && base.memory, 'MiB')} | ` +
+        `${vs(r.program, base && base.program, 'MiB')} |`);
 }
 xvfb.kill('SIGTERM');
 fs.rmSync(work, {recursive: true, force: true});

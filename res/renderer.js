@@ -510,9 +510,13 @@
             for (let i = 0; i < event.key.length; i++) bridge.key(2, event.key.charCodeAt(i), keyStates(event));
         }
         // Keys the page would act on itself (history, focus moves, scrolling by
-        // space) belong to the document; arrows and page keys still scroll.
+        // space) belong to the document; arrows and page keys still scroll. So does
+        // the copy key: the document copies what is selected in it, and the page's
+        // own copy of the text under the mouse (a Shift+click marks some) would
+        // take the clipboard after it.
         const own = ['Backspace', 'Tab', 'Enter', 'Escape', ' ', 'F1', 'F3', 'F5', 'F6', 'F7', 'F12'];
-        if (own.includes(event.key) || (event.ctrlKey && 'afpsr'.includes(event.key.toLowerCase()))) {
+        if (own.includes(event.key) || (event.ctrlKey && 'acfpsr'.includes(event.key.toLowerCase())) ||
+            (event.ctrlKey && event.key === 'Insert')) {
             event.preventDefault();
         }
     }
