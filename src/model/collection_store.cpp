@@ -307,6 +307,52 @@ void create_database_file(const std::string& folder, const std::string& file,
 
 }  // namespace
 
+namespace {
+
+constexpr const char* all_ids_sql = "SELECT seq, m_id FROM quote ORDER BY m_id";
+
+// Every quote's id in table order, through `scan` (all_ids_sql) on `db`: the id
+// index alone, never the texts. Ids nearly always grow with
+// the row key, so the ids come out in order as they are read; only a collection
+// whose ids do not (default files may number them in any order) is sorted after.
+std::vector<record_id> read_all_quote_ids(sqlite3* db, sqlite::statement& scan) {
+    // The largest row key bounds the count: room is made once, not a dozen times.
+    std::size_t expected = 0;
+    {
+        sqlite::statement largest(db, "SELECT max(seq) FROM quote");
+        if (largest.step()) {
+            expected = static_cast<std::size_t>(std::max<std::int64_t>(largest.column_int(0), 0));
+        }
+    }
+    std::vector<record_id> ids;
+    ids.reserve(expected);
+    std::int64_t last_key = 0;
+    sqlite::reset_on_exit reset(scan);
+    while (scan.step()) {
+        const std::int64_t key = scan.column_int(0);
+        if (key <= last_key) {
+            // Out of order: read again with the keys, and sort by them.
+            std::vector<std::pair<std::int64_t, record_id>> keyed;
+            keyed.reserve(expected);
+            scan.reset();
+            while (scan.step()) {
+                keyed.emplace_back(scan.column_int(0), static_cast<record_id>(scan.column_int(1)));
+            }
+            std::sort(keyed.begin(), keyed.end());
+            ids.clear();
+            for (const auto& [row_key, id] : keyed) {
+                ids.push_back(id);
+            }
+            return ids;
+        }
+        last_key = key;
+        ids.push_back(static_cast<record_id>(scan.column_int(1)));
+    }
+    return ids;
+}
+
+}  // namespace
+
 // The open connection, its cached statements, and record reading for result sets.
 struct CollectionStore::database : record_source<tag>, record_source<quote> {
     explicit database(sqlite::connection opened)
@@ -344,7 +390,7 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
           delete_mark(db(), "DELETE FROM mark WHERE quote_id = ?1 AND tag_id = ?2"),
           // Both through the unique index on m_id, which holds the row key too: no
           // page of quote text is read.
-          ids_by_id(db(), "SELECT seq, m_id FROM quote ORDER BY m_id"),
+          ids_by_id(db(), all_ids_sql),
           quote_by_id_whole(db(), "SELECT m_id, m_utftext, m_stamp FROM quote WHERE m_id = ?1"),
           stamp_by_id(db(), "SELECT m_stamp FROM quote WHERE m_id = ?1"),
           // Through the stamp index, which holds the row key as well.
@@ -680,19 +726,9 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
     }
 
     // Every quote as (seq, id), in table order, read from the id index alone.
-    std::vector<std::pair<std::int64_t, record_id>> all_quote_ids() {
-        std::vector<std::pair<std::int64_t, record_id>> all;
-        in_read([&] {
-            sqlite::reset_on_exit reset(ids_by_id);
-            while (ids_by_id.step()) {
-                all.emplace_back(ids_by_id.column_int(0),
-                                 static_cast<record_id>(ids_by_id.column_int(1)));
-            }
-        });
-        // Ids usually grow with the row key; default files may give any order.
-        if (!std::is_sorted(all.begin(), all.end())) {
-            std::sort(all.begin(), all.end());
-        }
+    std::vector<record_id> all_quote_ids() {
+        std::vector<record_id> all;
+        in_read([&] { all = read_all_quote_ids(db(), ids_by_id); });
         return all;
     }
 
@@ -775,13 +811,14 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
             refuse("cannot switch " + file + " to write-ahead logging");
         }
         // Deleted clip text is overwritten rather than left in free pages, and the log
-        // shrinks back after a large change (a tag on many quotes removed). Reads go
-        // through a map of the file, so reading the whole list at start copies no page;
-        // the map covers a million clips (2 GiB, SQLite's largest), so the rows in view
-        // anywhere in such a list are read without a copy either.
+        // shrinks back after a large change (a tag on many quotes removed). The file is
+        // read, not mapped: a mapped file is charged to the program page by page, and
+        // the kernel maps the pages around each one read, so reading the id index of
+        // a million quotes at start would map nearly the whole file (150 MiB) for
+        // reads that are no faster than through SQLite's own small cache.
         db.execute(
             "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON; "
-            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=2147418112;");
+            "PRAGMA journal_size_limit=4194304; PRAGMA mmap_size=0;");
     } catch (const db_error& error) {
         refuse(file + " is damaged: " + error.what());
     }
@@ -915,6 +952,20 @@ void CollectionStore::insertDates() {
 std::unique_ptr<tag_cursor> CollectionStore::tags() {
     logic_log() << "tags" << std::endl;
     return tag_cursor::of_table(*m_db);
+}
+
+std::vector<tag> CollectionStore::tag_names() {
+    logic_log() << "tags" << std::endl;
+    std::vector<tag> names;
+    m_db->in_read([&] {
+        sqlite::statement all(m_db->db(), "SELECT m_id, m_utfname FROM tag ORDER BY seq");
+        while (all.step()) {
+            tag& named = names.emplace_back();
+            named.m_id = static_cast<record_id>(all.column_int(0));
+            named.m_utfname = all.column_text(1);
+        }
+    });
+    return names;
 }
 
 std::unique_ptr<tag_cursor> CollectionStore::getTag(record_id id) {
@@ -1384,8 +1435,30 @@ std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
     return quote_cursor::of_keys(*m_db, std::move(keys));
 }
 
+std::future<std::vector<record_id>> CollectionStore::read_all_quote_ids_apart() const {
+    return std::async(std::launch::async, [file = fml::wchar2utf8(database_path())] {
+        sqlite3* handle = nullptr;
+        const int opened = sqlite3_open_v2(file.c_str(), &handle,
+                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite::connection db(handle);
+        if (opened != SQLITE_OK) {
+            sqlite::fail(handle, "reading the quote ids of " + file);
+        }
+        sqlite3_busy_timeout(handle, 5000);
+        sqlite::statement scan(handle, all_ids_sql);
+        return read_all_quote_ids(handle, scan);
+    });
+}
+
+std::int64_t CollectionStore::change_stamp() const {
+    return sqlite3_total_changes64(m_db->db());
+}
+
 std::vector<record_id> CollectionStore::searchQuoteIds() {
-    const auto marks = m_search_tags.empty() ? m_db->all_quote_ids() : search_marks();
+    if (m_search_tags.empty()) {
+        return m_db->all_quote_ids();
+    }
+    const auto marks = search_marks();
     std::vector<record_id> ids;
     ids.reserve(marks.size());
     for (const auto& [seq, quote_id] : marks) {

@@ -8,6 +8,7 @@
 // must be registered. Single-threaded: the program's one UI thread.
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <span>
@@ -50,6 +51,9 @@ public:
     // --- Reading. Each logs its name to "logic". A lookup by an id that is not there
     // gives an empty result; reading its record raises wrong_tag_id / wrong_quote_id.
     std::unique_ptr<tag_cursor> tags();
+    // Every tag's id and name in table order, without the quotes it marks (m_quotes
+    // stays empty): what a list of tags shows, in one read. Logs "tags".
+    std::vector<tag> tag_names();
     std::unique_ptr<tag_cursor> getTag(record_id id);
     std::unique_ptr<quote_cursor> quotes();
     std::unique_ptr<quote_cursor> getQuote(record_id id);
@@ -129,6 +133,14 @@ public:
     // Exactly the ids searchQuotes() yields, in the same order, without reading any
     // quote text; the same errors.
     std::vector<record_id> searchQuoteIds();
+    // Every quote's id in table order (what searchQuoteIds() gives for an empty
+    // search), read on a thread of its own through a read-only connection of its own,
+    // so that the start of the program can go on meanwhile. The result is the
+    // collection as it was when the read began: compare change_stamp() before and
+    // after to know whether it still is.
+    std::future<std::vector<record_id>> read_all_quote_ids_apart() const;
+    // Grows with every change this store commits.
+    std::int64_t change_stamp() const;
 
     // --- Start-up steps, run by the constructor; public for the model and for tests.
     bool isDatabaseEmpty();

@@ -3,6 +3,8 @@
 // collection. It owns the store (and through it the open database) and the clipboard
 // the copy commands write to.
 
+#include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +67,10 @@ public:
     view_target* view() const { return m_view; }
     // Rebuilds everything shown (tag list, search bar, quote list) from the store.
     void refresh_view();
+    // Starts reading every quote's id on another thread, for the first list shown
+    // (load_all): the program's start goes on meanwhile. A change to the store
+    // before then makes it read again.
+    void prefetch_quote_ids();
 
     // The clipboard the copy commands write to. Until the shell provides the system
     // clipboard, copies go to an in-memory one.
@@ -75,6 +81,11 @@ private:
     std::unique_ptr<CollectionStore> m_store;
     std::unique_ptr<clipboard> m_clipboard;
     view_target* m_view = nullptr;
+    struct prefetched_ids {
+        std::future<std::vector<record_id>> ids;
+        std::int64_t stamp = 0;
+    };
+    prefetched_ids m_prefetched;
 
     void show(const view_event& event);
     // Tells the view which search mode the mode buttons show.

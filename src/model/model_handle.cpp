@@ -39,10 +39,30 @@ void hrdModel::show_quotes() {
         return;
     }
     // Ids only: the rows are read as they come into view.
-    std::vector<record_id> ids = m_store->searchQuoteIds();
+    std::vector<record_id> ids;
+    prefetched_ids prefetched = std::exchange(m_prefetched, {});
+    bool read = false;
+    if (prefetched.ids.valid() && m_store->isSearchEmpty() &&
+        prefetched.stamp == m_store->change_stamp()) {
+        try {
+            ids = prefetched.ids.get();
+            read = true;
+        } catch (const std::exception& e) {
+            if (fml::haslog("app")) {
+                fml::getlog("app") << "Error: " << e.what() << std::endl;  // read here instead
+            }
+        }
+    }
+    if (!read) {
+        ids = m_store->searchQuoteIds();
+    }
     // The newest quote on top.
     std::reverse(ids.begin(), ids.end());
     show(view_events::update_quotes{std::move(ids), this});
+}
+
+void hrdModel::prefetch_quote_ids() {
+    m_prefetched = {m_store->read_all_quote_ids_apart(), m_store->change_stamp()};
 }
 
 void hrdModel::full_refresh() {
@@ -76,8 +96,7 @@ void hrdModel::refresh_view() {
     if (m_view == nullptr) {
         return;
     }
-    auto tags = m_store->tags();
-    show(view_events::update_tags{*tags});
+    show(view_events::update_tags{m_store->tag_names()});
     show(view_events::clear_search_tags{});
     for (record_id id : m_store->searchTags()) {
         auto found = m_store->getTag(id);
@@ -254,8 +273,7 @@ void hrdModel::handle(const model_event& event) {
             [&](const ev::set_search_mode_and&) { set_search_mode(search_mode_and); },
             [&](const ev::set_search_mode_or&) { set_search_mode(search_mode_or); },
             [&](const ev::load_all&) {
-                auto tags = store.tags();
-                show(vev::update_tags{*tags});
+                show(vev::update_tags{store.tag_names()});
                 show_search_mode();
                 show_quotes();
             },

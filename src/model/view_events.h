@@ -88,8 +88,8 @@ struct sort_quotes {
 struct rename_search_tag {  // 14
     tag_rename rename;
 };
-struct update_tags {  // 15
-    tag_cursor& tags;
+struct update_tags {  // 15: every tag, in table order (the view shows the newest on top)
+    const std::vector<tag>& tags;
 };
 struct refresh_quotes {};     // 17
 struct clear_search_tags {};  // 20

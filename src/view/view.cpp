@@ -391,20 +391,15 @@ void hdview::rename_quote_tags(const view_events::rename_quote_tags& renamed) {
     }
 }
 
-void hdview::update_tags(tag_cursor& tags) {
+void hdview::update_tags(const std::vector<tag>& tags) {
     fml::app_line("vupdate_tags");
-    std::vector<std::string> rows;
-    std::vector<std::string> items;
-    for (bool more = !tags.empty(); more; more = tags.next()) {
-        rows.push_back(fragments::table_row(fragments::tag_entry(tags.current())));
-        items.push_back(fragments::menu_item(tags.current()));
-    }
+    // The newest tag on top.
     std::string row_markup;
     std::string item_markup;
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        row_markup += *it;
-    for (auto it = items.rbegin(); it != items.rend(); ++it)
-        item_markup += *it;
+    for (auto it = tags.rbegin(); it != tags.rend(); ++it) {
+        row_markup += fragments::table_row(fragments::tag_entry(*it));
+        item_markup += fragments::menu_item(*it);
+    }
     layout::set_html(m_tag_list, row_markup, html_place::replace_content);
     layout::set_html(m_manage_menu, item_markup, html_place::replace_content);
     layout::update_element(m_tag_list, true);

@@ -70,7 +70,7 @@ private:
     void update_quotes(const view_events::update_quotes& quotes);
     void rename_search_tag(const tag_rename& rename);
     void rename_quote_tags(const view_events::rename_quote_tags& renamed);
-    void update_tags(tag_cursor& tags);
+    void update_tags(const std::vector<tag>& tags);
     void refresh_quotes();
     void clear_search_tags();
     void set_search_empty();

@@ -345,6 +345,46 @@ TEST_F(batches, the_model_marks_a_selection_and_shows_each_changed_quote) {
               std::string::npos);
 }
 
+// The ids of every quote read apart (on a thread of their own, as the program
+// starts) are the store's own list; the model shows them only while the store is
+// as it was when the read began, and reads again otherwise.
+TEST_F(batches, ids_read_apart_are_used_only_while_the_store_is_unchanged) {
+    write_shuffled_collection(300, 10, 17);
+    fml::reglog("model", u"logs/model.log");
+    hrdModel model(std::make_unique<CollectionStore>(m_dir.wpath()));
+    CollectionStore& store = model.store();
+    EXPECT_EQ(store.read_all_quote_ids_apart().get(), store.searchQuoteIds())
+        << "ids out of table order are put in it";
+    const std::vector<tag> names = store.tag_names();
+    ASSERT_EQ(names.size(), 10u);
+    EXPECT_TRUE(std::all_of(names.begin(), names.end(),
+                            [](const tag& t) { return t.m_quotes.empty() && !t.m_utfname.empty(); }));
+
+    recording_view view;
+    model.set_view(&view);
+    const auto listed = [&] {
+        for (auto it = view.lines.rbegin(); it != view.lines.rend(); ++it) {
+            if (it->rfind("list", 0) == 0) {
+                return *it;
+            }
+        }
+        return std::string();
+    };
+    model.prefetch_quote_ids();
+    model.handle(model_events::load_all{});
+    std::string expected = "list";
+    for (record_id id : store.searchQuoteIds()) {
+        expected += " " + std::to_string(id);
+    }
+    EXPECT_EQ(listed(), expected);
+
+    // A capture between the read and the list: the list is read again and has it.
+    model.prefetch_quote_ids();
+    const record_id added = store.addQuote(u"captured meanwhile");
+    model.handle(model_events::load_all{});
+    EXPECT_EQ(listed(), expected + " " + std::to_string(added));
+}
+
 // Copies of long selections are read in batches: the text is the same as quote by
 // quote, and a gone quote in a later batch still refuses the whole copy.
 TEST_F(batches, copies_of_long_selections_read_in_batches_give_the_same_text) {

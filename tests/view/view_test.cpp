@@ -13,7 +13,6 @@
 #include "model/collection_store.h"
 #include "support/document_host.h"
 #include "support/memory_quotes.h"
-#include "support/memory_source.h"
 #include "view/ids.h"
 
 using namespace hrd;
@@ -31,11 +30,7 @@ protected:
         return layout::get_inner_text(element).value_or(u"<none>");
     }
 
-    void show_tags(std::vector<tag> tags) {
-        test::memory_source<tag> source(std::move(tags));
-        auto cursor = source.all();
-        m_view.handle(view_events::update_tags{*cursor});
-    }
+    void show_tags(const std::vector<tag>& tags) { m_view.handle(view_events::update_tags{tags}); }
     // Stores the quotes (in table order) and shows them, the newest on top.
     void show_quotes(const std::vector<quote>& quotes) {
         m_store.tags = m_tags;
