@@ -86,12 +86,22 @@ private:
         std::int64_t stamp = 0;
     };
     prefetched_ids m_prefetched;
+    // Every quote's id in table order, kept in step with the quotes the model adds
+    // and removes, so that clearing a search shows a million quotes at once. Valid
+    // while `stamp` is the store's change stamp; any other change reads it again.
+    struct all_quotes {
+        std::vector<record_id> ids;
+        std::int64_t stamp = -1;
+    };
+    all_quotes m_all;
 
     void show(const view_event& event);
     // Tells the view which search mode the mode buttons show.
     void show_search_mode();
     // Shows the quotes the search selects, newest on top.
     void show_quotes();
+    // Every quote's id in table order (m_all, brought up to date).
+    const std::vector<record_id>& all_quote_ids();
     void full_refresh();
     void search_refresh();
     void remove_tag_everywhere(record_id id);

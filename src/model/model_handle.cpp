@@ -40,25 +40,38 @@ void hrdModel::show_quotes() {
     }
     // Ids only: the rows are read as they come into view.
     std::vector<record_id> ids;
+    if (m_store->isSearchEmpty()) {
+        const std::vector<record_id>& all = all_quote_ids();
+        ids.assign(all.rbegin(), all.rend());  // the newest quote on top
+    } else {
+        ids = m_store->searchQuoteIds();
+        std::reverse(ids.begin(), ids.end());
+    }
+    show(view_events::update_quotes{std::move(ids), this});
+}
+
+const std::vector<record_id>& hrdModel::all_quote_ids() {
+    const std::int64_t now = m_store->change_stamp();
     prefetched_ids prefetched = std::exchange(m_prefetched, {});
-    bool read = false;
-    if (prefetched.ids.valid() && m_store->isSearchEmpty() &&
-        prefetched.stamp == m_store->change_stamp()) {
+    if (m_all.stamp == now) {
+        return m_all.ids;
+    }
+    m_all.stamp = -1;
+    if (prefetched.ids.valid() && prefetched.stamp == now) {
         try {
-            ids = prefetched.ids.get();
-            read = true;
+            m_all.ids = prefetched.ids.get();
+            m_all.stamp = now;
         } catch (const std::exception& e) {
             if (fml::haslog("app")) {
                 fml::getlog("app") << "Error: " << e.what() << std::endl;  // read here instead
             }
         }
     }
-    if (!read) {
-        ids = m_store->searchQuoteIds();
+    if (m_all.stamp != now) {
+        m_all.ids = m_store->searchQuoteIds();  // the search is empty
+        m_all.stamp = now;
     }
-    // The newest quote on top.
-    std::reverse(ids.begin(), ids.end());
-    show(view_events::update_quotes{std::move(ids), this});
+    return m_all.ids;
 }
 
 void hrdModel::prefetch_quote_ids() {
@@ -111,6 +124,20 @@ void hrdModel::handle(const model_event& event) {
     namespace ev = model_events;
     namespace vev = view_events;
     CollectionStore& store = *m_store;
+    // The list of every quote follows the commands that add and remove quotes; what
+    // else a command changes leaves it right. A command that fails leaves it to be
+    // read again.
+    const bool all_in_step = m_all.stamp == store.change_stamp();
+    const auto forget_quotes = [&](const id_list& gone) {
+        if (all_in_step) {
+            std::vector<record_id> sorted(gone);
+            std::sort(sorted.begin(), sorted.end());
+            std::erase_if(m_all.ids, [&](record_id id) {
+                return std::binary_search(sorted.begin(), sorted.end(), id);
+            });
+            m_all.stamp = store.change_stamp();
+        }
+    };
     // All copies of a list go as one text; nothing selected leaves the user's
     // clipboard as it is.
     const auto copy_list =
@@ -131,6 +158,10 @@ void hrdModel::handle(const model_event& event) {
         fml::overloaded{
             [&](const ev::add_quote& command) {
                 const record_id id = store.addQuote(command.text);
+                if (all_in_step) {
+                    m_all.ids.push_back(id);
+                    m_all.stamp = store.change_stamp();
+                }
                 auto added = store.getQuote(id);
                 show(vev::add_quote{added->current()});
                 model_log() << "add_quote complete; id: " << id << std::endl;
@@ -138,6 +169,7 @@ void hrdModel::handle(const model_event& event) {
             [&](const ev::delete_quote& command) {
                 const record_id id = command.quote_id;
                 store.removeQuote(id);
+                forget_quotes({id});
                 show(vev::delete_quotes{{id}});
                 show(vev::refresh_quotes{});
                 model_log() << "delete_quote complete; id: " << id << std::endl;
@@ -145,6 +177,7 @@ void hrdModel::handle(const model_event& event) {
             [&](const ev::delete_quotes& command) {
                 // All or nothing: a stale id refuses the whole action.
                 store.removeQuotes(command.quotes);
+                forget_quotes(command.quotes);
                 show(vev::delete_quotes{command.quotes});
                 show(vev::refresh_quotes{});
             },
@@ -293,6 +326,9 @@ void hrdModel::handle(const model_event& event) {
             },
         },
         event);
+    if (all_in_step) {
+        m_all.stamp = store.change_stamp();
+    }
 }
 
 bool hrdModel::handle_safely(const model_event& event) {
