@@ -34,8 +34,6 @@ private:
 
 void create_singletons(const std::function<void()>& before_view) {
     hrdModel& model = hrdModel::instance();
-    // A long list's ids are read while the window is made.
-    model.prefetch_quote_ids();
     model.set_clipboard(std::make_unique<desktop_clipboard>());
     hdcontroller::instance();
     ResourceMgr::instance();

@@ -101,6 +101,9 @@ int run(shell_platform& platform, session& s) {
     fml::app_line("Application started");
     fml::app_line("SetDataDir: " + fml::wchar2utf8(app_dirs::get(app_dirs::HoardlyDir)));
 
+    // The collection opens first, and a long list's ids are read on a thread of
+    // their own while the desktop starts.
+    hrdModel::instance().prefetch_quote_ids();
     s.loop = platform.create_event_loop();
     event_loop& the_loop = *s.loop;
     // The callbacks outlive this function's frame (the loop is torn down later), so
