@@ -550,6 +550,17 @@ TEST_F(scenario, a_selection_across_rows_never_built_is_acted_on_whole) {
     EXPECT_EQ(layout::current_row(list), std::optional<std::size_t>(13))
         << "four rows measured, nine more of their height";
 
+    // The menu key on a current row the page has scrolled away from brings it back
+    // and opens its menu there, for that row alone.
+    ui.key(vk::home);
+    layout::hold_rows(list, 20, 5);
+    ASSERT_EQ(layout::row_at(list, 0), nullptr);
+    ui.key(layout::key_code::apps);
+    ASSERT_EQ(ui.doc().open_popups().size(), 1u);
+    EXPECT_EQ(layout::get_attribute_utf8(ui.doc().open_popups().back(), "id"), "quote-menu");
+    ASSERT_TRUE(ui.click_menu_item("copy_quote"));
+    EXPECT_EQ(ui.clip->read_text(), u"clip 29");
+
     // Delete takes the whole selection at once.
     ui.key(vk::a, ks::control);
     ui.key(vk::del);
