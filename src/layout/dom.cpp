@@ -690,6 +690,9 @@ bool is_editable(handle element) {
     if (!doc || doc->focus != element) {
         return false;
     }
+    if (element->m_attributes.has(names::editable)) {
+        return true;  // a text field of its own
+    }
     for (element_node* p = parent_element(*element); p; p = parent_element(*p)) {
         if (p->m_tag == names::table) {
             return p->m_attributes.has(names::editable);

@@ -187,8 +187,9 @@ std::size_t reusable_node_bytes();
 std::size_t live_node_count();
 
 // ---- Editing ---------------------------------------------------------------
-// Whether typing goes into the element: it has the focus and the nearest table
-// around it carries "editable".
+// Whether typing goes into the element: it has the focus, and it carries
+// "editable" itself (a text field) or the nearest table around it does. Typing
+// and pasted text change its text and post edit_value_changed to it.
 bool is_editable(handle element);
 
 }  // namespace layout

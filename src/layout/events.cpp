@@ -732,7 +732,12 @@ bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt
     use(target);
     bool handled = deliver_key(doc, *target, cmd, key, alt_state);
     if (!handled && doc.focus && is_editable(doc.focus)) {
-        handled = edit_text(*doc.focus, cmd, key);
+        element_node& edited = *doc.focus;
+        const auto before = get_inner_text(&edited);
+        handled = edit_text(edited, cmd, key);
+        if (get_inner_text(&edited) != before) {
+            post_event(&edited, behavior_event::edit_value_changed, &edited, 0);
+        }
     }
     if (!handled && cmd == key_event::down && doc.focus &&
         (key == key_code::apps || (key == key_code::f10 && (alt_state & key_state::shift)))) {
@@ -751,7 +756,11 @@ bool document::text_input(handle element, std::u16string_view text) {
     }
     input_scope scope(*m_impl);
     set_attribute(element, "all-selected", std::nullopt);  // the page sent the whole text
-    return set_inner_text(element, text);
+    if (!set_inner_text(element, text)) {
+        return false;
+    }
+    post_event(element, behavior_event::edit_value_changed, element, 0);
+    return true;
 }
 
 void document::run_due_timers() {

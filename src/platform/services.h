@@ -6,6 +6,7 @@
 #include "platform/clipboard.h"
 #include "platform/opener.h"
 #include "platform/save_dialog.h"
+#include "platform/ui_thread.h"
 #include "platform/user_notice.h"
 #include "platform/window.h"
 
@@ -19,6 +20,9 @@ struct platform_services {
     save_dialog* dialog = nullptr;
     desktop_opener* opener = nullptr;
     user_notice* notice = nullptr;
+    // Where work finished on another thread goes back to; without it the core
+    // does such work on the UI thread itself.
+    hrd::ui_thread* ui = nullptr;
 };
 
 platform_services& services();

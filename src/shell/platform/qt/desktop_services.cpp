@@ -1,6 +1,8 @@
 #include "shell/platform/qt/desktop_services.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -92,6 +94,14 @@ bool qt_desktop_opener::open_url(std::u16string_view url) {
 
 bool qt_desktop_opener::open_file(std::u16string_view path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(to_qstring(path)));
+}
+
+void qt_ui_thread::post(std::function<void()> task) {
+    // Queued on the application object, which lives on the UI thread: safe from
+    // any thread, and run by the loop there.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [guard = m_guard, task = std::move(task)] { guard(task); }, Qt::QueuedConnection);
 }
 
 }  // namespace hrd::qt

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <functional>
 
 #include "platform/services.h"
 
@@ -46,6 +47,18 @@ public:
 private:
     QPointer<QSystemTrayIcon> m_tray;
     QPointer<QWidget> m_window;
+};
+
+// Tasks from other threads, run on Qt's event loop in the order posted, each
+// through `guard` so that nothing it raises unwinds into Qt.
+class qt_ui_thread final : public ui_thread {
+public:
+    using guard_function = std::function<void(const std::function<void()>&)>;
+    explicit qt_ui_thread(guard_function guard) : m_guard(std::move(guard)) {}
+    void post(std::function<void()> task) override;
+
+private:
+    guard_function m_guard;
 };
 
 // Whether open_url accepts this address.

@@ -53,6 +53,8 @@ public:
         m_dialog = std::make_unique<hrd::qt::qt_save_dialog>(m_window->widget());
         services.dialog = m_dialog.get();
         services.opener = &m_opener;
+        m_ui = std::make_unique<hrd::qt::qt_ui_thread>(guard());
+        services.ui = m_ui.get();
     }
 
     void start_desktop(std::function<void()> exit) override {
@@ -144,6 +146,7 @@ private:
     hrd::behavior_binder m_behaviors;  // outlives the window, which binds through it
     hrd::qt::qt_clipboard m_clipboard;
     hrd::qt::qt_desktop_opener m_opener;
+    std::unique_ptr<hrd::qt::qt_ui_thread> m_ui;
     std::unique_ptr<hrd::qt::qt_main_window> m_window;
     std::unique_ptr<hrd::qt::qt_save_dialog> m_dialog;
     std::unique_ptr<QMenu> m_tray_menu;
