@@ -412,16 +412,31 @@ public:
             (word.size() >= 3 ? indexed : scanned).push_back(word);
         }
         std::optional<std::vector<hit>> tagged;
-        if (!query.tags.empty()) {
-            tagged = tag_marks(query.tags, query.mode);
-        }
-        if (words.empty()) {
-            return tagged ? std::move(*tagged) : every_quote();
-        }
-        if (indexed.empty()) {
-            return tagged ? texts_holding(*tagged, scanned) : every_text_holding(scanned);
+        if (indexed.empty() || query.tags.empty()) {
+            if (!query.tags.empty()) {
+                tagged = tag_marks(query.tags, query.mode);
+            }
+            if (words.empty()) {
+                return tagged ? std::move(*tagged) : every_quote();
+            }
+            if (indexed.empty()) {
+                return tagged ? texts_holding(*tagged, scanned) : every_text_holding(scanned);
+            }
         }
         const std::vector<std::int64_t> found = index_matches(indexed);
+        if (!query.tags.empty()) {
+            // Few quotes hold the words: their own marks are looked up, rather than
+            // every mark of tags that may be on half the collection.
+            const auto counts = mark_counts(query.tags, query.mode);
+            const std::int64_t fewest = query.mode == search_mode_and
+                                            ? *std::min_element(counts.begin(), counts.end())
+                                            : *std::max_element(counts.begin(), counts.end());
+            if (static_cast<std::int64_t>(found.size()) * 8 < fewest) {
+                auto hits = carrying(with_ids(found), query.tags, query.mode);
+                return scanned.empty() ? hits : texts_holding(hits, scanned);
+            }
+            tagged = tag_marks(query.tags, query.mode);
+        }
         std::vector<hit> hits;
         if (tagged) {
             auto next = found.begin();
@@ -495,6 +510,45 @@ public:
     }
 
 private:
+    // Each tag's number of marks, in the order given; wrong_tag_id for a tag that is
+    // gone, in AND mode (in OR mode it counts none).
+    std::vector<std::int64_t> mark_counts(const std::vector<record_id>& tags, int mode) {
+        std::vector<std::int64_t> counts;
+        sqlite::statement count(m_db, "SELECT n_marks FROM tag WHERE m_id = ?1");
+        for (const record_id id : tags) {
+            sqlite::reset_on_exit reset(count);
+            count.bind(1, id);
+            if (count.step()) {
+                counts.push_back(count.column_int(0));
+            } else if (mode == search_mode_and) {
+                throw wrong_tag_id(decimal(id));
+            } else {
+                counts.push_back(0);
+            }
+        }
+        return counts;
+    }
+
+    // Those of `hits` that carry every tag (AND) or one of them (OR).
+    std::vector<hit> carrying(const std::vector<hit>& hits, const std::vector<record_id>& tags,
+                              int mode) {
+        std::vector<hit> kept;
+        sqlite::statement marked(m_db, "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2");
+        for (const hit& candidate : hits) {
+            std::size_t carried = 0;
+            for (const record_id tag : tags) {
+                sqlite::reset_on_exit reset(marked);
+                marked.bind(1, candidate.second);
+                marked.bind(2, tag);
+                carried += marked.step() ? 1 : 0;
+            }
+            if (mode == search_mode_and ? carried == tags.size() : carried > 0) {
+                kept.push_back(candidate);
+            }
+        }
+        return kept;
+    }
+
     void check_cancel() const {
         if (m_cancel != nullptr && m_cancel->load(std::memory_order_relaxed)) {
             throw search_cancelled{};
