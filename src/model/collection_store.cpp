@@ -19,6 +19,7 @@
 #include "model/default_collection.h"
 #include "model/errors.h"
 #include "model/sqlite.h"
+#include "model/text_fold.h"
 #include "tinyfilesystem/filesystem.h"
 
 namespace hrd {
@@ -32,7 +33,7 @@ namespace {
 // m_tags and m_quotes in step when either record goes. A mark carries the quote's seq
 // so a search can read quotes in table order straight from the tag side, and each tag
 // counts its marks so an AND search can start from its rarest tag.
-constexpr const char* schema_sql = R"sql(
+constexpr const char* schema_v1_sql = R"sql(
 CREATE TABLE tag(
     seq INTEGER PRIMARY KEY,
     m_id INTEGER NOT NULL UNIQUE,
@@ -58,6 +59,31 @@ CREATE TRIGGER mark_removed AFTER DELETE ON mark BEGIN
     UPDATE tag SET n_marks = n_marks - 1 WHERE m_id = OLD.tag_id;
 END;
 )sql";
+
+// What version 2 adds: an index of every quote's text by its three-character pieces,
+// case folded, keyed by the quote's seq. It holds no copy of the text (the quote table
+// has it), so removing a quote hands it the text to take out. Triggers write it in
+// the statement that writes the quote, so it is always in the same transaction, by
+// whatever path the quote comes or goes.
+constexpr const char* text_index_sql = R"sql(
+CREATE VIRTUAL TABLE quote_text USING fts5(
+    m_utftext, content='', columnsize=0, tokenize='trigram');
+CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+END;
+CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+)sql";
+
+const std::string& schema_sql() {
+    static const std::string sql = std::string(schema_v1_sql) + text_index_sql;
+    return sql;
+}
 
 std::string decimal(std::int64_t value) {
     return std::to_string(value);
@@ -155,7 +181,7 @@ void check_database_file(const std::string& file, const std::string& name) {
                             decimal(version) + ", this one reads " +
                             decimal(collection_schema_version) + ")");
     }
-    if (version != collection_schema_version) {
+    if (version != collection_schema_version && version != 1) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -186,18 +212,26 @@ std::vector<std::string> schema_of(sqlite3* db) {
     return schema;
 }
 
+std::vector<std::string> schema_made_by(const char* sql) {
+    sqlite3* handle = nullptr;
+    const int opened =
+        sqlite3_open_v2(":memory:", &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite::connection db(handle);
+    if (opened != SQLITE_OK) {
+        sqlite::fail(handle, "building the collection layout");
+    }
+    db.execute(sql);
+    return schema_of(handle);
+}
+
 const std::vector<std::string>& collection_schema() {
-    static const std::vector<std::string> schema = [] {
-        sqlite3* handle = nullptr;
-        const int opened = sqlite3_open_v2(":memory:", &handle,
-                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        sqlite::connection db(handle);
-        if (opened != SQLITE_OK) {
-            sqlite::fail(handle, "building the collection layout");
-        }
-        db.execute(schema_sql);
-        return schema_of(handle);
-    }();
+    static const std::vector<std::string> schema = schema_made_by(schema_sql().c_str());
+    return schema;
+}
+
+// The layout of a version 1 file, which gets its text index when opened.
+const std::vector<std::string>& collection_schema_v1() {
+    static const std::vector<std::string> schema = schema_made_by(schema_v1_sql);
     return schema;
 }
 
@@ -237,7 +271,9 @@ void check_collection_schema(const std::string& file, const std::string& name) {
     } catch (const db_error& error) {
         throw open_db_error(name + ": " + file + " is damaged: " + error.what());
     }
-    if (schema != collection_schema()) {
+    // The file itself may still show the older layout while the log holds the newer
+    // one: the version the opened file reports decides which it must be.
+    if (schema != collection_schema() && schema != collection_schema_v1()) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -278,7 +314,7 @@ void create_database_file(const std::string& folder, const std::string& file,
         // Built with a rollback journal and switched to write-ahead logging at the end,
         // so everything is in the file itself when it is renamed into place.
         db.execute("PRAGMA synchronous=FULL; BEGIN");
-        db.execute(schema_sql);
+        db.execute(schema_sql().c_str());
         db.execute(("PRAGMA user_version=" + decimal(collection_schema_version)).c_str());
         db.execute("COMMIT");
         sqlite::statement journal(db.get(), "PRAGMA journal_mode=WAL");
@@ -350,6 +386,309 @@ std::vector<record_id> read_all_quote_ids(sqlite3* db, sqlite::statement& scan) 
     }
     return ids;
 }
+
+
+// A search given up because its caller no longer wants it.
+struct search_cancelled {};
+
+// One search through one connection, with the statements it needs made for it (a
+// few microseconds: nothing next to a search). With `cancel`, it gives up with
+// search_cancelled as soon as it sees the flag set; SQLite is asked to look too,
+// between the rows of each read, through the connection's progress handler.
+class searcher {
+public:
+    using hit = std::pair<std::int64_t, record_id>;  // (quote seq, quote id)
+
+    searcher(sqlite3* db, const std::atomic<bool>* cancel) : m_db(db), m_cancel(cancel) {}
+
+    // The quotes `query` selects, in table order.
+    std::vector<hit> run(const search_query& query) {
+        const auto words = search_words(query.text);
+        std::vector<std::u32string> indexed;
+        std::vector<std::u32string> scanned;
+        // The index holds three-character pieces: a shorter word is looked for in
+        // the texts themselves.
+        for (const auto& word : words) {
+            (word.size() >= 3 ? indexed : scanned).push_back(word);
+        }
+        std::optional<std::vector<hit>> tagged;
+        if (indexed.empty() || query.tags.empty()) {
+            if (!query.tags.empty()) {
+                tagged = tag_marks(query.tags, query.mode);
+            }
+            if (words.empty()) {
+                return tagged ? std::move(*tagged) : every_quote();
+            }
+            if (indexed.empty()) {
+                return tagged ? texts_holding(*tagged, scanned) : every_text_holding(scanned);
+            }
+        }
+        const std::vector<std::int64_t> found = index_matches(indexed);
+        if (!query.tags.empty()) {
+            // Few quotes hold the words: their own marks are looked up, rather than
+            // every mark of tags that may be on half the collection.
+            const auto counts = mark_counts(query.tags, query.mode);
+            const std::int64_t fewest = query.mode == search_mode_and
+                                            ? *std::min_element(counts.begin(), counts.end())
+                                            : *std::max_element(counts.begin(), counts.end());
+            if (static_cast<std::int64_t>(found.size()) * 8 < fewest) {
+                auto hits = carrying(with_ids(found), query.tags, query.mode);
+                return scanned.empty() ? hits : texts_holding(hits, scanned);
+            }
+            tagged = tag_marks(query.tags, query.mode);
+        }
+        std::vector<hit> hits;
+        if (tagged) {
+            auto next = found.begin();
+            for (const hit& mark : *tagged) {
+                next = std::lower_bound(next, found.end(), mark.first);
+                if (next == found.end()) {
+                    break;
+                }
+                if (*next == mark.first) {
+                    hits.push_back(mark);
+                }
+            }
+        } else {
+            hits = with_ids(found);
+        }
+        return scanned.empty() ? hits : texts_holding(hits, scanned);
+    }
+
+    // The quotes the tags select: in AND mode those carrying every tag (wrong_tag_id
+    // for a tag that is gone), in OR mode those carrying any.
+    std::vector<hit> tag_marks(const std::vector<record_id>& tags, int mode) {
+        if (mode != search_mode_and) {
+            // OR: the union of the tags' marks. A tag that is gone has no marks.
+            std::vector<hit> marks;
+            for (const record_id id : tags) {
+                const auto of_tag = marks_of(id);
+                marks.insert(marks.end(), of_tag.begin(), of_tag.end());
+            }
+            std::sort(marks.begin(), marks.end());
+            marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
+            return marks;
+        }
+        // AND: every tag must exist. Start from the tag with the fewest marks, then
+        // narrow the candidates tag by tag, rarest first: a tag with not many more
+        // marks than there are candidates is read and merged, a far more common one is
+        // probed per candidate, so the work follows the smallest list rather than the
+        // collection.
+        std::vector<std::pair<std::int64_t, record_id>> by_count;
+        sqlite::statement count(m_db, "SELECT n_marks FROM tag WHERE m_id = ?1");
+        for (const record_id id : tags) {
+            sqlite::reset_on_exit reset(count);
+            count.bind(1, id);
+            if (!count.step()) {
+                throw wrong_tag_id(decimal(id));
+            }
+            by_count.emplace_back(count.column_int(0), id);
+        }
+        std::sort(by_count.begin(), by_count.end());
+        auto candidates = marks_of(by_count.front().second, by_count.front().first);
+        sqlite::statement marked(m_db, "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2");
+        for (std::size_t i = 1; i < by_count.size() && !candidates.empty(); ++i) {
+            const auto [marks, tag_id] = by_count[i];
+            std::vector<hit> kept;
+            if (static_cast<std::uint64_t>(marks) <= candidates.size() * 8) {
+                const auto of_tag = marks_of(tag_id, marks);
+                std::set_intersection(candidates.begin(), candidates.end(), of_tag.begin(),
+                                      of_tag.end(), std::back_inserter(kept));
+            } else {
+                for (const auto& candidate : candidates) {
+                    sqlite::reset_on_exit reset(marked);
+                    marked.bind(1, candidate.second);
+                    marked.bind(2, tag_id);
+                    if (marked.step()) {
+                        kept.push_back(candidate);
+                    }
+                }
+            }
+            candidates = std::move(kept);
+        }
+        return candidates;
+    }
+
+private:
+    // Each tag's number of marks, in the order given; wrong_tag_id for a tag that is
+    // gone, in AND mode (in OR mode it counts none).
+    std::vector<std::int64_t> mark_counts(const std::vector<record_id>& tags, int mode) {
+        std::vector<std::int64_t> counts;
+        sqlite::statement count(m_db, "SELECT n_marks FROM tag WHERE m_id = ?1");
+        for (const record_id id : tags) {
+            sqlite::reset_on_exit reset(count);
+            count.bind(1, id);
+            if (count.step()) {
+                counts.push_back(count.column_int(0));
+            } else if (mode == search_mode_and) {
+                throw wrong_tag_id(decimal(id));
+            } else {
+                counts.push_back(0);
+            }
+        }
+        return counts;
+    }
+
+    // Those of `hits` that carry every tag (AND) or one of them (OR).
+    std::vector<hit> carrying(const std::vector<hit>& hits, const std::vector<record_id>& tags,
+                              int mode) {
+        std::vector<hit> kept;
+        sqlite::statement marked(m_db, "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2");
+        for (const hit& candidate : hits) {
+            std::size_t carried = 0;
+            for (const record_id tag : tags) {
+                sqlite::reset_on_exit reset(marked);
+                marked.bind(1, candidate.second);
+                marked.bind(2, tag);
+                carried += marked.step() ? 1 : 0;
+            }
+            if (mode == search_mode_and ? carried == tags.size() : carried > 0) {
+                kept.push_back(candidate);
+            }
+        }
+        return kept;
+    }
+
+    void check_cancel() const {
+        if (m_cancel != nullptr && m_cancel->load(std::memory_order_relaxed)) {
+            throw search_cancelled{};
+        }
+    }
+
+    std::vector<hit> marks_of(record_id tag_id, std::int64_t expected = 0) {
+        std::vector<hit> marks;
+        marks.reserve(static_cast<std::size_t>(std::max<std::int64_t>(expected, 0)));
+        sqlite::statement of_tag(
+            m_db, "SELECT quote_seq, quote_id FROM mark WHERE tag_id = ?1 ORDER BY quote_seq");
+        of_tag.bind(1, tag_id);
+        while (of_tag.step()) {
+            marks.emplace_back(of_tag.column_int(0), static_cast<record_id>(of_tag.column_int(1)));
+        }
+        return marks;
+    }
+
+    std::int64_t last_seq() {
+        sqlite::statement last(m_db, "SELECT max(seq) FROM quote");
+        return last.step() ? last.column_int(0) : 0;
+    }
+
+    std::vector<hit> every_quote() {
+        std::vector<hit> all;
+        all.reserve(static_cast<std::size_t>(std::max<std::int64_t>(last_seq(), 0)));
+        sqlite::statement scan(m_db, "SELECT seq, m_id FROM quote ORDER BY seq");
+        while (scan.step()) {
+            all.emplace_back(scan.column_int(0), static_cast<record_id>(scan.column_int(1)));
+        }
+        return all;
+    }
+
+    // The seqs of the quotes holding every word, ascending. Each word is given to the
+    // index as one quoted string, so nothing in it is read as query syntax; the index
+    // matches its pieces at consecutive places, which is the word itself, folded the
+    // same way as fold_case().
+    std::vector<std::int64_t> index_matches(const std::vector<std::u32string>& words) {
+        std::string expression;
+        for (const auto& word : words) {
+            if (!expression.empty()) {
+                expression += " AND ";
+            }
+            expression += '"';
+            std::string utf8;
+            for (const char32_t c : word) {
+                fml::append_utf8(utf8, c);
+            }
+            for (const char c : utf8) {
+                expression += c;
+                if (c == '"') {
+                    expression += '"';
+                }
+            }
+            expression += '"';
+        }
+        sqlite::statement match(
+            m_db, "SELECT rowid FROM quote_text WHERE quote_text MATCH ?1 ORDER BY rowid");
+        match.bind_text(1, expression);
+        std::vector<std::int64_t> seqs;
+        while (match.step()) {
+            seqs.push_back(match.column_int(0));
+        }
+        return seqs;
+    }
+
+    // The ids of the quotes at these seqs (ascending): one lookup each for a few, one
+    // pass over the small id index for many.
+    std::vector<hit> with_ids(const std::vector<std::int64_t>& seqs) {
+        std::vector<hit> hits;
+        hits.reserve(seqs.size());
+        const std::int64_t rows = seqs.empty() ? 0 : last_seq();
+        if (static_cast<std::int64_t>(seqs.size()) * 32 < rows) {
+            sqlite::statement id_of(m_db, "SELECT m_id FROM quote WHERE seq = ?1");
+            for (const std::int64_t seq : seqs) {
+                sqlite::reset_on_exit reset(id_of);
+                id_of.bind(1, seq);
+                if (id_of.step()) {
+                    hits.emplace_back(seq, static_cast<record_id>(id_of.column_int(0)));
+                }
+            }
+            return hits;
+        }
+        std::vector<bool> wanted(static_cast<std::size_t>(rows) + 1, false);
+        for (const std::int64_t seq : seqs) {
+            if (seq > 0 && seq <= rows) {
+                wanted[static_cast<std::size_t>(seq)] = true;
+            }
+        }
+        sqlite::statement scan(m_db, all_ids_sql);
+        while (scan.step()) {
+            const std::int64_t seq = scan.column_int(0);
+            if (seq > 0 && seq <= rows && wanted[static_cast<std::size_t>(seq)]) {
+                hits.emplace_back(seq, static_cast<record_id>(scan.column_int(1)));
+            }
+        }
+        if (!std::is_sorted(hits.begin(), hits.end())) {
+            std::sort(hits.begin(), hits.end());
+        }
+        return hits;
+    }
+
+    // Those of `candidates` whose text holds every word.
+    std::vector<hit> texts_holding(const std::vector<hit>& candidates,
+                                   const std::vector<std::u32string>& words) {
+        std::vector<hit> kept;
+        sqlite::statement text_of(m_db, "SELECT m_utftext FROM quote WHERE seq = ?1");
+        std::size_t done = 0;
+        for (const hit& candidate : candidates) {
+            if (++done % 256 == 0) {
+                check_cancel();
+            }
+            sqlite::reset_on_exit reset(text_of);
+            text_of.bind(1, candidate.first);
+            if (text_of.step() && text_holds_all(text_of.column_view(0), words)) {
+                kept.push_back(candidate);
+            }
+        }
+        return kept;
+    }
+
+    // Every quote whose text holds every word: one pass over the whole table.
+    std::vector<hit> every_text_holding(const std::vector<std::u32string>& words) {
+        std::vector<hit> kept;
+        sqlite::statement scan(m_db, "SELECT seq, m_id, m_utftext FROM quote ORDER BY seq");
+        std::size_t done = 0;
+        while (scan.step()) {
+            if (++done % 256 == 0) {
+                check_cancel();
+            }
+            if (text_holds_all(scan.column_view(2), words)) {
+                kept.emplace_back(scan.column_int(0), static_cast<record_id>(scan.column_int(1)));
+            }
+        }
+        return kept;
+    }
+
+    sqlite3* m_db;
+    const std::atomic<bool>* m_cancel;
+};
 
 }  // namespace
 
@@ -683,20 +1022,6 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
             [&](std::span<quote> rows) { read_tags_of(rows); });
     }
 
-    // The marks of one tag as (quote seq, quote id), in table order.
-    std::vector<std::pair<std::int64_t, record_id>> marks_of(record_id tag_id,
-                                                             std::int64_t expected = 0) {
-        std::vector<std::pair<std::int64_t, record_id>> marks;
-        marks.reserve(static_cast<std::size_t>(std::max<std::int64_t>(expected, 0)));
-        sqlite::reset_on_exit reset(quotes_of_tag);
-        quotes_of_tag.bind(1, tag_id);
-        while (quotes_of_tag.step()) {
-            marks.emplace_back(quotes_of_tag.column_int(0),
-                               static_cast<record_id>(quotes_of_tag.column_int(1)));
-        }
-        return marks;
-    }
-
     bool is_marked(record_id quote_id, record_id tag_id) {
         sqlite::reset_on_exit reset(mark_exists);
         mark_exists.bind(1, quote_id);
@@ -825,6 +1150,66 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
     return db;
 }
 
+// Gives a file of version 1 its text index: the index made and filled and the version
+// set in one transaction, so a start that stops part way leaves the file as it was and
+// the next one begins again. A file of the current version is left alone.
+void add_text_index(sqlite3* db, const std::string& file, const std::string& name,
+                    const index_progress& progress) {
+    std::int64_t version = 0;
+    {
+        sqlite::statement read(db, "PRAGMA user_version");
+        version = read.step() ? read.column_int(0) : 0;
+    }
+    if (version == collection_schema_version) {
+        if (schema_of(db) != collection_schema()) {
+            throw open_db_error(name + ": " + file +
+                                " is an SQLite database but not a Hoardly collection");
+        }
+        return;
+    }
+    if (version != 1 || schema_of(db) != collection_schema_v1()) {
+        throw open_db_error(name + ": " + file +
+                            " is an SQLite database but not a Hoardly collection");
+    }
+    sqlite::connection::execute_on(db, "BEGIN IMMEDIATE");
+    try {
+        sqlite::connection::execute_on(db, text_index_sql);
+        std::int64_t last = 0;
+        {
+            sqlite::statement largest(db, "SELECT max(seq) FROM quote");
+            last = largest.step() ? largest.column_int(0) : 0;
+        }
+        if (progress) {
+            progress(0.0);
+        }
+        sqlite::statement fill(db,
+                               "INSERT INTO quote_text(rowid, m_utftext) "
+                               "SELECT seq, m_utftext FROM quote WHERE seq BETWEEN ?1 AND ?2");
+        constexpr std::int64_t batch = 2048;
+        for (std::int64_t from = 1; from <= last; from += batch) {
+            fill.bind(1, from);
+            fill.bind(2, from + batch - 1);
+            fill.run();
+            if (progress) {
+                progress(static_cast<double>(std::min(from + batch - 1, last)) /
+                         static_cast<double>(last));
+            }
+        }
+        sqlite::connection::execute_on(
+            db, ("PRAGMA user_version=" + decimal(collection_schema_version)).c_str());
+        sqlite::connection::execute_on(db, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    if (progress) {
+        progress(1.0);
+    }
+    // The new layout into the file itself, and the log back to nothing.
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    logic_log() << "built the text index" << std::endl;
+}
+
 bool file_present(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
@@ -840,6 +1225,9 @@ bool file_empty_or_absent(const std::string& path) {
 CollectionStore::CollectionStore() : CollectionStore(default_data_folder()) {}
 
 CollectionStore::CollectionStore(std::u16string data_folder)
+    : CollectionStore(std::move(data_folder), nullptr) {}
+
+CollectionStore::CollectionStore(std::u16string data_folder, index_progress progress)
     : m_data_folder(std::move(data_folder)) {
     const std::string folder = fml::wchar2utf8(m_data_folder);
     const std::string file = fml::wchar2utf8(database_path());
@@ -856,6 +1244,7 @@ CollectionStore::CollectionStore(std::u16string data_folder)
     const bool had_companions = file_present(file + "-wal") || file_present(file + "-shm");
     try {
         m_db = std::make_unique<database>(open_database(file, name));
+        add_text_index(m_db->db(), file, name, progress);
         if (isDatabaseEmpty()) {
             createDefaultCollection();
         }
@@ -1422,8 +1811,17 @@ void CollectionStore::setSearchMode(int mode) {
     m_search_mode = mode == search_mode_and ? search_mode_and : search_mode_or;
 }
 
+void CollectionStore::setSearchText(std::u16string_view text) {
+    m_search_text = text;
+    m_search_has_words = !search_words(m_search_text).empty();
+}
+
+search_query CollectionStore::currentSearch() const {
+    return {m_search_tags, m_search_mode, m_search_text};
+}
+
 std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
-    if (m_search_tags.empty()) {
+    if (isSearchEmpty()) {
         return quote_cursor::of_table(*m_db);
     }
     const auto marks = search_marks();
@@ -1455,7 +1853,7 @@ std::int64_t CollectionStore::change_stamp() const {
 }
 
 std::vector<record_id> CollectionStore::searchQuoteIds() {
-    if (m_search_tags.empty()) {
+    if (isSearchEmpty()) {
         return m_db->all_quote_ids();
     }
     const auto marks = search_marks();
@@ -1468,49 +1866,59 @@ std::vector<record_id> CollectionStore::searchQuoteIds() {
 }
 
 std::vector<std::pair<std::int64_t, record_id>> CollectionStore::search_marks() {
-    if (m_search_mode != search_mode_and) {
-        // OR: the union of the tags' marks. A tag that is gone has no marks.
-        std::vector<std::pair<std::int64_t, record_id>> marks;
-        for (const record_id id : m_search_tags) {
-            const auto of_tag = m_db->marks_of(id);
-            marks.insert(marks.end(), of_tag.begin(), of_tag.end());
-        }
-        std::sort(marks.begin(), marks.end());
-        marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
-        return marks;
+    std::vector<std::pair<std::int64_t, record_id>> marks;
+    // One read: the tags' marks and the text index agree with each other.
+    m_db->in_read([&] { marks = searcher(m_db->db(), nullptr).run(currentSearch()); });
+    return marks;
+}
+
+std::optional<std::vector<record_id>> CollectionStore::search_ids_apart(
+    const std::u16string& database_path, const search_query& query,
+    const std::atomic<bool>& cancel) {
+    const std::string file = fml::wchar2utf8(database_path);
+    sqlite3* handle = nullptr;
+    const int opened =
+        sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite::connection db(handle);
+    if (opened != SQLITE_OK) {
+        sqlite::fail(handle, "searching " + file);
     }
-    // AND: every search tag must exist. Start from the tag with the fewest marks, then
-    // narrow the candidates tag by tag, rarest first: a tag with not many more marks than
-    // there are candidates is read and merged, a far more common one is probed per
-    // candidate, so the work follows the smallest list rather than the collection.
-    std::vector<std::pair<std::int64_t, record_id>> by_count;
-    for (const record_id id : m_search_tags) {
-        sqlite::reset_on_exit reset(m_db->tag_mark_count);
-        m_db->tag_mark_count.bind(1, id);
-        if (!m_db->tag_mark_count.step()) {
-            throw wrong_tag_id(decimal(id));
-        }
-        by_count.emplace_back(m_db->tag_mark_count.column_int(0), id);
-    }
-    std::sort(by_count.begin(), by_count.end());
-    auto candidates = m_db->marks_of(by_count.front().second, by_count.front().first);
-    for (std::size_t i = 1; i < by_count.size() && !candidates.empty(); ++i) {
-        const auto [count, tag_id] = by_count[i];
-        decltype(candidates) kept;
-        if (static_cast<std::uint64_t>(count) <= candidates.size() * 8) {
-            const auto marks = m_db->marks_of(tag_id, count);
-            std::set_intersection(candidates.begin(), candidates.end(), marks.begin(), marks.end(),
-                                  std::back_inserter(kept));
+    sqlite3_busy_timeout(handle, 5000);
+    // SQLite looks at the flag every thousand steps of its machine, within any read.
+    sqlite3_progress_handler(
+        handle, 1000,
+        [](void* flag) -> int {
+            return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed)
+                       ? 1
+                       : 0;
+        },
+        const_cast<std::atomic<bool>*>(&cancel));
+    try {
+        db.execute("BEGIN");
+        std::vector<record_id> ids;
+        if (query.tags.empty() && search_words(query.text).empty()) {
+            sqlite::statement scan(handle, all_ids_sql);
+            ids = read_all_quote_ids(handle, scan);
         } else {
-            for (const auto& candidate : candidates) {
-                if (m_db->is_marked(candidate.second, tag_id)) {
-                    kept.push_back(candidate);
-                }
+            const auto hits = searcher(handle, &cancel).run(query);
+            ids.reserve(hits.size());
+            for (const auto& [seq, id] : hits) {
+                ids.push_back(id);
             }
         }
-        candidates = std::move(kept);
+        if (cancel.load()) {
+            return std::nullopt;
+        }
+        return ids;
+    } catch (const search_cancelled&) {
+        return std::nullopt;
+    } catch (const db_error&) {
+        // An interrupted read raises as a failed one does.
+        if (cancel.load()) {
+            return std::nullopt;
+        }
+        throw;
     }
-    return candidates;
 }
 
 }  // namespace hrd

@@ -7,7 +7,9 @@
 // to the "logic" log (record operations) and the "debug" log (id checks), both of which
 // must be registered. Single-threaded: the program's one UI thread.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -26,8 +28,20 @@ namespace hrd {
 inline constexpr int search_mode_and = 0;  // a quote must carry every search tag
 inline constexpr int search_mode_or = 1;   // one of them is enough
 
-// The layout version of the collection file, recorded in PRAGMA user_version.
-inline constexpr int collection_schema_version = 1;
+// The layout version of the collection file, recorded in PRAGMA user_version. A file
+// of version 1 (without the text index) gets its index when it is opened.
+inline constexpr int collection_schema_version = 2;
+
+// What a search selects: the quotes that satisfy the tags (none: every quote) and
+// whose text holds every whitespace-separated word of `text`, ignoring case.
+struct search_query {
+    std::vector<record_id> tags;  // in the order they were added
+    int mode = search_mode_and;
+    std::u16string text;  // "" = no text condition
+};
+
+// Told how far building the text index of an older file has come, 0 to 1.
+using index_progress = std::function<void(double done)>;
 
 class CollectionStore {
 public:
@@ -40,6 +54,10 @@ public:
     // (not SQLite, damaged, write-protected, or from a newer version); the file is left
     // exactly as it was.
     explicit CollectionStore(std::u16string data_folder);
+    // The same, telling `progress` how far building the text index has come when the
+    // file is of version 1 (called from this thread, 0 first and 1 last; not called
+    // at all for a file that has its index).
+    CollectionStore(std::u16string data_folder, index_progress progress);
     ~CollectionStore();
     CollectionStore(const CollectionStore&) = delete;
     CollectionStore& operator=(const CollectionStore&) = delete;
@@ -117,22 +135,35 @@ public:
     // Checks the quote, then the tag, then whether the quote carries the tag.
     bool isQuoteMarked(record_id quoteId, record_id tagId);
 
-    // --- Search: an ordered list of tag ids and a mode, kept for this run only.
+    // --- Search: an ordered list of tag ids, a mode and a text, kept for this run only.
     bool addSearchTag(record_id id);
     void removeSearchTag(record_id id);
     bool isTagUsedInSearch(record_id id);
     void clearSearchTags();
-    bool isSearchEmpty() const { return m_search_tags.empty(); }
+    // No tags and no text: the search selects every quote.
+    bool isSearchEmpty() const { return m_search_tags.empty() && !m_search_has_words; }
+    // The text part of the search (see search_query); only blanks count as no text.
+    void setSearchText(std::u16string_view text);
+    const std::u16string& searchText() const { return m_search_text; }
+    search_query currentSearch() const;
     void setSearchMode(int mode);
     int searchMode() const { return m_search_mode; }
     const std::vector<record_id>& searchTags() const { return m_search_tags; }
     // The quotes the search selects, in table order: every quote for an empty search;
     // in AND mode the quotes carrying every search tag (wrong_tag_id for a search tag
-    // that is gone); in OR mode those carrying any (a gone tag matches nothing).
+    // that is gone); in OR mode those carrying any (a gone tag matches nothing); of
+    // those, the ones whose text holds every word of the search text.
     std::unique_ptr<quote_cursor> searchQuotes();
-    // Exactly the ids searchQuotes() yields, in the same order, without reading any
-    // quote text; the same errors.
+    // Exactly the ids searchQuotes() yields, in the same order; the same errors. Reads
+    // no quote text unless the search text has a word of one or two characters.
     std::vector<record_id> searchQuoteIds();
+    // The ids searchQuoteIds() would give for `query`, found on the calling thread
+    // through a read-only connection of its own to the collection at `database_path`,
+    // so the UI thread can go on meanwhile. Returns nothing as soon as it sees `cancel`
+    // set (it looks between rows of every read). Raises like searchQuoteIds().
+    static std::optional<std::vector<record_id>> search_ids_apart(
+        const std::u16string& database_path, const search_query& query,
+        const std::atomic<bool>& cancel);
     // Every quote's id in table order (what searchQuoteIds() gives for an empty
     // search), read on a thread of its own through a read-only connection of its own,
     // so that the start of the program can go on meanwhile. The result is the
@@ -162,8 +193,7 @@ private:
     // Closes a collection the constructor gave up on, removing the log and its index
     // when this start made them and they hold nothing.
     void close_refused(const std::string& file, bool had_companions) noexcept;
-    // The marks (quote seq, quote id) of the quotes a non-empty search selects, in table
-    // order; wrong_tag_id for a gone tag in AND mode.
+    // The (quote seq, quote id) of the quotes a non-empty search selects, in table order.
     std::vector<std::pair<std::int64_t, record_id>> search_marks();
 
     record_id m_max_qid = 0;
@@ -172,6 +202,8 @@ private:
     std::u16string m_data_folder;
     std::unique_ptr<database> m_db;
     std::vector<record_id> m_search_tags;
+    std::u16string m_search_text;
+    bool m_search_has_words = false;
 };
 
 }  // namespace hrd

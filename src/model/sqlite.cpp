@@ -28,9 +28,9 @@ connection& connection::operator=(connection&& other) noexcept {
     return *this;
 }
 
-void connection::execute(const char* sql) const {
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(m_db, std::string("executing \"") + sql + "\"");
+void connection::execute_on(sqlite3* db, const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        fail(db, std::string("executing \"") + sql + "\"");
     }
 }
 
@@ -96,6 +96,18 @@ std::string statement::column_text(int column) const {
         return {};
     }
     return std::string(text, static_cast<size_t>(size));
+}
+
+std::string_view statement::column_view(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    const int size = sqlite3_column_bytes(m_statement, column);
+    if (text == nullptr) {
+        if (sqlite3_errcode(m_db) == SQLITE_NOMEM) {
+            fail(m_db, "reading a text of \"" + m_sql + "\"");
+        }
+        return {};
+    }
+    return std::string_view(text, static_cast<size_t>(size));
 }
 
 bool statement::column_is_null(int column) const {

@@ -27,7 +27,8 @@ public:
 
     sqlite3* get() const { return m_db; }
     // Runs one or more statements that return nothing the caller needs.
-    void execute(const char* sql) const;
+    void execute(const char* sql) const { execute_on(m_db, sql); }
+    static void execute_on(sqlite3* db, const char* sql);
 
 private:
     sqlite3* m_db = nullptr;
@@ -53,6 +54,8 @@ public:
 
     std::int64_t column_int(int column) const;
     std::string column_text(int column) const;
+    // The text of a column without a copy, valid until the next step or reset.
+    std::string_view column_view(int column) const;
     bool column_is_null(int column) const;
 
 private:

@@ -69,13 +69,22 @@ void report(int to_parent, const Value& value) {
 
 // A child that opens the collection in `data_folder` and runs one batch on it:
 // returned once the store is open and the batch is about to start (pid -1 when
-// the child never got there).
+// the child never got there). With `while_indexing`, returned as soon as opening
+// the store has begun building the text index instead; opening is then the batch.
 template <class Batch>
 store_child start_batch_child(const std::string& log_folder, const std::u16string& data_folder,
-                              Batch batch) {
+                              Batch batch, bool while_indexing = false) {
     store_child child = start_store_child(log_folder, [&](int to_parent) {
-        CollectionStore store(data_folder);
-        report(to_parent, 's');
+        bool started = false;
+        CollectionStore store(data_folder, [&](double) {
+            if (while_indexing && !started) {
+                started = true;
+                report(to_parent, 's');
+            }
+        });
+        if (!started) {
+            report(to_parent, 's');
+        }
         batch(store);
         report(to_parent, 'd');
     });
@@ -100,6 +109,16 @@ bool kill_batch_child(store_child& child) {
 }
 
 class crash : public hrd::test::store_fixture {};
+
+unsigned crash_seed() {
+    // The kill moments change from run to run; HOARDLY_CRASH_SEED=<seed> replays one.
+    const char* replay = std::getenv("HOARDLY_CRASH_SEED");
+    const unsigned seed = replay && *replay ? unsigned(std::strtoul(replay, nullptr, 10))
+                                            : std::random_device{}();
+    std::cout << "kill moments from seed " << seed << " (HOARDLY_CRASH_SEED=" << seed
+              << " replays them)\n";
+    return seed;
+}
 
 }  // namespace
 
@@ -270,4 +289,74 @@ TEST_F(crash, a_killed_batch_of_marks_leaves_all_or_none) {
         EXPECT_EQ(committed("SELECT n_marks FROM tag WHERE m_id = " + std::to_string(tag)), marks);
         m_store.reset();
     }
+}
+
+// Building the text index of an older file, killed at any moment, leaves the file as it
+// was, and the next start builds it again.
+TEST_F(crash, a_killed_index_build_leaves_the_older_file_as_it_was) {
+    const std::string child_logs = m_dir.file("child-logs");
+    std::filesystem::create_directory(child_logs);
+    std::vector<std::string> texts;
+    for (int i = 1; i <= 20000; ++i) {
+        texts.push_back(std::string(static_cast<std::size_t>(200 + i % 600), 'a' + char(i % 26)) +
+                        " quote " + std::to_string(i));
+    }
+    const unsigned seed = crash_seed();
+    std::mt19937 random(seed);
+    using clock = std::chrono::steady_clock;
+    clock::duration build_time{};
+    int killed_building = 0;
+    const std::string sum_sql =
+        "SELECT count(*) * 1000003 + sum(length(m_utftext) * m_id) FROM quote";
+    for (int round = 0; round < 6; ++round) {
+        write_version1_file(texts, true);
+        const long long sum = committed(sum_sql);
+        store_child child = start_batch_child(
+            child_logs, m_dir.wpath(), [](CollectionStore&) {}, true);
+        ASSERT_GT(child.pid, 0) << "the child never began building";
+        const auto started = clock::now();
+        if (round == 0) {
+            // The first round runs to its end and tells how long a build takes here;
+            // the others are killed at a random moment up to half as long again.
+            pollfd ready{child.reports.get(), POLLIN, 0};
+            ASSERT_EQ(::poll(&ready, 1, 120000), 1) << "the build never ended";
+            build_time = clock::now() - started;
+        } else {
+            const auto until = std::chrono::duration_cast<std::chrono::microseconds>(build_time);
+            std::this_thread::sleep_for(std::chrono::microseconds(
+                std::uniform_int_distribution<long long>(0, until.count() * 3 / 2)(random)));
+        }
+        const bool built = kill_batch_child(child);
+        const long long version = committed("PRAGMA user_version");
+        const long long index_tables =
+            committed("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'quote_text%'");
+        if (built) {
+            EXPECT_EQ(version, 2) << "round " << round << " (seed " << seed << ")";
+        } else if (version == 1) {
+            ++killed_building;
+            EXPECT_EQ(index_tables, 0) << "round " << round << " (seed " << seed << ")";
+        }
+        EXPECT_EQ(committed(sum_sql), sum) << "round " << round << " (seed " << seed << ")";
+        EXPECT_EQ(committed("SELECT n_marks FROM tag"), 10000);
+
+        // The next start builds what is missing, whatever the kill left.
+        auto& store = open();
+        EXPECT_EQ(committed("PRAGMA user_version"), 2);
+        const auto numbered = [](const std::string& part, bool even_only) {
+            std::vector<record_id> ids;
+            for (record_id i = 1; i <= 20000; ++i) {
+                if (std::to_string(i).find(part) != std::string::npos && (!even_only || i % 2 == 0)) {
+                    ids.push_back(i);
+                }
+            }
+            return ids;
+        };
+        store.setSearchText(u"QUOTE 1999");
+        EXPECT_EQ(store.searchQuoteIds(), numbered("1999", false));
+        store.addSearchTag(1);
+        store.setSearchText(u"quote 1999");
+        EXPECT_EQ(store.searchQuoteIds(), numbered("1999", true));
+        m_store.reset();
+    }
+    std::cout << killed_building << " of 5 kills came while the index was being built\n";
 }

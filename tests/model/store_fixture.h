@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fml/app_dirs.h"
 #include "fml/log.h"
@@ -66,6 +67,69 @@ protected:
         sqlite3_finalize(statement);
         sqlite3_close(db);
         return value;
+    }
+
+    // Writes hoardly.fdb as the previous version of the program left it (version 1, no
+    // text index), holding these quotes (ids 1, 2, ...) and, when `tagged` is set, one
+    // tag "even" on the quotes of even id. Replaces any collection there.
+    void write_version1_file(const std::vector<std::string>& texts, bool tagged = false) {
+        const std::string path = m_dir.file("hoardly.fdb");
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(path + suffix);
+        }
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        // That version's layout, as files in users' hands have it.
+        sqlite3_exec(db, R"sql(
+PRAGMA journal_mode=WAL; BEGIN;
+CREATE TABLE tag(
+    seq INTEGER PRIMARY KEY,
+    m_id INTEGER NOT NULL UNIQUE,
+    m_utfname TEXT NOT NULL UNIQUE,
+    n_marks INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE quote(
+    seq INTEGER PRIMARY KEY,
+    m_id INTEGER NOT NULL UNIQUE,
+    m_utftext TEXT NOT NULL,
+    m_stamp INTEGER NOT NULL);
+CREATE INDEX quote_by_stamp ON quote(m_stamp);
+CREATE TABLE mark(
+    quote_id INTEGER NOT NULL REFERENCES quote(m_id) ON DELETE CASCADE,
+    tag_id INTEGER NOT NULL REFERENCES tag(m_id) ON DELETE CASCADE,
+    quote_seq INTEGER NOT NULL,
+    position INTEGER NOT NULL,
+    PRIMARY KEY(quote_id, tag_id)) WITHOUT ROWID;
+CREATE INDEX mark_by_tag ON mark(tag_id, quote_seq, quote_id);
+CREATE TRIGGER mark_added AFTER INSERT ON mark BEGIN
+    UPDATE tag SET n_marks = n_marks + 1 WHERE m_id = NEW.tag_id;
+END;
+CREATE TRIGGER mark_removed AFTER DELETE ON mark BEGIN
+    UPDATE tag SET n_marks = n_marks - 1 WHERE m_id = OLD.tag_id;
+END;
+PRAGMA user_version=1;)sql",
+                     nullptr, nullptr, nullptr);
+        if (tagged) {
+            sqlite3_exec(db, "INSERT INTO tag(m_id, m_utfname) VALUES(1, 'even')", nullptr,
+                         nullptr, nullptr);
+        }
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, ?1)",
+                           -1, &insert, nullptr);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(i + 1));
+            sqlite3_bind_text(insert, 2, texts[i].data(), static_cast<int>(texts[i].size()),
+                              SQLITE_STATIC);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+            if (tagged && (i + 1) % 2 == 0) {
+                const std::string mark = "INSERT INTO mark VALUES(" + std::to_string(i + 1) +
+                                         ", 1, " + std::to_string(i + 1) + ", 1)";
+                sqlite3_exec(db, mark.c_str(), nullptr, nullptr, nullptr);
+            }
+        }
+        sqlite3_finalize(insert);
+        sqlite3_exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE);", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
     }
 
     temp_dir m_dir;

@@ -1,0 +1,301 @@
+#include "model/text_fold.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace hrd {
+namespace {
+
+// The parts of SQLite's full-text extension interface used here (its header is not
+// installed with SQLite's own); the layout is part of SQLite's stable interface.
+struct fts5_tokenizer_handle;
+struct fts5_tokenizer_calls {
+    int (*create)(void*, const char** arguments, int count, fts5_tokenizer_handle** made);
+    void (*destroy)(fts5_tokenizer_handle*);
+    int (*tokenize)(fts5_tokenizer_handle*, void* context, int flags, const char* text, int size,
+                    int (*token)(void* context, int flags, const char* token, int size,
+                                 int start, int end));
+};
+struct fts5_api_calls {
+    int version;
+    void* create_tokenizer;
+    int (*find_tokenizer)(fts5_api_calls*, const char* name, void** user_data,
+                          fts5_tokenizer_calls* calls);
+    void* create_function;
+};
+constexpr int tokenize_document = 0x0004;
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one code point at `at`, moving past it; U+FFFD for an ill-formed sequence.
+char32_t next_utf8(std::string_view text, std::size_t& at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at++);
+    if (lead < 0x80) {
+        return lead;
+    }
+    int more = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1, c = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        more = 2, c = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        more = 3, c = lead & 0x07, least = 0x10000;
+    } else {
+        return 0xFFFD;
+    }
+    for (int i = 0; i < more; ++i) {
+        if (at >= text.size() || (byte(at) & 0xC0) != 0x80) {
+            return 0xFFFD;
+        }
+        c = (c << 6) | (byte(at++) & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+        return 0xFFFD;
+    }
+    return c;
+}
+
+// Every code point SQLite's trigram tokenizer folds to another one, sorted. SQLite
+// folds nothing past U+1FFFF.
+struct fold_table {
+    std::vector<std::pair<char32_t, char32_t>> changed;
+    bool ascii_is_plain = true;  // folds only A-Z, to a-z, below U+0080
+};
+
+fold_table read_sqlite_folding() {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw std::runtime_error("cannot open SQLite to read its case folding");
+    }
+    fts5_api_calls* api = nullptr;
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &query, nullptr) == SQLITE_OK) {
+        sqlite3_bind_pointer(query, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+        sqlite3_step(query);
+    }
+    sqlite3_finalize(query);
+    void* user_data = nullptr;
+    fts5_tokenizer_calls calls{};
+    fts5_tokenizer_handle* tokenizer = nullptr;
+    if (api == nullptr || api->find_tokenizer(api, "trigram", &user_data, &calls) != SQLITE_OK ||
+        calls.create(user_data, nullptr, 0, &tokenizer) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw std::runtime_error("SQLite has no trigram tokenizer");
+    }
+    // Each code point three times over: the trigram starting at its first copy is its
+    // folded form three times.
+    std::string text;
+    std::vector<std::pair<int, char32_t>> starts;  // (byte offset, code point)
+    for (char32_t c = 1; c < 0x20000; ++c) {
+        if (c >= 0xD800 && c < 0xE000) {
+            continue;
+        }
+        starts.emplace_back(static_cast<int>(text.size()), c);
+        for (int copy = 0; copy < 3; ++copy) {
+            append_utf8(text, c);
+        }
+    }
+    struct reading {
+        const std::vector<std::pair<int, char32_t>>* starts;
+        fold_table table;
+    } read{&starts, {}};
+    const auto on_token = [](void* context, int, const char* token, int size, int start,
+                             int) -> int {
+        auto& into = *static_cast<reading*>(context);
+        const auto at = std::lower_bound(into.starts->begin(), into.starts->end(),
+                                         std::pair<int, char32_t>(start, 0));
+        if (at == into.starts->end() || at->first != start) {
+            return SQLITE_OK;
+        }
+        std::size_t position = 0;
+        const char32_t folded = next_utf8(std::string_view(token, std::size_t(size)), position);
+        if (folded != at->second) {
+            into.table.changed.emplace_back(at->second, folded);
+        }
+        return SQLITE_OK;
+    };
+    const int result = calls.tokenize(tokenizer, &read, tokenize_document, text.data(),
+                                      static_cast<int>(text.size()), on_token);
+    calls.destroy(tokenizer);
+    sqlite3_close(db);
+    if (result != SQLITE_OK) {
+        throw std::runtime_error("cannot read SQLite's case folding");
+    }
+    std::sort(read.table.changed.begin(), read.table.changed.end());
+    for (const auto& [from, to] : read.table.changed) {
+        if (from < 0x80 && !(from >= 'A' && from <= 'Z' && to == from + 32)) {
+            read.table.ascii_is_plain = false;
+        }
+    }
+    return read.table;
+}
+
+const fold_table& folding() {
+    static const fold_table table = read_sqlite_folding();
+    return table;
+}
+
+bool is_space(char32_t c) {
+    return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+}  // namespace
+
+char32_t fold_case(char32_t c) {
+    const auto& changed = folding().changed;
+    const auto at = std::lower_bound(changed.begin(), changed.end(),
+                                     std::pair<char32_t, char32_t>(c, 0));
+    return at != changed.end() && at->first == c ? at->second : c;
+}
+
+std::u32string fold_utf8(std::string_view text) {
+    std::u32string folded;
+    folded.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        folded += fold_case(next_utf8(text, at));
+    }
+    return folded;
+}
+
+std::u32string fold_utf16(std::u16string_view text) {
+    std::u32string folded;
+    folded.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char32_t c = text[at];
+        if (c >= 0xD800 && c < 0xDC00 && at + 1 < text.size() && text[at + 1] >= 0xDC00 &&
+            text[at + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[at + 1] - 0xDC00);
+            ++at;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        folded += fold_case(c);
+    }
+    return folded;
+}
+
+std::vector<std::u32string> search_words(std::u16string_view text) {
+    const std::u32string folded = fold_utf16(text);
+    std::vector<std::u32string> words;
+    std::size_t at = 0;
+    while (at < folded.size()) {
+        while (at < folded.size() && is_space(folded[at])) {
+            ++at;
+        }
+        std::size_t end = at;
+        while (end < folded.size() && !is_space(folded[end])) {
+            ++end;
+        }
+        if (end > at) {
+            std::u32string word = folded.substr(at, end - at);
+            if (std::find(words.begin(), words.end(), word) == words.end()) {
+                words.push_back(std::move(word));
+            }
+        }
+        at = end;
+    }
+    return words;
+}
+
+bool holds_all(std::u32string_view text, const std::vector<std::u32string>& words) {
+    return std::all_of(words.begin(), words.end(), [&](const std::u32string& word) {
+        return text.find(word) != std::u32string_view::npos;
+    });
+}
+
+namespace {
+
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+// Where the ASCII `word` (lower case) is in `text`, ignoring ASCII case.
+bool find_ascii(std::string_view text, std::string_view word) {
+    if (word.size() > text.size()) {
+        return false;
+    }
+    const char first = word.front();
+    const char first_upper = first >= 'a' && first <= 'z' ? static_cast<char>(first - 32) : first;
+    const std::size_t last = text.size() - word.size();
+    for (std::size_t at = 0; at <= last; ++at) {
+        if (text[at] != first && text[at] != first_upper) {
+            continue;
+        }
+        std::size_t i = 1;
+        while (i < word.size() && ascii_lower(text[at + i]) == word[i]) {
+            ++i;
+        }
+        if (i == word.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words) {
+    bool plain = folding().ascii_is_plain;
+    std::vector<std::string> narrow;
+    for (const auto& word : words) {
+        if (!plain) {
+            break;
+        }
+        std::string& bytes = narrow.emplace_back();
+        for (const char32_t c : word) {
+            if (c >= 0x80 || c == 0) {
+                plain = false;
+                break;
+            }
+            bytes += static_cast<char>(c);
+        }
+    }
+    if (plain) {
+        bool all = true;
+        for (const auto& word : narrow) {
+            if (!word.empty() && !find_ascii(text, word)) {
+                all = false;
+                break;
+            }
+        }
+        if (all) {
+            return true;
+        }
+        // Not found as ASCII: only a character outside ASCII that folds into it (the
+        // Kelvin sign to k) could still make a match.
+        if (std::none_of(text.begin(), text.end(),
+                         [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            return false;
+        }
+    }
+    return holds_all(fold_utf8(text), words);
+}
+
+}  // namespace hrd

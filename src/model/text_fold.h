@@ -1,0 +1,34 @@
+#pragma once
+// Case folding for finding quotes by their text.
+//
+// One code point folds to one code point, with the very table SQLite's full-text index
+// folds with, read from SQLite itself once per process: what the index finds and what
+// a word-by-word check finds then agree on every character, whichever SQLite the
+// program runs with. É finds é, Σ finds σ, ẞ finds ß; accents stay (é is not e), and
+// a letter never becomes two (ß does not find "ss"), so a match keeps its length.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hrd {
+
+// The folded form of one code point.
+char32_t fold_case(char32_t c);
+
+// The folded code points of a text; ill-formed input becomes U+FFFD, as storing it
+// would make it.
+std::u32string fold_utf8(std::string_view text);
+std::u32string fold_utf16(std::u16string_view text);
+
+// The whitespace-separated words of a search text, folded, each once, in the order
+// they first come.
+std::vector<std::u32string> search_words(std::u16string_view text);
+
+// Whether the folded `text` holds every one of the folded `words`.
+bool holds_all(std::u32string_view text, const std::vector<std::u32string>& words);
+// The same for a stored (UTF-8) text: holds_all(fold_utf8(text), words), without
+// folding a text of plain ASCII.
+bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words);
+
+}  // namespace hrd
