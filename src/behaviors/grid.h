@@ -34,7 +34,7 @@ inline constexpr std::uint32_t ROWS_DELETE = 0x105;  // source: the table; remov
 // Windows virtual-key numbers the grids react to.
 namespace vk {
 inline constexpr std::uint32_t page_up = 33, page_down = 34, end = 35, home = 36, up = 38,
-                               down = 40, del = 46, a = 65, c = 67, f1 = 112, f2 = 113;
+                               down = 40, del = 46, a = 65, c = 67, f = 70, f1 = 112, f2 = 113;
 }
 
 class cgrid : public behavior {

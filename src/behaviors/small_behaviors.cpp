@@ -8,6 +8,7 @@
 #include "behaviors/grid.h"
 #include "behaviors/help.h"
 #include "behaviors/program_behaviors.h"
+#include "model/model.h"
 #include "controller/controller.h"
 #include "fml/app_dirs.h"
 #include "fml/log.h"
@@ -105,6 +106,20 @@ public:
             case htmlayout::vk::f1:
                 open_help();
                 return true;
+            case htmlayout::vk::f:
+                if ((keys & layout::key_state::control) == 0) {
+                    return false;
+                }
+                // Ctrl+F: to the search field, its text selected so typing replaces it.
+                if (HELEMENT field = layout::find_first(layout::root_of(he), "#find-text")) {
+                    if (layout::get_inner_text(field).value_or(u"").empty()) {
+                        layout::set_attribute(field, "all-selected", std::nullopt);
+                    } else {
+                        layout::set_attribute(field, "all-selected", u"");
+                    }
+                    layout::set_state(field, layout::state::focus, 0, true);
+                }
+                return true;
             default:
                 return false;
         }
@@ -180,6 +195,57 @@ private:
         } else {
             app_error("link: not a web or mail address: " + fml::wchar2utf8(link));
         }
+    }
+};
+
+// ---- "findtext" ------------------------------------------------------------
+
+// The search field: what is typed narrows the quote list at once (the search runs
+// apart, so typing never waits). Escape empties it, and hides the window only
+// when it is empty already; Enter and Down go on to the list.
+class behavior_findtext : public behavior {
+public:
+    behavior_findtext()
+        : behavior(layout::event_group::key | layout::event_group::behavior_event, "findtext") {}
+
+    bool on_event(HELEMENT he, HELEMENT source, std::uint32_t code, std::uint32_t reason) override {
+        (void)reason;
+        if (code != be::edit_value_changed || source != he) {
+            return false;
+        }
+        search_for(layout::get_inner_text(he).value_or(u""));
+        return true;
+    }
+
+    bool on_key(HELEMENT he, HELEMENT target, std::uint32_t event_type, std::uint32_t key,
+                std::uint32_t keys) override {
+        (void)target;
+        if (event_type != layout::key_event::down || (keys & layout::key_state::alt)) {
+            return false;
+        }
+        switch (key) {
+            case layout::key_code::escape:
+                if (layout::get_inner_text(he).value_or(u"").empty()) {
+                    return false;
+                }
+                layout::set_attribute(he, "all-selected", std::nullopt);
+                layout::set_inner_text(he, u"");
+                search_for(u"");
+                return true;
+            case layout::key_code::enter:
+            case htmlayout::vk::down:
+                if (HELEMENT list = layout::find_first(layout::root_of(he), "#thequotelist")) {
+                    layout::set_state(list, layout::state::focus, 0, true);
+                }
+                return true;
+            default:
+                return false;  // typing goes to the engine's editor
+        }
+    }
+
+private:
+    static void search_for(const std::u16string& text) {
+        behavior_model().handle_safely(model_events::set_search_text{text});
     }
 };
 
@@ -366,6 +432,7 @@ behavior_html html_instance;
 behavior_body body_instance;
 behavior_link link_instance;
 behavior_sms sms_instance;
+behavior_findtext findtext_instance;
 hrd_splitter splitter_instance;
 behavior_export export_instance;
 }  // namespace

@@ -59,6 +59,7 @@ enum class act {
     add_search_tags,
     delete_search_tag,
     clear_search_tags,
+    clear_search_text,
     set_search_mode_and,
     set_search_mode_or,
     copy_quote,
@@ -77,7 +78,7 @@ struct action_entry {
 
 namespace ev = model_events;
 
-constexpr std::array<action_entry, 22> action_table{{
+constexpr std::array<action_entry, 23> action_table{{
     {u"add_quote", act::add_quote, false},
     {u"add_tag", act::add_tag, false},
     {u"delete_quote", act::delete_quote, true},
@@ -93,6 +94,7 @@ constexpr std::array<action_entry, 22> action_table{{
     {u"add_search_tags", act::add_search_tags, false},
     {u"delete_search_tag", act::delete_search_tag, true},
     {u"clear_search_tags", act::clear_search_tags, false},
+    {u"clear_search_text", act::clear_search_text, false},
     {u"set_search_mode_and", act::set_search_mode_and, false},
     {u"set_search_mode_or", act::set_search_mode_or, false},
     {u"copy_quote", act::copy_quote, true},
@@ -365,6 +367,10 @@ void hdcontroller::execute(const named_action& action) {
         case act::clear_search_tags:
             cntrl() << "clear_search_tags" << std::endl;
             forward(ev::clear_search_tags{});
+            return;
+        case act::clear_search_text:
+            cntrl() << "clear_search_text" << std::endl;
+            forward(ev::set_search_text{});
             return;
         case act::set_search_mode_and:
             forward(ev::set_search_mode_and{});

@@ -379,7 +379,10 @@ void collect_tab_stops(element_node& e, std::vector<element_node*>& stops) {
         }
         const bool page = element.m_tag == names::html || element.m_tag == names::body;
         if (is_focusable(element) && !page) {
-            stops.push_back(&element);
+            // tabindex="-1": the mouse may focus it, Tab passes it by.
+            if (element.m_attributes.get(names::tabindex) != "-1") {
+                stops.push_back(&element);
+            }
         } else {
             collect_tab_stops(element, stops);
         }

@@ -255,7 +255,8 @@ std::string file_uri(const std::string& file) {
 // is read as unchangeable: no lock, no journal, no log and no companion file is made
 // or replayed, so a file that turns out to be someone else's is not touched at all.
 // Our collections are built whole before they get their name, so their layout is in
-// the file itself, whatever the log holds.
+// the file itself, whatever the log holds, unless a copy of the log into the file was
+// cut short.
 void check_collection_schema(const std::string& file, const std::string& name) {
     std::vector<std::string> schema;
     try {
@@ -269,6 +270,14 @@ void check_collection_schema(const std::string& file, const std::string& name) {
         }
         schema = schema_of(handle);
     } catch (const db_error& error) {
+        // A program stopped while it copied its log into the file leaves the file
+        // itself half-copied until the log is applied again. The connection that
+        // opens it applies the log, and the layout is checked there once more.
+        struct stat log {};
+        if (::stat((file + "-wal").c_str(), &log) == 0 && S_ISREG(log.st_mode) &&
+            log.st_size > 0) {
+            return;
+        }
         throw open_db_error(name + ": " + file + " is damaged: " + error.what());
     }
     // The file itself may still show the older layout while the log holds the newer

@@ -15,6 +15,7 @@
 #include "fml/whoami.h"
 #include "model/collection_store.h"
 #include "model/model_events.h"
+#include "model/search_worker.h"
 #include "model/view_events.h"
 #include "platform/clipboard.h"
 
@@ -94,12 +95,24 @@ private:
         std::int64_t stamp = -1;
     };
     all_quotes m_all;
+    // Each list shown counts one up: a search result of an older count is stale.
+    std::uint64_t m_search_generation = 0;
+    // Held by the model alone; work posted back from the search thread asks it
+    // whether the model is still there.
+    std::shared_ptr<hrdModel*> m_alive = std::make_shared<hrdModel*>(this);
+    // Last, so it goes first: its thread ends before anything it reads.
+    std::unique_ptr<search_worker> m_searcher;
 
     void show(const view_event& event);
     // Tells the view which search mode the mode buttons show.
     void show_search_mode();
-    // Shows the quotes the search selects, newest on top.
+    // Shows the quotes the search selects, newest on top. A search with text runs
+    // on the search thread when the desktop takes work back (services().ui): the
+    // list shows the result when it comes, unless a newer list came first.
     void show_quotes();
+    void show_ids(std::vector<record_id> ids);
+    void search_done(std::uint64_t generation, std::int64_t stamp, std::vector<record_id> ids,
+                     const std::string& error);
     // Every quote's id in table order (m_all, brought up to date).
     const std::vector<record_id>& all_quote_ids();
     void full_refresh();

@@ -70,6 +70,10 @@ struct delete_tags {  // 41
 struct delete_quotes {  // 42
     id_list quotes;
 };
+// The text the quotes shown must hold ("" for none), as typed into the search field.
+struct set_search_text {
+    std::u16string text;
+};
 // The quotes shown go in the order they were stored, oldest or newest first.
 struct sort_quotes {
     bool oldest_first = false;
@@ -95,7 +99,7 @@ using model_event =
                  model_events::copy_quote_with_data, model_events::copy_quotes,
                  model_events::copy_quotes_with_data, model_events::add_search_tags,
                  model_events::delete_tags, model_events::delete_quotes,
-                 model_events::sort_quotes, model_events::mark_quotes,
+                 model_events::sort_quotes, model_events::set_search_text, model_events::mark_quotes,
                  model_events::delete_marks>;
 
 }  // namespace hrd

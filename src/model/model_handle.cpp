@@ -14,6 +14,7 @@
 #include "model/errors.h"
 #include "model/model.h"
 #include "model/output.h"
+#include "platform/services.h"
 
 namespace hrd {
 namespace {
@@ -38,16 +39,57 @@ void hrdModel::show_quotes() {
     if (m_view == nullptr) {
         return;
     }
+    const std::uint64_t generation = ++m_search_generation;
     // Ids only: the rows are read as they come into view.
-    std::vector<record_id> ids;
     if (m_store->isSearchEmpty()) {
-        const std::vector<record_id>& all = all_quote_ids();
-        ids.assign(all.rbegin(), all.rend());  // the newest quote on top
-    } else {
-        ids = m_store->searchQuoteIds();
-        std::reverse(ids.begin(), ids.end());
+        show_ids(all_quote_ids());
+        return;
     }
+    ui_thread* ui = services().ui;
+    if (ui == nullptr || m_store->currentSearch().text.empty()) {
+        show_ids(m_store->searchQuoteIds());
+        return;
+    }
+    if (!m_searcher) {
+        m_searcher = std::make_unique<search_worker>();
+    }
+    m_searcher->start(
+        [path = m_store->database_path(),
+         query = m_store->currentSearch()](const std::atomic<bool>& cancel) {
+            return CollectionStore::search_ids_apart(path, query, cancel);
+        },
+        [ui, alive = std::weak_ptr<hrdModel*>(m_alive), generation,
+         stamp = m_store->change_stamp()](std::vector<record_id> ids, std::string error) {
+            ui->post([alive, generation, stamp, ids = std::move(ids),
+                      error = std::move(error)]() mutable {
+                if (const auto model = alive.lock()) {
+                    (*model)->search_done(generation, stamp, std::move(ids), error);
+                }
+            });
+        });
+}
+
+void hrdModel::show_ids(std::vector<record_id> ids) {
+    std::reverse(ids.begin(), ids.end());  // the newest quote on top
     show(view_events::update_quotes{std::move(ids), this});
+}
+
+void hrdModel::search_done(std::uint64_t generation, std::int64_t stamp,
+                           std::vector<record_id> ids, const std::string& error) {
+    if (generation != m_search_generation || m_view == nullptr) {
+        return;  // a newer list was asked for meanwhile
+    }
+    if (!error.empty()) {
+        if (fml::haslog("app")) {
+            fml::getlog("app") << "Error: " << error << std::endl;
+        }
+        return;  // the list stays as it was
+    }
+    if (stamp != m_store->change_stamp()) {
+        show_quotes();  // the collection changed while it was searched: again
+        return;
+    }
+    show_ids(std::move(ids));
 }
 
 const std::vector<record_id>& hrdModel::all_quote_ids() {
@@ -311,6 +353,11 @@ void hrdModel::handle(const model_event& event) {
                 show_quotes();
             },
             [&](const ev::export_data& command) { export_document(store, command.path); },
+            [&](const ev::set_search_text& command) {
+                store.setSearchText(command.text);
+                show(vev::search_text{store.searchText()});
+                search_refresh();
+            },
             [&](const ev::sort_quotes& command) {
                 show(vev::sort_quotes{command.oldest_first});
             },

@@ -81,6 +81,10 @@ struct update_quotes {
     std::vector<record_id> ids;
     quote_reader* reader = nullptr;
 };
+// The search text in force: the field shows it and the rows mark where it matches.
+struct search_text {
+    std::u16string text;
+};
 // The quotes shown are put in the order they were stored, oldest or newest first.
 struct sort_quotes {
     bool oldest_first = false;
@@ -110,7 +114,7 @@ using view_event = std::variant<
     view_events::delete_quote_tag, view_events::add_search_tag, view_events::delete_search_tag,
     view_events::update_quotes, view_events::rename_search_tag, view_events::update_tags,
     view_events::refresh_quotes, view_events::clear_search_tags, view_events::rename_quote_tags,
-    view_events::search_mode, view_events::sort_quotes>;
+    view_events::search_mode, view_events::sort_quotes, view_events::search_text>;
 
 // Whoever shows the collection: the view, or a test's recorder.
 class view_target {

@@ -1,5 +1,8 @@
 #include "view/fragments.h"
 
+#include <algorithm>
+
+#include "model/text_fold.h"
 #include "view/ids.h"
 
 namespace hrd::fragments {
@@ -62,14 +65,80 @@ std::string escape(std::string_view utf8) {
     return out;
 }
 
-void append_quote_block(std::string& out, const quote& q, const tag_lookup& tags) {
+namespace {
+// A row shows the first 64 KiB of a clip (the page's own limit): marks go no further.
+constexpr std::size_t highlighted_bytes = 64 * 1024;
+}  // namespace
+
+void append_highlighted(std::string& out, std::string_view utf8,
+                        const std::vector<std::u32string>& words) {
+    if (words.empty()) {
+        append_escaped(out, utf8);
+        return;
+    }
+    // Only the start of a huge clip is searched for marks: a row shows no more.
+    std::size_t cut = std::min(utf8.size(), highlighted_bytes);
+    while (cut < utf8.size() && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    const std::string_view rest = utf8.substr(cut);
+    utf8 = utf8.substr(0, cut);
+    // The text as folded code points, each with the byte where it starts; folding
+    // keeps one code point for one, so a match is a run of whole characters.
+    const std::u32string folded = fold_utf8(utf8);
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+            starts.push_back(i);
+        }
+    }
+    starts.push_back(utf8.size());
+    if (folded.size() + 1 != starts.size()) {
+        append_escaped(out, utf8);  // not text as the store keeps it: shown plain
+        append_escaped(out, rest);
+        return;
+    }
+    // Marked ranges of code points, merged where they touch or overlap.
+    std::vector<std::pair<std::size_t, std::size_t>> marked;
+    for (const std::u32string& word : words) {
+        for (std::size_t at = folded.find(word); at != std::u32string::npos && !word.empty() &&
+                                                 marked.size() < marks_per_text * words.size();
+             at = folded.find(word, at + word.size())) {
+            marked.emplace_back(at, at + word.size());
+        }
+    }
+    std::sort(marked.begin(), marked.end());
+    std::size_t written = 0;  // code points out so far
+    std::size_t marks = 0;
+    for (std::size_t k = 0; k < marked.size() && marks < marks_per_text; ++k) {
+        std::size_t first = std::max(marked[k].first, written);
+        std::size_t last = marked[k].second;
+        while (k + 1 < marked.size() && marked[k + 1].first <= last) {
+            last = std::max(last, marked[++k].second);
+        }
+        if (first >= last) {
+            continue;
+        }
+        append_escaped(out, utf8.substr(starts[written], starts[first] - starts[written]));
+        out += "<mark>";
+        append_escaped(out, utf8.substr(starts[first], starts[last] - starts[first]));
+        out += "</mark>";
+        written = last;
+        ++marks;
+    }
+    append_escaped(out, utf8.substr(starts[written]));
+    append_escaped(out, rest);
+}
+
+void append_quote_block(std::string& out, const quote& q, const tag_lookup& tags,
+                        const std::vector<std::u32string>& words) {
     out += "<div class=\"quote\" id=\"";
     out += ids::quote(q.m_id);
     out +=
         "\"><table class=\"qtable\" border=1 cellspacing=-1px>"
         "<tr><td colspan=3><div class=\"title\"></div></td></tr>"
         "<tr><td class=\"text\" colspan=3>";
-    append_escaped(out, q.m_utftext);
+    append_highlighted(out, q.m_utftext, words);
     out += "</td></tr><tr><td class=\"links\">";
     for (record_id t : q.m_tags) {
         if (const tag* found = tags ? tags(t) : nullptr) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/records.h"
 #include "model/view_events.h"
@@ -23,9 +24,18 @@ using hrd::tag_lookup;
 void append_escaped(std::string& out, std::string_view utf8);
 std::string escape(std::string_view utf8);
 
+// append_escaped, with every place the folded text holds one of the folded `words`
+// marked <mark>...</mark>. Only the first marks_per_text places are marked, so a
+// one-letter word in a huge clip does not make thousands of elements.
+inline constexpr std::size_t marks_per_text = 100;
+void append_highlighted(std::string& out, std::string_view utf8,
+                        const std::vector<std::u32string>& words);
+
 // <div class="quote" id="q-Q"><table class="qtable" ...>title row, text row,
-// links row (quote tags, Manage... button, time stamp)</table></div>
-void append_quote_block(std::string& out, const quote& q, const tag_lookup& tags);
+// links row (quote tags, Manage... button, time stamp)</table></div>. With `words`
+// the text marks where it holds them (append_highlighted).
+void append_quote_block(std::string& out, const quote& q, const tag_lookup& tags,
+                        const std::vector<std::u32string>& words = {});
 std::string quote_block(const quote& q, const tag_lookup& tags);
 // <div class="qtag" id="qt-Q-T">name</div>
 std::string quote_tag(const tag& t, record_id quote_id);

@@ -13,6 +13,7 @@
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "model/collection_store.h"
+#include "model/text_fold.h"
 #include "platform/services.h"
 #include "view/ids.h"
 
@@ -88,6 +89,7 @@ void hdview::handle(const view_event& event) {
                    [this](const vev::rename_quote_tags& e) { rename_quote_tags(e); },
                    [this](const vev::search_mode& e) { show_search_mode(e.mode); },
                    [this](const vev::sort_quotes& e) { sort_quotes(e.oldest_first); },
+                   [this](const vev::search_text& e) { show_search_text(e.text); },
                },
                event);
 }
@@ -312,7 +314,7 @@ void hdview::quote_rows::append_rows(std::size_t first, std::size_t last, std::s
         missing.m_id = id;
         const bool present = next < found.size() && found[next].m_id == id;
         markup += "<tr><td>";
-        fragments::append_quote_block(markup, present ? found[next] : missing, name_of);
+        fragments::append_quote_block(markup, present ? found[next] : missing, name_of, words);
         markup += "</td></tr>";
         next += present ? 1 : 0;
     }
@@ -326,6 +328,17 @@ void hdview::update_quotes(const view_events::update_quotes& quotes) {
     layout::rows_reset(m_quote_list);
     layout::update_element(m_quote_list, true);
     fml::app_line("vupdate_quotes complete");
+}
+
+void hdview::show_search_text(const std::u16string& text) {
+    m_rows.words = search_words(text);
+    // The field shows what the search holds; while the user types, that is what
+    // is in it already, and it is left alone.
+    if (element field = find_id(m_root, "find-text");
+        field != nullptr && layout::get_inner_text(field).value_or(u"") != text) {
+        layout::set_inner_text(field, text);
+        layout::update_element(field, true);
+    }
 }
 
 void hdview::sort_quotes(bool oldest_first) {

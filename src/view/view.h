@@ -76,6 +76,7 @@ private:
     void set_search_empty();
     void show_search_mode(int mode);
     void sort_quotes(bool oldest_first);
+    void show_search_text(const std::u16string& text);
 
     layout::handle find_quote_block(record_id id) const;
     // The tag's entries on the quotes the list holds now, each held.
@@ -97,6 +98,8 @@ private:
         // Bottom to top, so a new quote on top is an append however long the list.
         std::vector<record_id> bottom_up;
         quote_reader* reader = nullptr;
+        // The words of the search text, folded: rows mark where they hold them.
+        std::vector<std::u32string> words;
     };
 
     layout::document& m_document;

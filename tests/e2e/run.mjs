@@ -292,7 +292,8 @@ async function quoteBlocks(page) {
             blocks: [...list.querySelectorAll('.quote')].map((q) => {
                 const r = q.querySelector('td.text').getBoundingClientRect();
                 return {id: q.id, tags: [...q.querySelectorAll('.qtag')].map((t) => t.textContent.trim()),
-                    visible: r.top >= pane.top && r.bottom <= pane.bottom};
+                    visible: r.top >= pane.top && r.bottom <= pane.bottom,
+                    text: q.querySelector('td.text').textContent};
             }),
         };
     });
@@ -365,6 +366,39 @@ await check('two tags in the search bar show the quotes with all of them or with
     click(main, await centreOf(main.page, '#clear-search'));
     await listShows(main.page, 'every quote', before);
     expect((await searchTags(main.page)).length === 0, 'the search bar is empty');
+});
+
+await check('text typed into the search field narrows the list as it is typed, and with a tag; Escape empties it; Ctrl+F reaches it', async () => {
+    const before = await quoteBlocks(main.page);
+    const holding = (term) => before.filter((q) => q.text.toLowerCase().includes(term.toLowerCase()));
+    // A word some quotes hold and others do not, typed in capitals: case does not count.
+    const term = before.flatMap((q) => q.text.split(/[^A-Za-z]+/)).filter((w) => w.length >= 5)
+        .find((w) => holding(w).length > 0 && holding(w).length < before.length);
+    expect(term, `a word worth searching for in ${before.length} quotes`);
+    const focusedId = () => main.page.evaluate(() => {
+        const e = document.querySelector('[data-state~="focus"]');
+        return e ? e.id : null;
+    });
+    click(main, await centreOf(main.page, `#${before.find((b) => b.visible).id} td.text`));
+    x(['xdotool', 'key', 'ctrl+f'], main.env);
+    await waitFor('Ctrl+F to the search field', async () => (await focusedId()) === 'find-text', 5000);
+    x(['xdotool', 'type', '--delay', '20', term.toUpperCase()], main.env);
+    await listShows(main.page, `the quotes holding "${term}"`, holding(term));
+    const marks = await main.page.evaluate(() => [...document.querySelectorAll('#thequotelist mark')].map((m) => m.textContent));
+    expect(marks.length > 0 && marks.every((m) => m.toLowerCase() === term.toLowerCase()), `marked: ${JSON.stringify(marks)}`);
+    // A tag in the search bar narrows it further: the text and the tag both hold.
+    const tag = 'Getting started';
+    click(main, await centreOf(main.page, '#taglist .vtag', tag), '1', 2);
+    await listShows(main.page, `the quotes holding "${term}" tagged ${tag}`, holding(term).filter((q) => q.tags.includes(tag)));
+    click(main, await centreOf(main.page, '#clear-search'));
+    await listShows(main.page, `the quotes holding "${term}" again`, holding(term));
+    // Escape in the field empties it first and leaves the window shown.
+    click(main, await centreOf(main.page, '#find-text'));
+    await waitFor('the search field focused', async () => (await focusedId()) === 'find-text', 5000);
+    x(['xdotool', 'key', 'Escape'], main.env);
+    await listShows(main.page, 'every quote again', before);
+    expect(await main.page.evaluate(() => document.querySelector('#find-text').textContent === ''), 'the field is empty');
+    expect(mainWindows(main.env).length === 1, 'Escape in a field with text leaves the window shown');
 });
 
 await check('the Delete key removes the clicked quote from the list and from the collection', async () => {
@@ -467,7 +501,7 @@ await check('a tag name another tag has is refused in words beside it, which go 
 });
 
 await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
-    const order = ['mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
+    const order = ['find-text', 'mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
     const focused = () => main.page.evaluate(() => {
         const e = document.querySelector('[data-state~="focus"]');
         if (!e) return null;

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "model/text_fold.h"
 #include "view/fragments.h"
 #include "view/ids.h"
 
@@ -73,4 +74,38 @@ TEST(ids, are_read_back_only_in_their_exact_form) {
     } catch (const detail::wrong_id_format& e) {
         EXPECT_STREQ(e.what(), "q-\xC3\xA9");  // the id, in UTF-8
     }
+}
+
+// Where a search text matches, the quote's text marks it, whatever the case, with
+// the text around and inside the marks escaped as everywhere; a huge clip or a
+// one-letter word marks no more than a row can show.
+TEST(fragments, search_words_are_marked_in_the_text_without_adding_markup) {
+    const auto marked = [](std::string_view text, std::u16string_view search) {
+        std::string out;
+        fragments::append_highlighted(out, text, search_words(search));
+        return out;
+    };
+    EXPECT_EQ(marked("Caf\xC3\xA9 <b>caf\xC3\x89</b>", u"CAF\u00C9"),
+              "<mark>Caf\xC3\xA9</mark> &#60;b&#62;<mark>caf\xC3\x89</mark>&#60;/b&#62;");
+    EXPECT_EQ(marked("one two\nthree", u"two  one"), "<mark>one</mark> <mark>two</mark><br>three");
+    // Overlapping and touching matches make one mark; no words, no marks.
+    EXPECT_EQ(marked("aaaa", u"aa"), "<mark>aaaa</mark>");
+    EXPECT_EQ(marked("ab&cd", u"b&c"), "a<mark>b&#38;c</mark>d");
+    EXPECT_EQ(marked("x<y", u""), "x&#60;y");
+    // A word with a mark-up character in it is looked for as text.
+    EXPECT_EQ(marked("<mark>", u"<mark>"), "<mark>&#60;mark&#62;</mark>");
+
+    std::string many;
+    for (int i = 0; i < 1000; ++i) {
+        many += "e ";
+    }
+    const std::string out = marked(many, u"e");
+    std::size_t marks = 0;
+    for (std::size_t at = out.find("<mark>"); at != std::string::npos; at = out.find("<mark>", at + 1)) {
+        ++marks;
+    }
+    EXPECT_EQ(marks, fragments::marks_per_text);
+    EXPECT_EQ(out.size(), many.size() + marks * std::string("<mark></mark>").size());
+    const std::string huge = std::string(100 * 1024, 'x') + "needle";
+    EXPECT_EQ(marked(huge, u"needle"), huge) << "nothing is marked past what a row shows";
 }
