@@ -158,10 +158,16 @@ await check('--add with nothing running starts Hoardly in the tray, then adds', 
     await waitFor('the end', () => s.appLog().endsWith('Application finished.\n'), 15000);
 });
 
-await check('--hidden starts to the tray; a plain start then shows the window', async () => {
-    const hidden = start(installed, ['--hidden'], s.env, path.join(s.root, 'hidden.txt'));
+await check('--hidden starts to the tray; a plain start then shows the window; a Wayland session runs on X', async () => {
+    // A Wayland session (no compositor here): the window still goes to the X server.
+    fs.rmSync(s.log);  // the last run's log stays until this one starts its own
+    const hidden = start(installed, ['--hidden'], {...s.env, WAYLAND_DISPLAY: 'wayland-hoardly-test'},
+        path.join(s.root, 'hidden.txt'));
     await waitFor('Init complete', () => s.appLog().includes('Init complete\n'), 20000);
     expect(mainWindows(s.env).length === 0, 'no window shown');
+    const log = s.appLog();
+    expect(log.split('A Wayland session: ').length === 2 && log.includes('only in X programs'), log);
+    expect(!log.includes('No X11 display'), `the double copy is watched:\n${log}`);
     const again = hoardly(['--hidden']);
     expect(again.code === 3, `a second --hidden start: ${JSON.stringify(again)}`);
     expect(mainWindows(s.env).length === 0, 'still no window');
