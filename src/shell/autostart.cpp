@@ -60,7 +60,9 @@ std::string login_command() {
     if (size <= 0) {
         return "hoardly";
     }
-    const std::string program(own, static_cast<std::size_t>(size));
+    // The `hoardly` command beside this program is what starts it.
+    std::string program(own, static_cast<std::size_t>(size));
+    program = program.substr(0, program.rfind('/') + 1) + "hoardly";
     const char* path = std::getenv("PATH");
     std::string_view folders = path != nullptr ? path : "";
     while (!folders.empty()) {

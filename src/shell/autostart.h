@@ -13,8 +13,8 @@ std::string autostart_entry_path();
 // What the entry holds: a start of `program` with its window hidden.
 std::string autostart_entry(const std::string& program);
 
-// How the entry names this program: "hoardly" when that command on the PATH is
-// this very program, else its full path.
+// How the entry names the `hoardly` command beside this program: "hoardly" when
+// that command on the PATH is this one, else its full path.
 std::string login_command();
 
 // Whether the entry is there.

@@ -19,6 +19,7 @@ echo "Package: $deb ($(du -k "$deb" | cut -f1) KiB)"
 program=$(readlink -f "$root/usr/bin/hoardly")
 folder=$(dirname "$program")
 [ -x "$program" ] || fail "usr/bin/hoardly does not lead to the program: $(ls -l "$root/usr/bin")"
+[ -x "$folder/hoardly-desktop" ] || fail "no desktop program beside the command"
 for file in "$folder/res/mainform.htm" "$folder/res/renderer.js" "$folder/DragMgr.xml" \
             "$folder/Hoardly Help.html" \
             "$root/usr/share/Hoardly/defaultquotes.xml" "$root/usr/share/Hoardly/defaulttags.xml" \
