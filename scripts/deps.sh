@@ -34,6 +34,7 @@ PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev desktop-file-utils appstream)
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool xclip trayer
+    locales
 )
 # Node.js may come from elsewhere than Debian (its npm then conflicts with Debian's):
 # ask for Debian's packages only when the commands are missing.

@@ -631,8 +631,10 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
     await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === menu.id), 5000);
     // The second item writes the login entry that starts Hoardly hidden.
     const entry = path.join(tray.env.HOME, '.config', 'autostart', 'hoardly.desktop');
-    choose(await openMenu(), 1);
+    const again = await openMenu();
+    choose(again, 1);
     await waitFor('the login entry', () => read(entry).includes(' --hidden\n'), 5000);
+    await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === again.id), 5000);
     // The last item: Exit Hoardly.
     tray.browser.disconnect();
     choose(await openMenu(), 3);

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -208,8 +209,24 @@ TEST(command_line, a_request_reaches_the_instance_and_its_answer_is_the_outcome)
     EXPECT_NE(quiet.err.find("did not answer in"), std::string::npos) << quiet.err;
 }
 
-TEST(command_line, text_in_the_c_locale_passes_as_it_is) {
+TEST(command_line, text_comes_from_the_locale_s_encoding) {
     std::string error;
     const std::string bytes = "caf\xc3\xa9 \xff";
-    EXPECT_EQ(hrd::locale_text_to_utf8(bytes, error), bytes) << error;
+    EXPECT_EQ(hrd::locale_text_to_utf8(bytes, error), bytes) << error;  // the C locale
+
+    // A Latin-1 locale of the test's own: its bytes are converted, none lost.
+    hrd::test::temp_dir dir;
+    const std::string make = "localedef -i fr_FR -f ISO-8859-1 '" + dir.file("latin1") + "' 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0) << "localedef needs the locales package";
+    const std::string old_path = std::getenv("LOCPATH") ? std::getenv("LOCPATH") : "";
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "latin1"), nullptr);
+    const std::optional<std::string> converted = hrd::locale_text_to_utf8("caf\xe9 \xff", error);
+    std::setlocale(LC_CTYPE, "C");
+    if (old_path.empty()) {
+        ::unsetenv("LOCPATH");
+    } else {
+        ::setenv("LOCPATH", old_path.c_str(), 1);
+    }
+    EXPECT_EQ(converted, "caf\xc3\xa9 \xc3\xbf") << error;
 }
