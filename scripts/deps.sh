@@ -26,10 +26,15 @@ BUILD_PACKAGES=(
     qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin
     libx11-dev libxcb1-dev libxi-dev libxtst-dev
 )
+# What making the package needs on top: the icons are drawn with rsvg-convert, the
+# package's dependencies found with dpkg-shlibdeps, its files checked with the
+# desktop's and AppStream's validators.
+PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev desktop-file-utils appstream)
 # What the test suite needs on top.
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool xclip trayer
+    locales
 )
 # Node.js may come from elsewhere than Debian (its npm then conflicts with Debian's):
 # ask for Debian's packages only when the commands are missing.

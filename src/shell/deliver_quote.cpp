@@ -4,6 +4,7 @@
 #include "fml/log.h"
 #include "fml/text.h"
 #include "platform/services.h"
+#include "shell/command_line.h"
 
 namespace hrd {
 namespace {
@@ -31,31 +32,40 @@ std::u16string not_kept_message(std::size_t length, const std::string& error) {
                            " characters) was NOT kept: " + why);
 }
 
-void deliver_quote_text(hdcontroller& controller, user_notice* notice, std::u16string text) {
+std::string deliver_quote_text(hdcontroller& controller, user_notice* notice, std::u16string text) {
     const std::size_t length = text.size();
-    vcaction action;
-    action.what = vcaction::quote_text{std::move(text)};
     std::string refusal;
-    // The log says what happened, after it happened: a capture is told as kept only
-    // once the store has committed it.
-    if (controller.send_safely(action, refusal)) {
-        fml::getlog("app") << "Captured text: " << length << " characters" << std::endl;
-        return;
+    if (length > max_quote_units) {
+        refusal = "string or blob too big (more than " + std::to_string(max_quote_units) +
+                  " characters)";
+    } else {
+        vcaction action;
+        action.what = vcaction::quote_text{std::move(text)};
+        // The log says what happened, after it happened: a capture is told as kept
+        // only once the store has committed it.
+        if (controller.send_safely(action, refusal)) {
+            fml::getlog("app") << "Captured text: " << length << " characters" << std::endl;
+            return {};
+        }
+        if (refusal.empty()) {
+            refusal = "the text was refused";
+        }
     }
     fml::getlog("app") << "Captured text NOT kept (" << length << " characters): " << refusal
                        << std::endl;
     if (notice != nullptr) {
         notice->warn(u"Hoardly did not keep your text", not_kept_message(length, refusal));
     }
+    return refusal;
 }
 
-void deliver_quote_text(std::u16string text) {
+std::string deliver_quote_text(std::u16string text) {
     if (!hdcontroller::exists()) {
         fml::getlog("app") << "Captured text NOT kept (" << text.size()
                            << " characters): Hoardly is closing" << std::endl;
-        return;
+        return "Hoardly is closing";
     }
-    deliver_quote_text(hdcontroller::instance(), services().notice, std::move(text));
+    return deliver_quote_text(hdcontroller::instance(), services().notice, std::move(text));
 }
 
 }  // namespace hrd

@@ -3,13 +3,16 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "fml/app_dirs.h"
 #include "fml/log.h"
 #include "fml/text.h"
 #include "model/model.h"
+#include "platform/services.h"
 #include "shell/app_data.h"
+#include "shell/deliver_quote.h"
 #include "shell/errors.h"
 #include "shell/instance.h"
 #include "shell/signals.h"
@@ -79,11 +82,13 @@ struct session {
 
 // Everything from the instance check to the end of shutdown. Returns the exit code;
 // errors propagate to run_application's handler.
-int run(shell_platform& platform, session& s) {
+int run(shell_platform& platform, session& s, bool hidden) {
     const std::string runtime = runtime_folder();
     s.lock.emplace(runtime);
     if (!s.lock->acquired()) {
-        send_probe(runtime, std::chrono::milliseconds(200));
+        if (!hidden) {
+            send_request(runtime, {command::show, {}}, std::chrono::milliseconds(200));
+        }
         return exit_already_running;
     }
     termination_signals& signals = s.signals.emplace();
@@ -113,16 +118,21 @@ int run(shell_platform& platform, session& s) {
         loop->quit();
     });
     probe_server& probes = s.probes.emplace(runtime);
-    the_loop.watch(probes.fd(), [probes = &probes, platform = &platform] {
-        if (probes->accept_probe()) {
-            fml::app_line("A second start asked for the window");
-            platform->on_second_start();
+    the_loop.watch(probes.fd(), [probes = &probes, platform = &platform, loop = &the_loop] {
+        std::optional<incoming_request> incoming = probes->accept_request();
+        if (!incoming) {
+            return;
         }
+        if (!incoming->request) {
+            fml::app_line(incoming->refusal);
+            return;
+        }
+        handle_request(*platform, *loop, *incoming->request, std::move(incoming->reply));
     });
 
     create_singletons([&platform] { platform.create_main_window(); });
     hrdModel::instance().handle(model_events::load_all{});
-    platform.start_desktop([loop = &the_loop] { loop->quit(); });
+    platform.start_desktop([loop = &the_loop] { loop->quit(); }, hidden);
     fml::app_line("Init complete");
 
     the_loop.run();
@@ -131,11 +141,67 @@ int run(shell_platform& platform, session& s) {
 
 }  // namespace
 
-int run_application(shell_platform& platform) noexcept {
+void handle_request(shell_platform& platform, event_loop& loop, const instance_request& request,
+                    pending_reply reply) {
+    main_window* window = services().window;
+    switch (request.what) {
+        case command::show:
+            fml::app_line("A second start asked for the window");
+            platform.on_second_start();
+            break;
+        case command::hide:
+            fml::app_line("The command line hid the window");
+            if (window != nullptr) {
+                window->hide();
+            }
+            break;
+        case command::toggle:
+            fml::app_line("The command line toggled the window");
+            if (window != nullptr && window->is_shown()) {
+                window->hide();
+            } else {
+                platform.on_second_start();
+            }
+            break;
+        case command::quit:
+            fml::app_line("The command line asked Hoardly to exit");
+            // Answered before the loop ends: the caller learns it is done, and the
+            // shutdown that follows is the tray's Exit.
+            reply.send({true, "Hoardly exits"});
+            loop.quit();
+            return;
+        case command::add: {
+            fml::app_line("The command line adds a text of " + std::to_string(request.text.size()) +
+                          " bytes");
+            std::u16string text = fml::utf82wchar(request.text);
+            if (text.empty()) {
+                reply.send({false, "the text is empty: nothing was added"});
+                return;
+            }
+            const std::size_t length = text.size();
+            const std::string refusal = deliver_quote_text(std::move(text));
+            if (refusal.empty()) {
+                reply.send({true, "Added " + std::to_string(length) + " characters"});
+            } else {
+                reply.send({false, "the text was not kept: " + refusal});
+            }
+            return;
+        }
+        case command::capture: {
+            fml::app_line("The command line asked for a capture");
+            auto shared = std::make_shared<pending_reply>(std::move(reply));
+            platform.capture_clipboard([shared](instance_answer answer) { shared->send(answer); });
+            return;
+        }
+    }
+    reply.send({true, std::string("Done: ") + command_name(request.what)});
+}
+
+int run_application(shell_platform& platform, bool hidden) noexcept {
     int code = exit_normal;
     session s;
     try {
-        code = run(platform, s);
+        code = run(platform, s, hidden);
         if (code != exit_normal) {
             return code;  // a second start or no data folder: no logs were opened
         }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/event_loop.h"
+#include "shell/instance.h"
 
 namespace hrd {
 
@@ -25,9 +26,10 @@ public:
     // services() (window, clipboard, dialog, opener). Raises when the document
     // cannot be loaded.
     virtual void create_main_window() = 0;
-    // Called once the lists are filled: shows the window, adds the tray icon, takes
-    // the copy keys and accepts drops. `exit` ends the program like the tray's Exit.
-    virtual void start_desktop(std::function<void()> exit) = 0;
+    // Called once the lists are filled: shows the window (unless `hidden`), adds the
+    // tray icon, takes the copy keys and accepts drops. `exit` ends the program like
+    // the tray's Exit.
+    virtual void start_desktop(std::function<void()> exit, bool hidden) = 0;
     // Called first on every way out: gives back the copy keys and the drop target
     // and removes the tray icon. Safe to call when nothing was started.
     virtual void stop_desktop() noexcept = 0;
@@ -35,10 +37,19 @@ public:
     virtual void destroy_main_window() noexcept = 0;
     // A second start asked for the window: show, restore and raise it.
     virtual void on_second_start() = 0;
+    // Keeps the clipboard's text now, as a double copy does (the same checks and
+    // log lines), and calls `done` with the outcome, at once or later.
+    virtual void capture_clipboard(std::function<void(instance_answer)> done) = 0;
 };
 
 // Runs the program and returns its exit code. Never throws: anything that escapes
 // is reported as "Error: ..." (or "Unknown error.") to the "app" log and to stderr.
-int run_application(shell_platform& platform) noexcept;
+// `hidden`: the window stays hidden in the tray, and a running instance is left
+// as it is.
+int run_application(shell_platform& platform, bool hidden = false) noexcept;
+
+// Carries out one request from the command line in the running program.
+void handle_request(shell_platform& platform, event_loop& loop, const instance_request& request,
+                    pending_reply reply);
 
 }  // namespace hrd

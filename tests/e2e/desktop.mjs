@@ -196,6 +196,12 @@ export function installProgram(program, folder, fixture) {
     fs.mkdirSync(folder, {recursive: true});
     fs.copyFileSync(program, path.join(folder, 'hoardly'));
     fs.chmodSync(path.join(folder, 'hoardly'), 0o755);
+    // The command starts the desktop program beside it.
+    const desktop = path.join(path.dirname(program), 'hoardly-desktop');
+    if (fs.existsSync(desktop)) {
+        fs.copyFileSync(desktop, path.join(folder, 'hoardly-desktop'));
+        fs.chmodSync(path.join(folder, 'hoardly-desktop'), 0o755);
+    }
     fs.cpSync(path.join(path.dirname(program), 'res'), path.join(folder, 'res'), {recursive: true});
     for (const file of ['Hoardly Help.html', 'DragMgr.xml']) {
         const source = path.join(path.dirname(program), file);

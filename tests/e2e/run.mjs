@@ -651,9 +651,10 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
         expect(menu.x < icon.x + icon.width && menu.x + menu.width > icon.x, `the menu beside the icon: ${JSON.stringify(menu)}`);
         return menu;
     };
-    // The menu's two items, Show Hoardly and Exit Hoardly, share its height.
+    // The menu's four items, Show Hoardly, Start at login, Help and Exit Hoardly,
+    // share its height.
     const choose = (menu, item) => click(tray, {x: Math.round(menu.x + menu.width / 2),
-        y: Math.round(menu.y + (menu.height * (2 * item + 1)) / 4)});
+        y: Math.round(menu.y + (menu.height * (2 * item + 1)) / 8)});
     const [window] = await waitFor('the window', () => mainWindows(tray.env).length === 1 && mainWindows(tray.env));
     x([focusWindowProgram, '--close', window.id], tray.env);
     await waitFor('the window hidden', () => mainWindows(tray.env).length === 0, 10000);
@@ -662,9 +663,15 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
     choose(menu, 0);
     await waitFor('the window shown from the menu', () => mainWindows(tray.env).length === 1, 5000);
     await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === menu.id), 5000);
-    // The second item: Exit Hoardly.
+    // The second item writes the login entry that starts Hoardly hidden.
+    const entry = path.join(tray.env.HOME, '.config', 'autostart', 'hoardly.desktop');
+    const again = await openMenu();
+    choose(again, 1);
+    await waitFor('the login entry', () => read(entry).includes(' --hidden\n'), 5000);
+    await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === again.id), 5000);
+    // The last item: Exit Hoardly.
     tray.browser.disconnect();
-    choose(await openMenu(), 1);
+    choose(await openMenu(), 3);
     const code = await exitCode(tray.process, 15000);
     expect(code === 1, `Exit ended it with ${code}`);
     const log = tray.appLog();

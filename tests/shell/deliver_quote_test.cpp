@@ -9,6 +9,7 @@
 
 #include "layout/dom.h"  // app_fixture.h needs it first
 #include "platform/fake/fake_user_notice.h"
+#include "shell/command_line.h"
 #include "support/app_fixture.h"
 
 namespace {
@@ -55,7 +56,17 @@ TEST(deliver_quote, a_capture_is_logged_once_stored_and_a_refused_one_is_told_to
               "Free some space, then capture it again.");
 
     // The collection is not broken by it: a small capture still fits.
-    hrd::deliver_quote_text(*app.controller, &notice, u"after");
+    EXPECT_EQ(hrd::deliver_quote_text(*app.controller, &notice, u"after"), "");
     EXPECT_EQ(store.read_quote_quietly(store.max_quote_id()).m_utftext, "after");
     EXPECT_EQ(notice.warnings.size(), 1u);
+
+    // More than one quote may hold is refused before the store is asked, and the
+    // caller learns why.
+    const std::u16string huge(hrd::max_quote_units + 1, u'y');
+    const std::string why = hrd::deliver_quote_text(*app.controller, &notice, huge);
+    EXPECT_NE(why.find("too big"), std::string::npos) << why;
+    EXPECT_EQ(store.read_quote_quietly(store.max_quote_id()).m_utftext, "after");
+    ASSERT_EQ(notice.warnings.size(), 2u);
+    EXPECT_NE(fml::wchar2utf8(notice.warnings[1].second).find("it is too large to keep"),
+              std::string::npos);
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -14,8 +17,24 @@
 #include "support/temp_dir.h"
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
-TEST(instance, one_lock_holder_answers_probes) {
+namespace {
+
+// Accepts requests on `server` until one comes (bounded for a busy machine).
+std::optional<hrd::incoming_request> next_request(hrd::probe_server& server) {
+    for (int i = 0; i < 3000; ++i) {
+        if (auto incoming = server.accept_request()) {
+            return incoming;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST(instance, one_lock_holder_answers_requests_whole) {
     hrd::test::temp_dir dir;
     const std::size_t descriptors = hrd::test::open_descriptor_count();
     {
@@ -24,29 +43,121 @@ TEST(instance, one_lock_holder_answers_probes) {
         hrd::instance_lock second(dir.path());
         EXPECT_FALSE(second.acquired());
 
-        // No server yet: the probe fails quickly and says so.
-        EXPECT_FALSE(hrd::send_probe(dir.path(), 200ms));
+        // No server yet: the request fails at once and says so.
+        const hrd::send_result none = hrd::send_request(dir.path(), {hrd::command::show, {}}, 200ms);
+        EXPECT_EQ(none.what, hrd::send_result::status::no_instance);
+        EXPECT_NE(none.detail.find("no socket"), std::string::npos) << none.detail;
 
         hrd::probe_server server(dir.path());
-        // Bounds for a busy machine: the loop ends as soon as the probe is in.
-        std::thread client([&] { EXPECT_TRUE(hrd::send_probe(dir.path(), 30000ms)); });
-        bool accepted = false;
-        for (int i = 0; i < 3000 && !accepted; ++i) {
-            accepted = server.accept_probe();
-            if (!accepted)
-                std::this_thread::sleep_for(10ms);
-        }
+        // A text with line breaks, NULs and more than one socket buffer arrives whole.
+        std::string text = "first line\nsecond\0line"s;
+        text += std::string(3 * 1024 * 1024, 'x');
+        hrd::send_result sent;
+        std::thread client([&] { sent = hrd::send_request(dir.path(), {hrd::command::add, text}, 30000ms); });
+        std::optional<hrd::incoming_request> incoming = next_request(server);
+        ASSERT_TRUE(incoming && incoming->request) << (incoming ? incoming->refusal : "none came");
+        EXPECT_EQ(incoming->request->what, hrd::command::add);
+        EXPECT_TRUE(incoming->request->text == text);
+        incoming->reply.send({true, "Added it\nall"});
         client.join();
-        EXPECT_TRUE(accepted);
-        EXPECT_FALSE(server.accept_probe());  // nobody waiting
+        EXPECT_EQ(sent.what, hrd::send_result::status::answered);
+        EXPECT_TRUE(sent.answer.ok);
+        EXPECT_EQ(sent.answer.message, "Added it\nall");
+        EXPECT_FALSE(server.accept_request());  // nobody waiting
+
+        // A request dropped without an answer is answered as not done.
+        std::thread dropped([&] { sent = hrd::send_request(dir.path(), {hrd::command::capture, {}}, 30000ms); });
+        incoming = next_request(server);
+        ASSERT_TRUE(incoming && incoming->request);
+        EXPECT_EQ(incoming->request->what, hrd::command::capture);
+        incoming.reset();
+        dropped.join();
+        EXPECT_EQ(sent.what, hrd::send_result::status::answered);
+        EXPECT_FALSE(sent.answer.ok);
     }
     EXPECT_EQ(hrd::test::open_descriptor_count(), descriptors)
-        << "a lock, probe or server left a descriptor open";
+        << "a lock, request or server left a descriptor open";
     // Released with its holder; a stale socket file does not stop the next server.
     hrd::test::write_file(dir.file(hrd::instance_probe_name), "stale");
     hrd::instance_lock again(dir.path());
     EXPECT_TRUE(again.acquired());
     EXPECT_NO_THROW(hrd::probe_server server(dir.path()));
+}
+
+TEST(instance, only_the_same_user_and_a_valid_request_are_heard) {
+    hrd::test::temp_dir dir;
+    // The check itself, on a connected pair: this process is this user, and no other.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    const fml::unique_fd one(pair[0]), other(pair[1]);
+    std::string why;
+    EXPECT_TRUE(hrd::peer_is_user(one.get(), ::getuid(), why)) << why;
+    EXPECT_FALSE(hrd::peer_is_user(one.get(), ::getuid() + 1, why));
+    EXPECT_NE(why.find("runs as user " + std::to_string(::getuid())), std::string::npos) << why;
+
+    {
+        // A server that belongs to another user refuses us, tells us so and says why.
+        hrd::probe_server server(dir.path(), ::getuid() + 1);
+        hrd::send_result sent;
+        std::thread client([&] { sent = hrd::send_request(dir.path(), {hrd::command::quit, {}}, 30000ms); });
+        std::optional<hrd::incoming_request> incoming = next_request(server);
+        client.join();
+        ASSERT_TRUE(incoming);
+        EXPECT_FALSE(incoming->request);
+        EXPECT_NE(incoming->refusal.find("another user"), std::string::npos) << incoming->refusal;
+        EXPECT_EQ(sent.what, hrd::send_result::status::answered);
+        EXPECT_FALSE(sent.answer.ok);
+        EXPECT_NE(sent.answer.message.find("only to the user"), std::string::npos);
+    }
+    {
+        // Bytes that are not a request, and a request with an unknown command.
+        hrd::probe_server server(dir.path());
+        for (const std::string& junk :
+             {"hello\n"s, std::string(hrd::instance_probe_name) + "\nexplode\n0\n"}) {
+            std::thread client([&] {
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                const std::string path = hrd::instance_socket_path(dir.path());
+                std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+                const fml::unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+                ASSERT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                ASSERT_EQ(::send(fd.get(), junk.data(), junk.size(), MSG_NOSIGNAL), ssize_t(junk.size()));
+                char answer[64];
+                EXPECT_GT(::recv(fd.get(), answer, sizeof answer, 0), 0);
+                EXPECT_EQ(std::string(answer, 5), "error");
+            });
+            std::optional<hrd::incoming_request> incoming = next_request(server);
+            client.join();
+            ASSERT_TRUE(incoming);
+            EXPECT_FALSE(incoming->request) << junk;
+            EXPECT_NE(incoming->refusal.find("not understood"), std::string::npos) << incoming->refusal;
+        }
+    }
+}
+
+TEST(instance, a_silent_peer_times_out_and_a_file_in_the_way_is_named) {
+    hrd::test::temp_dir dir;
+    const std::string path = hrd::instance_socket_path(dir.path());
+    {
+        // Something listens and never answers.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const fml::unique_fd silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(silent.get(), 4), 0);
+        const hrd::send_result sent = hrd::send_request(dir.path(), {hrd::command::show, {}}, 300ms);
+        EXPECT_EQ(sent.what, hrd::send_result::status::no_answer);
+    }
+    // A socket file nobody listens at any more, and a plain file at its place.
+    hrd::send_result sent = hrd::send_request(dir.path(), {hrd::command::show, {}}, 300ms);
+    EXPECT_EQ(sent.what, hrd::send_result::status::no_instance);
+    EXPECT_NE(sent.detail.find("nothing listens"), std::string::npos) << sent.detail;
+    ::unlink(path.c_str());
+    hrd::test::write_file(path, "in the way");
+    sent = hrd::send_request(dir.path(), {hrd::command::show, {}}, 300ms);
+    EXPECT_EQ(sent.what, hrd::send_result::status::no_instance);
+    EXPECT_NE(sent.detail.find("is not a socket"), std::string::npos) << sent.detail;
 }
 
 TEST(instance, runtime_fallback_folder_must_be_private) {

@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QMimeData>
 #include <QUrl>
+#include <filesystem>
 
 #include "shell/platform/qt/desktop_services.h"
 #include "shell/platform/qt/drop_text.h"
+#include "shell/platform/qt/tray_menu.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -117,3 +122,91 @@ TEST(qt_desktop, only_web_and_mail_addresses_are_opened) {
 }
 
 }  // namespace
+
+namespace {
+
+// Widgets need an application object; no display is needed for a menu never shown.
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "qt_desktop_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+QAction* item(QMenu& menu, const QString& text) {
+    for (QAction* action : menu.actions()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(qt_desktop, the_tray_menu_writes_and_removes_the_login_entry) {
+    application();
+    hrd::test::temp_dir dir;
+    const std::string config = dir.file("config");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::vector<std::string> warnings;
+    int shown = 0, exits = 0, guarded = 0;
+    hrd::qt::tray_menu_actions actions;
+    actions.show = [&] { ++shown; };
+    actions.help = [] {};
+    actions.exit = [&] { ++exits; };
+    actions.guard = [&](const std::function<void()>& action) {
+        ++guarded;
+        action();
+    };
+    actions.warn = [&](const std::string& why) { warnings.push_back(why); };
+    actions.program = "/opt/my programs/hoardly";
+    std::unique_ptr<QMenu> menu = hrd::qt::make_tray_menu(actions);
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << action->text();
+    }
+    EXPECT_EQ(texts.join("|").toStdString(), "Show Hoardly|Start at login|Help|Exit Hoardly");
+
+    QAction* login = item(*menu, "Start at login");
+    ASSERT_NE(login, nullptr);
+    ASSERT_TRUE(login->isCheckable());
+    EXPECT_FALSE(login->isChecked());
+    const std::string entry = config + "/autostart/hoardly.desktop";
+    login->trigger();
+    EXPECT_TRUE(login->isChecked());
+    const std::string written = hrd::test::read_file(entry);
+    EXPECT_NE(written.find("[Desktop Entry]\n"), std::string::npos) << written;
+    // A path with a space is quoted, so the desktop runs this very program.
+    EXPECT_NE(written.find("\nExec=\"/opt/my programs/hoardly\" --hidden\n"), std::string::npos)
+        << written;
+    login->trigger();
+    EXPECT_FALSE(login->isChecked());
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_TRUE(warnings.empty());
+
+    // Removed by the desktop's own settings meanwhile: the tick follows the file.
+    login->trigger();
+    std::filesystem::remove(entry);
+    emit menu->aboutToShow();
+    EXPECT_FALSE(login->isChecked());
+
+    // A folder that cannot be made: the user is told, and the item stays unticked.
+    hrd::test::write_file(dir.file("a file"), "");
+    ::setenv("XDG_CONFIG_HOME", dir.file("a file").c_str(), 1);
+    login->trigger();
+    EXPECT_FALSE(login->isChecked());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("a file"), std::string::npos) << warnings[0];
+    ::unsetenv("XDG_CONFIG_HOME");
+
+    item(*menu, "Show Hoardly")->trigger();
+    item(*menu, "Exit Hoardly")->trigger();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(guarded, 6);  // every item runs through the loop's guard
+}

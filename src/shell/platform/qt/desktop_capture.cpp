@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMetaObject>
+#include <utility>
 
 namespace hrd::qt {
 namespace {
@@ -53,7 +54,7 @@ void desktop_capture::start() {
                 QMetaObject::invokeMethod(
                     &m_context,
                     [this] {
-                        ++m_waiting;
+                        m_waiting.emplace_back();
                         read_next();
                     },
                     Qt::QueuedConnection);
@@ -74,8 +75,17 @@ void desktop_capture::stop() noexcept {
     }
     m_capture->stop();
     m_reader.reset();  // a read under way is dropped
-    m_waiting = 0;
+    // Asks from the command line still waiting learn that nothing comes.
+    std::deque<done_function> waiting = std::exchange(m_waiting, {});
+    if (m_current) {
+        waiting.push_front(std::exchange(m_current, nullptr));
+    }
     m_reading = false;
+    for (done_function& done : waiting) {
+        if (done) {
+            done("Hoardly is closing: nothing captured");
+        }
+    }
     try {
         m_log("Copy keys: " + std::to_string(m_capture->decided_presses()) +
               " presses decided, the longest held " +
@@ -86,23 +96,26 @@ void desktop_capture::stop() noexcept {
 }
 
 void desktop_capture::read_next() {
-    while (m_reader && !m_reading && m_waiting > 0) {
-        --m_waiting;
+    while (m_reader && !m_reading && !m_waiting.empty()) {
+        done_function done = std::move(m_waiting.front());
+        m_waiting.pop_front();
         // Our own clipboard is answered by this very loop: it is read directly,
         // at once, rather than asked for over the display.
         const QClipboard* clipboard = QGuiApplication::clipboard();
         if (clipboard != nullptr && clipboard->ownsClipboard()) {
-            m_guard([this] { read_own_clipboard(); });
+            m_guard([&] { report(read_own_clipboard(), done); });
             continue;
         }
         m_reading = true;
+        m_current = std::move(done);
         m_reader->read([this](clipboard_text result) {
             auto shared = std::make_shared<clipboard_text>(std::move(result));
             QMetaObject::invokeMethod(
                 &m_context,
                 [this, shared] {
                     m_reading = false;
-                    m_guard([&] { finish_read(*shared); });
+                    done_function done = std::exchange(m_current, nullptr);
+                    m_guard([&] { report(finish_read(*shared), done); });
                     read_next();
                 },
                 Qt::QueuedConnection);
@@ -110,50 +123,64 @@ void desktop_capture::read_next() {
     }
 }
 
-void desktop_capture::read_own_clipboard() {
+std::string desktop_capture::read_own_clipboard() {
     std::u16string text;
     try {
         text = m_clipboard.read_text();
     } catch (const std::exception& e) {
         // Losing one capture is better than losing the user's session.
-        m_log(std::string("Cannot read the clipboard: ") + e.what());
-        return;
+        return std::string("Cannot read the clipboard: ") + e.what();
     }
     if (text.empty()) {
-        m_log(no_text_line);
-        return;
+        return no_text_line;
     }
     m_on_text(std::move(text));
+    return {};
 }
 
-void desktop_capture::finish_read(clipboard_text& result) {
+std::string desktop_capture::finish_read(clipboard_text& result) {
     using outcome = clipboard_text::outcome;
     switch (result.result) {
     case outcome::text:
         if (result.text.empty()) {
-            m_log(no_text_line);
-            return;
+            return no_text_line;
         }
         m_on_text(std::move(result.text));
-        return;
+        return {};
     case outcome::no_text:
-        m_log(no_text_line);
-        return;
+        return no_text_line;
     case outcome::refused:
-        m_log("The clipboard owner refused to hand over its text: nothing captured");
-        return;
+        return "The clipboard owner refused to hand over its text: nothing captured";
     case outcome::timed_out:
-        m_log("The clipboard owner did not answer in " + seconds_text(m_answer_wait) +
-              ": nothing captured");
-        return;
+        return "The clipboard owner did not answer in " + seconds_text(m_answer_wait) +
+              ": nothing captured";
     case outcome::too_slow:
-        m_log("The clipboard owner took more than " + seconds_text(transfer_limit) +
-              " to hand over its text: nothing captured");
-        return;
+        return "The clipboard owner took more than " + seconds_text(transfer_limit) +
+              " to hand over its text: nothing captured";
     case outcome::failed:
-        m_log("Cannot read the clipboard: " + result.detail);
+        return "Cannot read the clipboard: " + result.detail;
+    }
+    return "Cannot read the clipboard";
+}
+
+void desktop_capture::report(const std::string& failure, const done_function& done) {
+    if (!failure.empty()) {
+        m_log(failure);
+    }
+    if (done) {
+        done(failure);
+    }
+}
+
+void desktop_capture::capture_now(done_function done) {
+    if (m_reader) {
+        m_waiting.push_back(std::move(done));
+        read_next();
         return;
     }
+    // No capture of our own (no X11 display, or the keys are someone else's): the
+    // desktop's clipboard is read through Qt, which waits for its owner itself.
+    m_guard([&] { report(read_own_clipboard(), done); });
 }
 
 }  // namespace hrd::qt

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,10 +43,20 @@ public:
     void stop() noexcept;
     bool running() const { return m_capture != nullptr; }
 
+    // Called with the line that says why nothing was captured; empty once the text
+    // was handed on.
+    using done_function = std::function<void(const std::string& failure)>;
+    // Reads the clipboard now, as a double copy would, in turn with the presses
+    // waiting; `done` learns the outcome. Without a running capture the clipboard
+    // is read through the `clipboard` given.
+    void capture_now(done_function done);
+
 private:
     void read_next();
-    void read_own_clipboard();
-    void finish_read(clipboard_text& result);
+    // Each returns why nothing was captured, or nothing once the text is handed on.
+    std::string read_own_clipboard();
+    std::string finish_read(clipboard_text& result);
+    void report(const std::string& failure, const done_function& done);
 
     capture_backend m_backend;
     hrd::clipboard& m_clipboard;
@@ -56,7 +67,8 @@ private:
     std::unique_ptr<clipboard_text_reader> m_reader;
     std::unique_ptr<key_capture> m_capture;
     // Captures are read one after the other, in the order of the presses.
-    int m_waiting = 0;
+    std::deque<done_function> m_waiting;  // one a press (empty) or a request
+    done_function m_current;              // the read under way's
     bool m_reading = false;
     QObject m_context;  // receives the posted captures and reads: none runs once it is gone
 };

@@ -4,26 +4,35 @@
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <clocale>
+#include <iostream>
 #include <memory>
 
 #include <unistd.h>
 
 #include "behaviors/behavior.h"
+#include "behaviors/help.h"
 #include "fml/log.h"
+#include "fml/text.h"
 #include "platform/services.h"
+#include "shell/autostart.h"
+#include "shell/command_line.h"
 #include "shell/deliver_quote.h"
+#include "shell/remote_command.h"
 #include "shell/platform/qt/desktop_capture.h"
 #include "shell/platform/qt/desktop_services.h"
 #include "shell/platform/qt/main_window.h"
 #include "shell/platform/qt/program_icon.h"
 #include "shell/platform/qt/qt_event_loop.h"
 #include "shell/platform/qt/resource_scheme.h"
+#include "shell/platform/qt/tray_menu.h"
 #include "shell/platform/x11/capture_backend.h"
 #include "shell/startup.h"
 
 namespace {
 
 bool g_sandbox_disabled_for_root = false;
+bool g_wayland_session = false;
 
 class qt_platform final : public hrd::shell_platform {
 public:
@@ -39,6 +48,12 @@ public:
         if (g_sandbox_disabled_for_root) {
             fml::app_line("Running as root: the window's page runs without Chromium's sandbox");
         }
+        if (g_wayland_session) {
+            fml::app_line(
+                "A Wayland session: the window runs through XWayland, and the double copy is "
+                "seen only in X programs; a desktop shortcut bound to \"hoardly --capture\" "
+                "captures in every program");
+        }
         fml::app_line("Loading html");
         m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors);
         fml::app_line("Loading app data");
@@ -47,6 +62,7 @@ public:
         fml::app_line("RegisterDropWindow");
         m_window->set_drop_action(
             [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); });
+
         auto& services = hrd::services();
         services.window = m_window.get();
         services.clip = &m_clipboard;
@@ -57,7 +73,7 @@ public:
         services.ui = m_ui.get();
     }
 
-    void start_desktop(std::function<void()> exit) override {
+    void start_desktop(std::function<void()> exit, bool hidden) override {
         m_exit = std::move(exit);
         const bool has_tray = QSystemTrayIcon::isSystemTrayAvailable();
         if (has_tray) {
@@ -69,12 +85,19 @@ public:
             fml::app_line("No system tray: the window stays shown and closing it ends Hoardly");
             m_window->set_close_action([this] { m_exit(); }, false);
         }
-        m_window->show();
+        if (hidden && has_tray) {
+            fml::app_line("Started to the tray with the window hidden");
+        } else {
+            m_window->show();
+        }
         m_notice = std::make_unique<hrd::qt::qt_user_notice>(m_tray.get(), m_window->widget());
         hrd::services().notice = m_notice.get();
         m_capture = std::make_unique<hrd::qt::desktop_capture>(
             hrd::x11::capture_backend(), m_clipboard,
-            [](std::u16string text) { hrd::deliver_quote_text(std::move(text)); }, guard(),
+            [this](std::u16string text) {
+                m_last_refusal = hrd::deliver_quote_text(std::move(text));
+            },
+            guard(),
             [](const std::string& line) { fml::app_line(line); });
         m_capture->start();
     }
@@ -106,17 +129,47 @@ public:
         }
     }
 
+    void capture_clipboard(std::function<void(hrd::instance_answer)> done) override {
+        if (!m_capture) {
+            done({false, "Hoardly is not ready to capture"});
+            return;
+        }
+        m_capture->capture_now([this, done](const std::string& failure) {
+            if (!failure.empty()) {
+                done({false, failure});
+            } else if (!m_last_refusal.empty()) {
+                done({false, "the text was not kept: " + m_last_refusal});
+            } else {
+                done({true, "Captured the clipboard's text"});
+            }
+        });
+    }
+
 private:
     hrd::qt::qt_main_window::guard_function guard() {
         return [loop = m_loop](const std::function<void()>& action) { loop->guarded(action); };
     }
 
     void add_tray_icon() {
-        m_tray_menu = std::make_unique<QMenu>();
-        QObject::connect(m_tray_menu->addAction("Show Hoardly"), &QAction::triggered,
-                         [this] { m_loop->guarded([this] { m_window->show(); }); });
-        QObject::connect(m_tray_menu->addAction("Exit Hoardly"), &QAction::triggered,
-                         [this] { m_loop->guarded(m_exit); });
+        hrd::qt::tray_menu_actions actions;
+        actions.show = [this] { m_window->show(); };
+        actions.help = [] {
+            if (!hrd::open_help()) {
+                fml::app_line("The help cannot be opened");
+            }
+        };
+        actions.exit = [this] { m_exit(); };
+        actions.guard = [loop = m_loop](const std::function<void()>& action) {
+            loop->guarded(action);
+        };
+        actions.warn = [this](const std::string& why) {
+            fml::app_line("Start at login: " + why);
+            if (m_notice) {
+                m_notice->warn(u"Start at login", fml::utf82wchar(why));
+            }
+        };
+        actions.program = hrd::login_command();
+        m_tray_menu = hrd::qt::make_tray_menu(std::move(actions));
         m_tray = std::make_unique<QSystemTrayIcon>(hrd::qt::program_icon());
         m_tray->setToolTip("Hoardly");
         m_tray->setContextMenu(m_tray_menu.get());
@@ -153,11 +206,27 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<hrd::qt::qt_user_notice> m_notice;
     std::unique_ptr<hrd::qt::desktop_capture> m_capture;
+    std::string m_last_refusal;  // why the last text handed on was not kept; empty: kept
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The command line is read, and a running instance asked, before anything of
+    // the desktop starts: a command is answered in a few milliseconds.
+    std::setlocale(LC_ALL, "");
+    const hrd::command_line line = hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> code = hrd::run_command_line(line, std::cout, std::cerr)) {
+        return *code;
+    }
+    // In a Wayland session the window runs through XWayland: the copy keys can be
+    // watched there (in X programs), and the clipboard stays readable. A platform
+    // the user chose is kept.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        g_wayland_session = true;
+    }
     // Chromium's sandbox cannot work for root and the web engine would end the whole
     // process at the first page. Running as root is the user's choice; the page then
     // runs unsandboxed, still with no script but ours and no network.
@@ -167,6 +236,8 @@ int main(int argc, char** argv) {
     }
     // Qt WebEngine must know our URL scheme before the application object exists.
     hrd::qt::register_resource_scheme();
-    qt_platform platform(argc, argv);
-    return hrd::run_application(platform);
+    // Qt reads its own options from what is left: none, so it is handed the name only.
+    int qt_argc = 1;
+    qt_platform platform(qt_argc, argv);
+    return hrd::run_application(platform, line.what == hrd::command_line::kind::hidden);
 }
