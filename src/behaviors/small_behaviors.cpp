@@ -8,12 +8,12 @@
 #include "behaviors/grid.h"
 #include "behaviors/help.h"
 #include "behaviors/program_behaviors.h"
-#include "model/model.h"
 #include "controller/controller.h"
 #include "fml/app_dirs.h"
 #include "fml/log.h"
 #include "fml/text.h"
 #include "model/errors.h"
+#include "model/model.h"
 #include "platform/services.h"
 #include "tinyfilesystem/filesystem.h"
 

@@ -10,6 +10,8 @@
 #include "model/errors.h"
 #include "model/model.h"
 #include "model/output.h"
+#include "platform/fake/fake_ui_thread.h"
+#include "platform/services.h"
 #include "store_fixture.h"
 
 using namespace hrd;
@@ -414,4 +416,68 @@ TEST_F(batches, copies_of_long_selections_read_in_batches_give_the_same_text) {
     } catch (const wrong_quote_id& error) {
         EXPECT_EQ(std::string(error.what()), std::to_string(ids[900]));
     }
+}
+
+// Typed text is searched on the search thread when the desktop takes work back: the
+// list changes when the result lands on the UI thread, only the newest text's
+// result is shown, and a collection changed meanwhile is searched again.
+TEST_F(batches, text_searches_land_on_the_ui_thread_and_only_the_newest_counts) {
+    fml::reglog("model", u"logs/model.log");
+    // Before the model: its search thread may still post to it as the model goes.
+    hrd::fake::fake_ui_thread ui;
+    struct ui_in_services {
+        explicit ui_in_services(ui_thread& ui) : saved(services().ui) { services().ui = &ui; }
+        ~ui_in_services() { services().ui = saved; }
+        ui_thread* saved;
+    } services_in_test(ui);
+    hrdModel model(std::make_unique<CollectionStore>(m_dir.wpath()));
+    CollectionStore& store = model.store();
+    const record_id apple = store.addQuote(u"an Apple a day");
+    const record_id pie = store.addQuote(u"apple pie");
+    store.addQuote(u"pear");
+    recording_view view;
+    model.set_view(&view);
+    const auto last_list = [&] {
+        for (auto it = view.lines.rbegin(); it != view.lines.rend(); ++it) {
+            if (it->rfind("list", 0) == 0) {
+                return *it;
+            }
+        }
+        return std::string("none");
+    };
+    const auto list_of = [](std::vector<record_id> ids) {
+        std::string line = "list";
+        for (record_id id : ids) {
+            line += " " + std::to_string(id);
+        }
+        return line;
+    };
+
+    model.handle(model_events::set_search_text{u"APPLE"});
+    EXPECT_EQ(last_list(), "none") << "nothing shown before the search is done";
+    ASSERT_TRUE(ui.wait_and_run());
+    EXPECT_EQ(last_list(), list_of({apple, pie}));
+
+    // Typed on before the first result lands: only the last text's list is shown.
+    view.lines.clear();
+    model.handle(model_events::set_search_text{u"app"});
+    model.handle(model_events::set_search_text{u"pie"});
+    while (last_list() != list_of({pie})) {
+        ASSERT_TRUE(ui.wait_and_run()) << "the last search never came back";
+        ASSERT_NE(last_list(), list_of({apple, pie})) << "an older search's list was shown";
+    }
+
+    // A capture while the search runs: the result is of an older collection, and
+    // the search runs again.
+    view.lines.clear();
+    model.handle(model_events::set_search_text{u"apple"});
+    const record_id fresh = store.addQuote(u"apple juice");
+    while (last_list() != list_of({apple, pie, fresh})) {
+        ASSERT_TRUE(ui.wait_and_run()) << "the search was not run again: " << last_list();
+    }
+
+    // The empty text shows every quote at once, from the UI thread.
+    view.lines.clear();
+    model.handle(model_events::set_search_text{u""});
+    EXPECT_EQ(last_list(), list_of(store.searchQuoteIds()));
 }
