@@ -268,8 +268,9 @@ public:
         }
         // A button carries no data, so it may only name the actions that need
         // none; anything else would run with nothing (an empty quote, say).
-        static constexpr std::u16string_view allowed[] = {
-            u"clear_search_tags", u"set_search_mode_and", u"set_search_mode_or"};
+        static constexpr std::u16string_view allowed[] = {u"clear_search_tags", u"clear_search_text",
+                                                          u"set_search_mode_and",
+                                                          u"set_search_mode_or"};
         if (std::find(std::begin(allowed), std::end(allowed), *message) == std::end(allowed)) {
             app_error("sms: a button cannot send \"" + fml::wchar2utf8(*message) + "\"");
             return true;

@@ -569,6 +569,68 @@ TEST_F(scenario, a_selection_across_rows_never_built_is_acted_on_whole) {
     EXPECT_TRUE(ui.app.model->store().searchQuoteIds().empty());
 }
 
+// The search field: Ctrl+F reaches it with its text selected, typing and pasting
+// narrow the list with the tags, matches are marked, Enter goes on to the list,
+// Escape and the clear button empty it, and only then does Escape hide the window.
+TEST_F(scenario, the_search_field_narrows_the_list_as_text_is_typed) {
+    const auto q = three_quotes();  // alpha, beta, gamma
+    const record_id extra = ui.add_quote(u"Alphabet soup");
+    const record_id red = new_tag(u"red");
+    ui.drag(ui.tag(red), ui.quote_text(extra));
+    handle field = ui.by_id("find-text");
+    ASSERT_NE(field, nullptr);
+    ui.doc().set_focus(ui.quote_list());
+    ui.key(vk::f, ks::control);
+    EXPECT_EQ(ui.doc().focus(), field);
+    ui.type(u"ALPH");
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{extra, q[0]}));
+    const auto marks = [&] {
+        std::vector<std::u16string> out;
+        layout::select_elements(ui.quote_list(), "mark", [&](handle m) {
+            out.push_back(layout::get_inner_text(m).value_or(u""));
+            return false;
+        });
+        return out;
+    };
+    EXPECT_EQ(marks(), (std::vector<std::u16string>{u"Alph", u"alph"}));
+    // With a tag in the search bar both must hold.
+    ui.double_click(ui.tag(red));
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{extra});
+    ui.click(ui.by_id("clear-search"));
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{extra, q[0]}));
+    // Backspace widens it again; a paste replaces the text.
+    ui.doc().set_focus(field);
+    for (int i = 0; i < 4; ++i) {
+        ui.key(layout::key_code::backspace);
+    }
+    EXPECT_EQ(ui.shown_quotes().size(), 4u);
+    ui.doc().text_input(field, u"gam");
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{q[2]});
+    // Ctrl+F again selects the text: typing replaces it.
+    ui.doc().set_focus(ui.quote_list());
+    ui.key(vk::f, ks::control);
+    ui.type(u"bet");
+    EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{extra, q[1]}));
+    // Enter goes on to the list; the text stays.
+    ui.key(layout::key_code::enter);
+    EXPECT_EQ(ui.doc().focus(), ui.quote_list());
+    // Escape in the field empties it first, and hides the window only when empty.
+    ui.doc().set_focus(field);
+    ui.key(layout::key_code::escape);
+    EXPECT_EQ(ui.shown_quotes().size(), 4u);
+    EXPECT_EQ(layout::get_inner_text(field).value_or(u"?"), u"");
+    EXPECT_EQ(ui.window.hides, 0);
+    ui.key(layout::key_code::escape);
+    EXPECT_EQ(ui.window.hides, 1);
+    // The clear button empties it too.
+    ui.doc().set_focus(field);
+    ui.type(u"soup");
+    EXPECT_EQ(ui.shown_quotes(), std::vector<record_id>{extra});
+    ui.click(ui.by_id("find-clear"));
+    EXPECT_EQ(ui.shown_quotes().size(), 4u);
+    EXPECT_EQ(layout::get_inner_text(field).value_or(u"?"), u"");
+}
+
 TEST_F(scenario, delete_quotes_with_the_delete_key) {
     const auto q = three_quotes();
     const record_id extra = ui.add_quote(u"delta");  // shown delta, gamma, beta, alpha
