@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <ostream>
+#include <utility>
 
 #include "fml/log.h"
 
@@ -24,6 +25,19 @@ public:
         auto& slot = storage();
         if (!slot) {
             slot = std::make_unique<T>();
+            if (haslog("app")) {
+                getlog("app") << "Singleton: " << T::singleton_name << " - created." << std::endl;
+            }
+        }
+        return *slot;
+    }
+
+    // The one object, created (and logged) with these arguments unless it exists.
+    template <class... Args>
+    static T& create(Args&&... args) {
+        auto& slot = storage();
+        if (!slot) {
+            slot = std::make_unique<T>(std::forward<Args>(args)...);
             if (haslog("app")) {
                 getlog("app") << "Singleton: " << T::singleton_name << " - created." << std::endl;
             }

@@ -1,10 +1,15 @@
 #include "model/model.h"
 
+#include "fml/app_dirs.h"
 #include "model/errors.h"
 
 namespace hrd {
 
 hrdModel::hrdModel() : hrdModel(std::make_unique<CollectionStore>()) {}
+
+hrdModel::hrdModel(index_progress progress)
+    : hrdModel(std::make_unique<CollectionStore>(app_dirs::get(app_dirs::DataDir),
+                                                 std::move(progress))) {}
 
 hrdModel::hrdModel(std::unique_ptr<CollectionStore> store)
     : m_store(std::move(store)), m_clipboard(std::make_unique<memory_clipboard>()) {}

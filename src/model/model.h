@@ -27,6 +27,9 @@ public:
 
     // Opens the collection in DataDir. The store's errors pass through to the creator.
     hrdModel();
+    // The same, telling `progress` how far the text index of an older file is built
+    // (see CollectionStore).
+    explicit hrdModel(index_progress progress);
     // Takes an opened store; for tests and tools that work on another folder.
     explicit hrdModel(std::unique_ptr<CollectionStore> store);
     ~hrdModel() override;

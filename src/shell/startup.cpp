@@ -1,5 +1,8 @@
 #include "shell/startup.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -9,6 +12,7 @@
 #include "fml/app_dirs.h"
 #include "fml/log.h"
 #include "fml/text.h"
+#include "fml/unique_fd.h"
 #include "model/model.h"
 #include "platform/services.h"
 #include "shell/app_data.h"
@@ -44,6 +48,21 @@ void report(const std::string& line) noexcept {
     } catch (...) {
     }
     std::cerr << line << std::endl;
+}
+
+// Whether the collection in `data_dir` is a file of the first layout, which gets its
+// text index when it is opened: its header says user_version 1 (four bytes, most
+// significant first, at offset 60 of an SQLite file).
+bool collection_needs_text_index(const std::u16string& data_dir) {
+    const std::string file =
+        fml::wchar2utf8(tinyfilesystem::join_path(data_dir, u"hoardly.fdb"));
+    const fml::unique_fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    unsigned char header[64] = {};
+    if (!fd.valid() || ::pread(fd.get(), header, sizeof header, 0) != sizeof header ||
+        std::memcmp(header, "SQLite format 3", 16) != 0) {
+        return false;
+    }
+    return header[60] == 0 && header[61] == 0 && header[62] == 0 && header[63] == 1;
 }
 
 void prepare_logs(const std::u16string& data_dir) {
@@ -107,9 +126,19 @@ int run(shell_platform& platform, session& s, bool hidden) {
     fml::app_line("SetDataDir: " + fml::wchar2utf8(app_dirs::get(app_dirs::HoardlyDir)));
 
     // The collection opens first, and a long list's ids are read on a thread of
-    // their own while the desktop starts.
-    hrdModel::instance().prefetch_quote_ids();
-    s.loop = platform.create_event_loop();
+    // their own while the desktop starts. An older file gets its text index as it
+    // opens, which takes a while for a large one: the desktop starts first then, to
+    // show how far it has come.
+    index_progress progress;
+    if (collection_needs_text_index(data_dir)) {
+        fml::app_line("Building the text index of the collection");
+        s.loop = platform.create_event_loop();
+        progress = platform.show_progress("Hoardly is making the collection searchable by text…");
+    }
+    hrdModel::create(std::move(progress)).prefetch_quote_ids();
+    if (!s.loop) {
+        s.loop = platform.create_event_loop();
+    }
     event_loop& the_loop = *s.loop;
     // The callbacks outlive this function's frame (the loop is torn down later), so
     // they hold pointers to the session's objects, never to locals.

@@ -40,6 +40,13 @@ public:
     // Keeps the clipboard's text now, as a double copy does (the same checks and
     // log lines), and calls `done` with the outcome, at once or later.
     virtual void capture_clipboard(std::function<void(instance_answer)> done) = 0;
+    // Called after create_event_loop() when opening the collection takes long (an
+    // older file gets its text index): shows `what` and returns what to tell how far
+    // it has come, 0 to 1; 1 ends the showing. By default nothing is shown.
+    virtual std::function<void(double)> show_progress(const std::string& what) {
+        (void)what;
+        return nullptr;
+    }
 };
 
 // Runs the program and returns its exit code. Never throws: anything that escapes

@@ -2,6 +2,7 @@
 // see: the data folder, the logs, a second start, signals and the error paths.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -112,6 +113,48 @@ TEST_F(program, first_start_seeds_a_private_data_folder_and_a_second_start_ends_
     EXPECT_EQ(deleted, std::vector<std::string>(created.rbegin(), created.rend())) << final_log;
     EXPECT_NE(final_log.find("Received SIGTERM, exiting\n"), std::string::npos) << final_log;
     EXPECT_EQ(final_log.substr(final_log.size() - 22), "Application finished.\n") << final_log;
+}
+
+// A collection of the first layout (no text index) gets its index as the program
+// opens it: the start says so, shows how far it has come, and then runs as usual
+// with the collection's quotes all there and searchable by text.
+TEST_F(program, an_older_collection_gets_its_text_index_at_start) {
+    write_file(m_dir.file("share/Hoardly/defaultquotes.xml"),
+               "<quotes><q id='1' text='one caf\xC3\xA9'/><q id='2' text='two'/></quotes>\n");
+    auto first = start();
+    ASSERT_TRUE(wait_started()) << read_file(m_dir.file("output.txt"));
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(patience), 1);
+    const auto run_sql = [&](const char* sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open(data("hoardly.fdb").c_str(), &db);
+        std::string result;
+        sqlite3_exec(
+            db, sql,
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) += values[0] ? values[0] : "";
+                return 0;
+            },
+            &result, nullptr);
+        sqlite3_close(db);
+        return result;
+    };
+    // Back to the first layout: no text index, version 1.
+    run_sql("DROP TRIGGER quote_text_added; DROP TRIGGER quote_text_removed; "
+            "DROP TRIGGER quote_text_changed; DROP TABLE quote_text; PRAGMA user_version=1;");
+    ASSERT_EQ(run_sql("PRAGMA user_version"), "1");
+    std::filesystem::remove(data("logs/application.log"));
+
+    auto second = start("second.txt");
+    ASSERT_TRUE(wait_started()) << read_file(m_dir.file("second.txt"));
+    EXPECT_NE(app_log().find("Building the text index of the collection\n"), std::string::npos)
+        << app_log();
+    second->signal(SIGTERM);
+    ASSERT_EQ(second->wait(patience), 1);
+    EXPECT_EQ(run_sql("PRAGMA user_version"), "2");
+    EXPECT_EQ(run_sql("SELECT group_concat(m_utftext, '|') FROM quote"), "one caf\xC3\xA9|two");
+    EXPECT_EQ(run_sql("SELECT count(*) FROM quote_text WHERE quote_text MATCH '\"af\xC3\xA9\"'"),
+              "1");
 }
 
 TEST_F(program, stale_lock_after_sigkill_and_user_files_survive_restarts) {

@@ -2,7 +2,9 @@
 // tray icon, the copy-key capture and the desktop services.
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QSystemTrayIcon>
 #include <clocale>
 #include <iostream>
@@ -129,6 +131,27 @@ public:
         }
     }
 
+    std::function<void(double)> show_progress(const std::string& what) override {
+        m_progress = std::make_unique<QProgressDialog>(QString::fromStdString(what), QString(), 0,
+                                                       1000);
+        m_progress->setWindowTitle("Hoardly");
+        m_progress->setWindowIcon(hrd::qt::program_icon());
+        m_progress->setMinimumDuration(0);
+        m_progress->setAutoClose(false);
+        m_progress->show();
+        QCoreApplication::processEvents();
+        return [this](double done) {
+            if (!m_progress) {
+                return;
+            }
+            m_progress->setValue(int(done * 1000));
+            QCoreApplication::processEvents();
+            if (done >= 1.0) {
+                m_progress.reset();
+            }
+        };
+    }
+
     void capture_clipboard(std::function<void(hrd::instance_answer)> done) override {
         if (!m_capture) {
             done({false, "Hoardly is not ready to capture"});
@@ -200,6 +223,7 @@ private:
     hrd::qt::qt_clipboard m_clipboard;
     hrd::qt::qt_desktop_opener m_opener;
     std::unique_ptr<hrd::qt::qt_ui_thread> m_ui;
+    std::unique_ptr<QProgressDialog> m_progress;  // while an older file gets its text index
     std::unique_ptr<hrd::qt::qt_main_window> m_window;
     std::unique_ptr<hrd::qt::qt_save_dialog> m_dialog;
     std::unique_ptr<QMenu> m_tray_menu;
