@@ -261,25 +261,27 @@ bool find_ascii(std::string_view text, std::string_view word) {
 
 }  // namespace
 
-bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words) {
-    bool plain = folding().ascii_is_plain;
-    std::vector<std::string> narrow;
-    for (const auto& word : words) {
-        if (!plain) {
+word_matcher::word_matcher(std::vector<std::u32string> words)
+    : m_words(std::move(words)), m_plain(folding().ascii_is_plain) {
+    for (const auto& word : m_words) {
+        if (!m_plain) {
             break;
         }
-        std::string& bytes = narrow.emplace_back();
+        std::string& bytes = m_ascii.emplace_back();
         for (const char32_t c : word) {
             if (c >= 0x80 || c == 0) {
-                plain = false;
+                m_plain = false;
                 break;
             }
             bytes += static_cast<char>(c);
         }
     }
-    if (plain) {
+}
+
+bool word_matcher::operator()(std::string_view text) const {
+    if (m_plain) {
         bool all = true;
-        for (const auto& word : narrow) {
+        for (const auto& word : m_ascii) {
             if (!word.empty() && !find_ascii(text, word)) {
                 all = false;
                 break;
@@ -295,7 +297,7 @@ bool text_holds_all(std::string_view text, const std::vector<std::u32string>& wo
             return false;
         }
     }
-    return holds_all(fold_utf8(text), words);
+    return holds_all(fold_utf8(text), m_words);
 }
 
 }  // namespace hrd
