@@ -140,6 +140,12 @@ TEST(text_fold, folds_case_as_the_index_does_and_splits_words_on_any_blank) {
     EXPECT_TRUE(text_holds_all("KELVIN", words));
     EXPECT_TRUE(text_holds_all("\xE2\x84\xAA" "elvin", words));  // the Kelvin sign
     EXPECT_FALSE(text_holds_all("kelvi", words));
+    // A text of plain ASCII never holds a word with anything else in it; its other
+    // words are still looked for.
+    EXPECT_FALSE(text_holds_all("plain ASCII zh", {U"\u0436"}));
+    EXPECT_FALSE(text_holds_all("plain ASCII zh", {U"ascii", U"\u0436"}));
+    EXPECT_TRUE(text_holds_all("plain \xD0\x96 ASCII", {U"ascii", U"\u0436"}));
+    EXPECT_TRUE(text_holds_all(std::string_view("a\0B", 3), {std::u32string(U"\0b", 2)}));
 }
 
 TEST_F(text_search, random_texts_and_hostile_queries_find_what_a_check_of_every_text_finds) {
