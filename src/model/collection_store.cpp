@@ -1167,6 +1167,12 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
         }
         return;
     }
+    if (version > collection_schema_version) {
+        // Its log held a newer version than the file itself showed.
+        throw open_db_error(name + ": made by a newer version of Hoardly (collection version " +
+                            decimal(version) + ", this one reads " +
+                            decimal(collection_schema_version) + ")");
+    }
     if (version != 1 || schema_of(db) != collection_schema_v1()) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");

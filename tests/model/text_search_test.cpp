@@ -361,4 +361,22 @@ TEST_F(text_search, a_version_1_file_gets_its_index_when_opened) {
     m_store->setSearchText(u"quote 49");
     EXPECT_EQ(m_store->searchQuoteIds(), reference({{}, search_mode_and, u"quote 49"}));
     EXPECT_EQ(m_store->searchQuoteIds().size(), 199u);  // every number with 49 in it
+    m_store.reset();
+
+    // A newer version is refused, also when only the log says so yet.
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(m_dir.file("hoardly.fdb").c_str(), &db);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    try {
+        open();
+        ADD_FAILURE() << "a collection of version 3 opened";
+    } catch (const open_db_error& error) {
+        EXPECT_NE(std::string(error.what()).find("newer version of Hoardly (collection version 3"),
+                  std::string::npos)
+            << error.what();
+    }
 }
