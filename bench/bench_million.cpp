@@ -62,7 +62,7 @@ void register_logs(const fs::path& folder) {
 
 const fs::path& million() {
     static const fs::path folder = [] {
-        const fs::path path = cache_root() / "million-v1";
+        const fs::path path = cache_root() / "million-v2";
         if (fs::exists(path / "complete")) {
             return path;
         }

@@ -101,25 +101,64 @@ void write_text(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Clip texts: random words from a fixed pool, 20 to 2000 characters.
+// Clip texts of 20 to 2000 characters: words of 2 to 10 letters from a vocabulary of
+// 60,000 with a Zipf frequency (the word of rank k comes about 1/k as often as the
+// first), as prose has them, so a text search meets common and rare words alike.
 class text_maker {
 public:
+    static constexpr int vocabulary_size = 60'000;
+
     explicit text_maker(unsigned seed) : m_random(seed) {
-        std::uniform_int_distribution<int> letter('a', 'z');
-        for (int i = 0; i < 8192; ++i) {
-            m_pool += (i % 7 == 6) ? ' ' : static_cast<char>(letter(m_random));
-        }
+        const auto& words = vocabulary();
+        (void)words;
     }
     std::string next() {
         const auto size = std::uniform_int_distribution<std::size_t>(20, 2000)(m_random);
-        const auto from =
-            std::uniform_int_distribution<std::size_t>(0, m_pool.size() - size)(m_random);
-        return m_pool.substr(from, size);
+        const auto& words = vocabulary();
+        const auto& cumulative = weights();
+        std::uniform_real_distribution<double> uniform(0, cumulative.back());
+        std::string text;
+        while (text.size() < size) {
+            const auto rank = static_cast<std::size_t>(
+                std::lower_bound(cumulative.begin(), cumulative.end(), uniform(m_random)) -
+                cumulative.begin());
+            text += words[std::min(rank, words.size() - 1)];
+            text += ' ';
+        }
+        text.resize(size);
+        return text;
+    }
+    // The words by rank, the same in every run.
+    static const std::vector<std::string>& vocabulary() {
+        static const std::vector<std::string> words = [] {
+            std::mt19937 random(11);
+            std::vector<std::string> made;
+            for (int i = 0; i < vocabulary_size; ++i) {
+                std::string word(std::uniform_int_distribution<std::size_t>(2, 10)(random), ' ');
+                for (char& c : word) {
+                    c = static_cast<char>('a' + random() % 26);
+                }
+                made.push_back(std::move(word));
+            }
+            return made;
+        }();
+        return words;
     }
 
 private:
+    static const std::vector<double>& weights() {
+        static const std::vector<double> cumulative = [] {
+            std::vector<double> sums;
+            double sum = 0;
+            for (int rank = 1; rank <= vocabulary_size; ++rank) {
+                sums.push_back(sum += 1.0 / rank);
+            }
+            return sums;
+        }();
+        return cumulative;
+    }
+
     std::mt19937 m_random;
-    std::string m_pool;
 };
 
 // A collection of `quotes` quotes into `folder`, built in bulk.
@@ -158,7 +197,7 @@ void build_collection(const fs::path& folder, int quotes) {
 
 // The cached collection of `quotes` quotes, built on first use.
 fs::path cached_collection(int quotes) {
-    const fs::path folder = cache_root() / ("collection-v2-" + std::to_string(quotes));
+    const fs::path folder = cache_root() / ("collection-v4-" + std::to_string(quotes));
     if (!fs::exists(folder / "complete")) {
         fs::remove_all(folder);
         build_collection(folder, quotes);
@@ -661,3 +700,161 @@ BENCHMARK(BM_markQuotes)->Iterations(4)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 BENCHMARK_MAIN();
+
+// ---- Finding quotes by their text ---------------------------------------------------------
+
+// Words of the generated texts by how often they come: one of rank 40,000 or more (a
+// few hundred quotes at 10^6), one of rank about 600 (about 2% of the quotes).
+std::u16string vocabulary_word(std::size_t from_rank, std::size_t min_length) {
+    const auto& words = text_maker::vocabulary();
+    for (std::size_t rank = from_rank; rank < words.size(); ++rank) {
+        if (words[rank].size() >= min_length) {
+            return fml::utf82wchar(words[rank]);
+        }
+    }
+    return u"";
+}
+const std::u16string& rare_word() {
+    static const std::u16string word = vocabulary_word(40'000, 7);
+    return word;
+}
+const std::u16string& common_word() {
+    static const std::u16string word = vocabulary_word(600, 5);
+    return word;
+}
+
+enum class term { rare, common, one_char, two_chars, rare_two_words };
+
+std::u16string text_of(term kind) {
+    switch (kind) {
+    case term::rare:
+        return rare_word();
+    case term::common:
+        return common_word();
+    case term::one_char:
+        return u"q";
+    case term::two_chars:
+        return u"zx";
+    case term::rare_two_words:
+        return rare_word() + u" " + common_word();
+    }
+    return u"";
+}
+
+// The search to its ids on the UI thread, as the list is rebuilt: the text alone, or
+// with an AND of two tags (ranks 1 and 2: on about 40% and 20% of the quotes). The
+// apart variant opens its own connection each time, as a search off the UI thread does.
+void BM_text_search(benchmark::State& state, int quotes, term kind, bool tagged, bool apart) {
+    auto& store = *collection(quotes).store;
+    store.clearSearchTags();
+    store.setSearchMode(search_mode_and);
+    if (tagged) {
+        store.addSearchTag(1);
+        store.addSearchTag(2);
+    }
+    store.setSearchText(text_of(kind));
+    const std::atomic<bool> go_on{false};
+    std::size_t results = 0;
+    for (auto _ : state) {
+        if (apart) {
+            const auto ids =
+                CollectionStore::search_ids_apart(store.database_path(), store.currentSearch(), go_on);
+            results = ids ? ids->size() : 0;
+        } else {
+            const auto ids = store.searchQuoteIds();
+            results = ids.size();
+            benchmark::DoNotOptimize(ids.data());
+        }
+    }
+    state.counters["results"] = static_cast<double>(results);
+    store.setSearchText(u"");
+    store.clearSearchTags();
+}
+#define HOARDLY_TEXT_SEARCH(name, quotes, kind, tagged, apart)                        \
+    BENCHMARK_CAPTURE(BM_text_search, name, quotes, term::kind, tagged, apart)       \
+        ->Unit(benchmark::kMillisecond)
+HOARDLY_TEXT_SEARCH(rare_1e4, 10'000, rare, false, false);
+HOARDLY_TEXT_SEARCH(rare_1e5, 100'000, rare, false, false);
+HOARDLY_TEXT_SEARCH(rare_1e6, 1'000'000, rare, false, false);
+HOARDLY_TEXT_SEARCH(rare_apart_1e6, 1'000'000, rare, false, true);
+HOARDLY_TEXT_SEARCH(common_1e4, 10'000, common, false, false);
+HOARDLY_TEXT_SEARCH(common_1e5, 100'000, common, false, false);
+HOARDLY_TEXT_SEARCH(common_1e6, 1'000'000, common, false, false);
+HOARDLY_TEXT_SEARCH(common_apart_1e6, 1'000'000, common, false, true);
+HOARDLY_TEXT_SEARCH(two_words_1e6, 1'000'000, rare_two_words, false, false);
+HOARDLY_TEXT_SEARCH(one_char_1e4, 10'000, one_char, false, false);
+HOARDLY_TEXT_SEARCH(one_char_1e5, 100'000, one_char, false, false);
+HOARDLY_TEXT_SEARCH(one_char_1e6, 1'000'000, one_char, false, false)->Iterations(2);
+HOARDLY_TEXT_SEARCH(two_chars_1e5, 100'000, two_chars, false, false);
+HOARDLY_TEXT_SEARCH(two_chars_1e6, 1'000'000, two_chars, false, false)->Iterations(2);
+HOARDLY_TEXT_SEARCH(two_chars_apart_1e6, 1'000'000, two_chars, false, true)->Iterations(2);
+HOARDLY_TEXT_SEARCH(rare_and_ranks_1_2_1e6, 1'000'000, rare, true, false);
+HOARDLY_TEXT_SEARCH(common_and_ranks_1_2_1e6, 1'000'000, common, true, false);
+HOARDLY_TEXT_SEARCH(one_char_and_ranks_1_2_1e5, 100'000, one_char, true, false);
+
+// The size of the text index next to the text it indexes, at 10^6 quotes.
+void BM_text_index_size(benchmark::State& state) {
+    auto& copy = collection(1'000'000);
+    const fs::path file = copy.folder / "hoardly.fdb";
+    sqlite3* db = nullptr;
+    check(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+    auto number = [&](const char* sql) {
+        sqlite3_stmt* query = nullptr;
+        double value = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &query, nullptr) == SQLITE_OK &&
+            sqlite3_step(query) == SQLITE_ROW) {
+            value = sqlite3_column_double(query, 0);
+        }
+        sqlite3_finalize(query);
+        return value;
+    };
+    double index_bytes = 0;
+    double text_bytes = 0;
+    for (auto _ : state) {
+        // Whole pages where SQLite can tell them, the stored blocks otherwise.
+        index_bytes = number("SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'quote_text%'");
+        if (index_bytes < 0) {
+            index_bytes = number("SELECT sum(length(block)) FROM quote_text_data") +
+                          number("SELECT count(*) * 16 FROM quote_text_idx");
+        }
+        text_bytes = number("SELECT sum(length(CAST(m_utftext AS BLOB))) FROM quote");
+    }
+    sqlite3_close(db);
+    state.counters["index_MiB"] = index_bytes / (1 << 20);
+    state.counters["text_MiB"] = text_bytes / (1 << 20);
+    state.counters["index_bytes_per_text_byte"] = index_bytes / text_bytes;
+}
+BENCHMARK(BM_text_index_size)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Opening a 10^5 collection of version 1, which builds its text index, against
+// opening it once built.
+void BM_text_index_build(benchmark::State& state) {
+    register_logs();
+    const fs::path source = cached_collection(100'000);
+    const fs::path folder = work_root() / "index-build";
+    std::size_t told = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(folder);
+        fs::copy(source, folder, fs::copy_options::recursive);
+        {
+            sqlite3* db = nullptr;
+            check(sqlite3_open((folder / "hoardly.fdb").c_str(), &db), db, "open");
+            check(sqlite3_exec(db,
+                               "BEGIN; DROP TRIGGER quote_text_added; DROP TRIGGER "
+                               "quote_text_removed; DROP TRIGGER quote_text_changed; DROP TABLE "
+                               "quote_text; PRAGMA user_version=1; COMMIT; VACUUM; "
+                               "PRAGMA wal_checkpoint(TRUNCATE);",
+                               nullptr, nullptr, nullptr),
+                  db, "back to version 1");
+            sqlite3_close(db);
+        }
+        told = 0;
+        state.ResumeTiming();
+        CollectionStore store(fml::utf82wchar(folder.string()), [&](double) { ++told; });
+        benchmark::DoNotOptimize(store.max_quote_id());
+    }
+    state.counters["progress_calls"] = static_cast<double>(told);
+    fs::remove_all(folder);
+}
+BENCHMARK(BM_text_index_build)->Iterations(2)->Unit(benchmark::kMillisecond);

@@ -62,12 +62,17 @@ END;
 
 // What version 2 adds: an index of every quote's text by its three-character pieces,
 // case folded, keyed by the quote's seq. It holds no copy of the text (the quote table
-// has it), so removing a quote hands it the text to take out. Triggers write it in
-// the statement that writes the quote, so it is always in the same transaction, by
-// whatever path the quote comes or goes.
+// has it), so removing a quote hands it the text to take out, and no places within
+// the text either (a quarter of the size): it tells which quotes hold all the pieces
+// of a word, and their texts then tell whether the pieces make the word. Triggers
+// write it in the statement that writes the quote, so it is always in the same
+// transaction, by whatever path the quote comes or goes. Each capture adds a small
+// piece of index that is later merged with others; merging sixteen at a time rather
+// than four halves that work, which is most of what the index adds to a capture.
 constexpr const char* text_index_sql = R"sql(
 CREATE VIRTUAL TABLE quote_text USING fts5(
-    m_utftext, content='', columnsize=0, tokenize='trigram');
+    m_utftext, content='', columnsize=0, detail=none, tokenize='trigram');
+INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16);
 CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
     INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
 END;
@@ -432,36 +437,33 @@ public:
                 return tagged ? texts_holding(*tagged, scanned) : every_text_holding(scanned);
             }
         }
+        // The index narrows the quotes to those holding every piece of the longer
+        // words; their texts decide.
         const std::vector<std::int64_t> found = index_matches(indexed);
-        if (!query.tags.empty()) {
-            // Few quotes hold the words: their own marks are looked up, rather than
-            // every mark of tags that may be on half the collection.
-            const auto counts = mark_counts(query.tags, query.mode);
-            const std::int64_t fewest = query.mode == search_mode_and
-                                            ? *std::min_element(counts.begin(), counts.end())
-                                            : *std::max_element(counts.begin(), counts.end());
-            if (static_cast<std::int64_t>(found.size()) * 8 < fewest) {
-                auto hits = carrying(with_ids(found), query.tags, query.mode);
-                return scanned.empty() ? hits : texts_holding(hits, scanned);
-            }
-            tagged = tag_marks(query.tags, query.mode);
+        if (query.tags.empty()) {
+            return texts_holding(found, words);
+        }
+        // Few quotes hold the pieces: their own marks are looked up, rather than every
+        // mark of tags that may be on half the collection.
+        const auto counts = mark_counts(query.tags, query.mode);
+        const std::int64_t most = query.mode == search_mode_and
+                                      ? *std::min_element(counts.begin(), counts.end())
+                                      : *std::max_element(counts.begin(), counts.end());
+        if (static_cast<std::int64_t>(found.size()) * 8 < most) {
+            return carrying(texts_holding(found, words), query.tags, query.mode);
         }
         std::vector<hit> hits;
-        if (tagged) {
-            auto next = found.begin();
-            for (const hit& mark : *tagged) {
-                next = std::lower_bound(next, found.end(), mark.first);
-                if (next == found.end()) {
-                    break;
-                }
-                if (*next == mark.first) {
-                    hits.push_back(mark);
-                }
+        auto next = found.begin();
+        for (const hit& mark : tag_marks(query.tags, query.mode)) {
+            next = std::lower_bound(next, found.end(), mark.first);
+            if (next == found.end()) {
+                break;
             }
-        } else {
-            hits = with_ids(found);
+            if (*next == mark.first) {
+                hits.push_back(mark);
+            }
         }
-        return scanned.empty() ? hits : texts_holding(hits, scanned);
+        return texts_holding(hits, words);
     }
 
     // The quotes the tags select: in AND mode those carrying every tag (wrong_tag_id
@@ -591,19 +593,31 @@ private:
         return all;
     }
 
-    // The seqs of the quotes holding every word, ascending. Each word is given to the
-    // index as one quoted string, so nothing in it is read as query syntax; the index
-    // matches its pieces at consecutive places, which is the word itself, folded the
-    // same way as fold_case().
+    // The seqs of the quotes holding every three-character piece of the words,
+    // ascending. Each piece is given to the index as one quoted string, so nothing of
+    // the words is read as query syntax. A long word gives at most eight pieces,
+    // spread over it: enough to leave few quotes for their texts to rule out.
     std::vector<std::int64_t> index_matches(const std::vector<std::u32string>& words) {
-        std::string expression;
+        std::vector<std::u32string> pieces;
         for (const auto& word : words) {
+            const std::size_t count = word.size() - 2;
+            const std::size_t taken = std::min<std::size_t>(count, 8);
+            for (std::size_t i = 0; i < taken; ++i) {
+                const std::size_t at = taken == 1 ? 0 : i * (count - 1) / (taken - 1);
+                std::u32string piece = word.substr(at, 3);
+                if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) {
+                    pieces.push_back(std::move(piece));
+                }
+            }
+        }
+        std::string expression;
+        for (const auto& piece : pieces) {
             if (!expression.empty()) {
                 expression += " AND ";
             }
             expression += '"';
             std::string utf8;
-            for (const char32_t c : word) {
+            for (const char32_t c : piece) {
                 fml::append_utf8(utf8, c);
             }
             for (const char c : utf8) {
@@ -624,45 +638,10 @@ private:
         return seqs;
     }
 
-    // The ids of the quotes at these seqs (ascending): one lookup each for a few, one
-    // pass over the small id index for many.
-    std::vector<hit> with_ids(const std::vector<std::int64_t>& seqs) {
-        std::vector<hit> hits;
-        hits.reserve(seqs.size());
-        const std::int64_t rows = seqs.empty() ? 0 : last_seq();
-        if (static_cast<std::int64_t>(seqs.size()) * 32 < rows) {
-            sqlite::statement id_of(m_db, "SELECT m_id FROM quote WHERE seq = ?1");
-            for (const std::int64_t seq : seqs) {
-                sqlite::reset_on_exit reset(id_of);
-                id_of.bind(1, seq);
-                if (id_of.step()) {
-                    hits.emplace_back(seq, static_cast<record_id>(id_of.column_int(0)));
-                }
-            }
-            return hits;
-        }
-        std::vector<bool> wanted(static_cast<std::size_t>(rows) + 1, false);
-        for (const std::int64_t seq : seqs) {
-            if (seq > 0 && seq <= rows) {
-                wanted[static_cast<std::size_t>(seq)] = true;
-            }
-        }
-        sqlite::statement scan(m_db, all_ids_sql);
-        while (scan.step()) {
-            const std::int64_t seq = scan.column_int(0);
-            if (seq > 0 && seq <= rows && wanted[static_cast<std::size_t>(seq)]) {
-                hits.emplace_back(seq, static_cast<record_id>(scan.column_int(1)));
-            }
-        }
-        if (!std::is_sorted(hits.begin(), hits.end())) {
-            std::sort(hits.begin(), hits.end());
-        }
-        return hits;
-    }
-
     // Those of `candidates` whose text holds every word.
     std::vector<hit> texts_holding(const std::vector<hit>& candidates,
                                    const std::vector<std::u32string>& words) {
+        const word_matcher holds(words);
         std::vector<hit> kept;
         sqlite::statement text_of(m_db, "SELECT m_utftext FROM quote WHERE seq = ?1");
         std::size_t done = 0;
@@ -672,8 +651,28 @@ private:
             }
             sqlite::reset_on_exit reset(text_of);
             text_of.bind(1, candidate.first);
-            if (text_of.step() && text_holds_all(text_of.column_view(0), words)) {
+            if (text_of.step() && holds(text_of.column_view(0))) {
                 kept.push_back(candidate);
+            }
+        }
+        return kept;
+    }
+
+    // The quotes at these seqs whose text holds every word.
+    std::vector<hit> texts_holding(const std::vector<std::int64_t>& seqs,
+                                   const std::vector<std::u32string>& words) {
+        const word_matcher holds(words);
+        std::vector<hit> kept;
+        sqlite::statement quote_at(m_db, "SELECT m_id, m_utftext FROM quote WHERE seq = ?1");
+        std::size_t done = 0;
+        for (const std::int64_t seq : seqs) {
+            if (++done % 256 == 0) {
+                check_cancel();
+            }
+            sqlite::reset_on_exit reset(quote_at);
+            quote_at.bind(1, seq);
+            if (quote_at.step() && holds(quote_at.column_view(1))) {
+                kept.emplace_back(seq, static_cast<record_id>(quote_at.column_int(0)));
             }
         }
         return kept;
@@ -681,6 +680,7 @@ private:
 
     // Every quote whose text holds every word: one pass over the whole table.
     std::vector<hit> every_text_holding(const std::vector<std::u32string>& words) {
+        const word_matcher holds(words);
         std::vector<hit> kept;
         sqlite::statement scan(m_db, "SELECT seq, m_id, m_utftext FROM quote ORDER BY seq");
         std::size_t done = 0;
@@ -688,7 +688,7 @@ private:
             if (++done % 256 == 0) {
                 check_cancel();
             }
-            if (text_holds_all(scan.column_view(2), words)) {
+            if (holds(scan.column_view(2))) {
                 kept.emplace_back(scan.column_int(0), static_cast<record_id>(scan.column_int(1)));
             }
         }
@@ -1175,6 +1175,12 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                                 " is an SQLite database but not a Hoardly collection");
         }
         return;
+    }
+    if (version > collection_schema_version) {
+        // Its log held a newer version than the file itself showed.
+        throw open_db_error(name + ": made by a newer version of Hoardly (collection version " +
+                            decimal(version) + ", this one reads " +
+                            decimal(collection_schema_version) + ")");
     }
     if (version != 1 || schema_of(db) != collection_schema_v1()) {
         throw open_db_error(name + ": " + file +
@@ -1853,7 +1859,11 @@ std::future<std::vector<record_id>> CollectionStore::read_all_quote_ids_apart() 
         }
         sqlite3_busy_timeout(handle, 5000);
         sqlite::statement scan(handle, all_ids_sql);
-        return read_all_quote_ids(handle, scan);
+        auto ids = read_all_quote_ids(handle, scan);
+        // The case folding table is read from SQLite once per process (some
+        // milliseconds): here rather than on the first keystroke of a search.
+        fold_case(U'A');
+        return ids;
     });
 }
 

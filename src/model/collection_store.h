@@ -155,7 +155,9 @@ public:
     // those, the ones whose text holds every word of the search text.
     std::unique_ptr<quote_cursor> searchQuotes();
     // Exactly the ids searchQuotes() yields, in the same order; the same errors. Reads
-    // no quote text unless the search text has a word of one or two characters.
+    // no quote text unless there is a search text: then the texts of the quotes the
+    // index names, or of all the quotes the tags select when every word is shorter
+    // than three characters.
     std::vector<record_id> searchQuoteIds();
     // The ids searchQuoteIds() would give for `query`, found on the calling thread
     // through a read-only connection of its own to the collection at `database_path`,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -84,7 +85,13 @@ char32_t next_utf8(std::string_view text, std::size_t& at) {
 struct fold_table {
     std::vector<std::pair<char32_t, char32_t>> changed;
     bool ascii_is_plain = true;  // folds only A-Z, to a-z, below U+0080
+    // The same for lookups, in blocks of 256 code points: those blocks where
+    // something changes have a block of their own, the others none (index 0).
+    std::vector<std::uint16_t> block_of;
+    std::vector<std::array<char32_t, 256>> blocks;
 };
+
+constexpr char32_t folded_limit = 0x20000;
 
 fold_table read_sqlite_folding() {
     sqlite3* db = nullptr;
@@ -147,6 +154,19 @@ fold_table read_sqlite_folding() {
         throw std::runtime_error("cannot read SQLite's case folding");
     }
     std::sort(read.table.changed.begin(), read.table.changed.end());
+    read.table.block_of.assign(folded_limit / 256, 0);
+    read.table.blocks.emplace_back();  // block 0: unused
+    for (const auto& [from, to] : read.table.changed) {
+        std::uint16_t& block = read.table.block_of[from / 256];
+        if (block == 0) {
+            block = static_cast<std::uint16_t>(read.table.blocks.size());
+            auto& identity = read.table.blocks.emplace_back();
+            for (char32_t i = 0; i < 256; ++i) {
+                identity[i] = (from & ~char32_t(255)) + i;
+            }
+        }
+        read.table.blocks[block][from & 255] = to;
+    }
     for (const auto& [from, to] : read.table.changed) {
         if (from < 0x80 && !(from >= 'A' && from <= 'Z' && to == from + 32)) {
             read.table.ascii_is_plain = false;
@@ -169,10 +189,12 @@ bool is_space(char32_t c) {
 }  // namespace
 
 char32_t fold_case(char32_t c) {
-    const auto& changed = folding().changed;
-    const auto at = std::lower_bound(changed.begin(), changed.end(),
-                                     std::pair<char32_t, char32_t>(c, 0));
-    return at != changed.end() && at->first == c ? at->second : c;
+    if (c >= folded_limit) {
+        return c;
+    }
+    const auto& table = folding();
+    const std::uint16_t block = table.block_of[c / 256];
+    return block == 0 ? c : table.blocks[block][c & 255];
 }
 
 std::u32string fold_utf8(std::string_view text) {
@@ -261,25 +283,46 @@ bool find_ascii(std::string_view text, std::string_view word) {
 
 }  // namespace
 
-bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words) {
-    bool plain = folding().ascii_is_plain;
-    std::vector<std::string> narrow;
-    for (const auto& word : words) {
-        if (!plain) {
+word_matcher::word_matcher(std::vector<std::u32string> words)
+    : m_words(std::move(words)), m_plain(folding().ascii_is_plain) {
+    for (const auto& word : m_words) {
+        if (!m_plain) {
             break;
         }
-        std::string& bytes = narrow.emplace_back();
+        std::string& bytes = m_ascii.emplace_back();
         for (const char32_t c : word) {
-            if (c >= 0x80 || c == 0) {
-                plain = false;
+            if (c >= 0x80) {
+                m_plain = false;
                 break;
             }
             bytes += static_cast<char>(c);
         }
     }
-    if (plain) {
+}
+
+bool word_matcher::operator()(std::string_view text) const {
+    if (!m_plain && folding().ascii_is_plain && !m_words.empty() &&
+        std::none_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        // A text of plain ASCII folds into plain ASCII: a word with anything else in
+        // it is not there, and the others are looked for as bytes.
+        for (const auto& word : m_words) {
+            std::string bytes;
+            for (const char32_t c : word) {
+                if (c >= 0x80) {
+                    return false;
+                }
+                bytes += static_cast<char>(c);
+            }
+            if (!find_ascii(text, bytes)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (m_plain) {
         bool all = true;
-        for (const auto& word : narrow) {
+        for (const auto& word : m_ascii) {
             if (!word.empty() && !find_ascii(text, word)) {
                 all = false;
                 break;
@@ -295,7 +338,7 @@ bool text_holds_all(std::string_view text, const std::vector<std::u32string>& wo
             return false;
         }
     }
-    return holds_all(fold_utf8(text), words);
+    return holds_all(fold_utf8(text), m_words);
 }
 
 }  // namespace hrd

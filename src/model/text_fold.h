@@ -27,8 +27,21 @@ std::vector<std::u32string> search_words(std::u16string_view text);
 
 // Whether the folded `text` holds every one of the folded `words`.
 bool holds_all(std::u32string_view text, const std::vector<std::u32string>& words);
-// The same for a stored (UTF-8) text: holds_all(fold_utf8(text), words), without
-// folding a text of plain ASCII.
-bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words);
+// The same for stored (UTF-8) texts: holds_all(fold_utf8(text), words), made once for
+// many texts, without folding a text of plain ASCII.
+class word_matcher {
+public:
+    explicit word_matcher(std::vector<std::u32string> words);
+    bool operator()(std::string_view text) const;
+
+private:
+    std::vector<std::u32string> m_words;
+    std::vector<std::string> m_ascii;  // the words as bytes, when all are ASCII
+    bool m_plain = false;
+};
+
+inline bool text_holds_all(std::string_view text, const std::vector<std::u32string>& words) {
+    return word_matcher(words)(text);
+}
 
 }  // namespace hrd

@@ -140,6 +140,12 @@ TEST(text_fold, folds_case_as_the_index_does_and_splits_words_on_any_blank) {
     EXPECT_TRUE(text_holds_all("KELVIN", words));
     EXPECT_TRUE(text_holds_all("\xE2\x84\xAA" "elvin", words));  // the Kelvin sign
     EXPECT_FALSE(text_holds_all("kelvi", words));
+    // A text of plain ASCII never holds a word with anything else in it; its other
+    // words are still looked for.
+    EXPECT_FALSE(text_holds_all("plain ASCII zh", {U"\u0436"}));
+    EXPECT_FALSE(text_holds_all("plain ASCII zh", {U"ascii", U"\u0436"}));
+    EXPECT_TRUE(text_holds_all("plain \xD0\x96 ASCII", {U"ascii", U"\u0436"}));
+    EXPECT_TRUE(text_holds_all(std::string_view("a\0B", 3), {std::u32string(U"\0b", 2)}));
 }
 
 TEST_F(text_search, random_texts_and_hostile_queries_find_what_a_check_of_every_text_finds) {
@@ -234,8 +240,8 @@ TEST_F(text_search, random_texts_and_hostile_queries_find_what_a_check_of_every_
     store.removeQuotes(zebras);
     store.addQuote(u"plain");
     EXPECT_EQ(expect_found({{}, search_mode_and, u"zebra"}, "removed quotes"), 0u);
-    EXPECT_EQ(committed("SELECT count(*) FROM quote_text WHERE quote_text MATCH 'zebra'"), 0);
-    EXPECT_EQ(committed("SELECT count(*) FROM quote_text WHERE quote_text MATCH 'plain'"),
+    EXPECT_EQ(committed("SELECT count(*) FROM quote_text WHERE quote_text MATCH 'zeb AND ebr AND bra'"), 0);
+    EXPECT_EQ(committed("SELECT count(*) FROM quote_text WHERE quote_text MATCH 'pla AND lai AND ain'"),
               static_cast<long long>(expect_found({{}, search_mode_and, u"plain"}, "plain")));
     for (int i = 0; i < 60; ++i) {
         store.addQuote(texts[random() % texts.size()]);
@@ -355,4 +361,22 @@ TEST_F(text_search, a_version_1_file_gets_its_index_when_opened) {
     m_store->setSearchText(u"quote 49");
     EXPECT_EQ(m_store->searchQuoteIds(), reference({{}, search_mode_and, u"quote 49"}));
     EXPECT_EQ(m_store->searchQuoteIds().size(), 199u);  // every number with 49 in it
+    m_store.reset();
+
+    // A newer version is refused, also when only the log says so yet.
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(m_dir.file("hoardly.fdb").c_str(), &db);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    try {
+        open();
+        ADD_FAILURE() << "a collection of version 3 opened";
+    } catch (const open_db_error& error) {
+        EXPECT_NE(std::string(error.what()).find("newer version of Hoardly (collection version 3"),
+                  std::string::npos)
+            << error.what();
+    }
 }
