@@ -20,6 +20,7 @@
 #include "model/errors.h"
 #include "model/sqlite.h"
 #include "model/text_fold.h"
+#include "model/text_index.h"
 #include "tinyfilesystem/filesystem.h"
 
 namespace hrd {
@@ -60,18 +61,36 @@ CREATE TRIGGER mark_removed AFTER DELETE ON mark BEGIN
 END;
 )sql";
 
-// What version 2 adds: an index of every quote's text by its three-character pieces,
-// case folded, keyed by the quote's seq. It holds no copy of the text (the quote table
-// has it), so removing a quote hands it the text to take out, and no places within
-// the text either (a quarter of the size): it tells which quotes hold all the pieces
-// of a word, and their texts then tell whether the pieces make the word. Triggers
-// write it in the statement that writes the quote, so it is always in the same
-// transaction, by whatever path the quote comes or goes. Each capture adds a small
-// piece of index that is later merged with others; merging sixteen at a time rather
-// than four halves that work, which is most of what the index adds to a capture.
+// The text index of version 2, built into files before version 3: three-character
+// pieces cut by SQLite itself, with their places. Such a file gets the index below
+// instead when it is opened.
+constexpr const char* text_index_v2_sql = R"sql(
+CREATE VIRTUAL TABLE quote_text USING fts5(
+    m_utftext, content='', columnsize=0, tokenize='trigram');
+CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+END;
+CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+)sql";
+
+// The text index: which quotes (by seq) hold each folded piece of one, two or three
+// characters (text_index.h). It holds no copy of the text (the quote table has it), so
+// removing a quote hands it the text to take out, and no places within the text: a
+// word of up to three characters is one piece, found exactly; a longer one is found in
+// the quotes holding all its pieces, whose texts then tell whether the pieces make the
+// word. Triggers write it in the statement that writes the quote, so it is always in
+// the same transaction, by whatever path the quote comes or goes. Each capture adds a
+// small piece of index that is later merged with others; merging sixteen at a time
+// rather than four halves that work, which is most of what the index adds to a capture.
 constexpr const char* text_index_sql = R"sql(
 CREATE VIRTUAL TABLE quote_text USING fts5(
-    m_utftext, content='', columnsize=0, detail=none, tokenize='trigram');
+    m_utftext, content='', columnsize=0, detail=none, tokenize='folded_pieces');
 INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16);
 CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
     INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
@@ -186,7 +205,7 @@ void check_database_file(const std::string& file, const std::string& name) {
                             decimal(version) + ", this one reads " +
                             decimal(collection_schema_version) + ")");
     }
-    if (version != collection_schema_version && version != 1) {
+    if (version != collection_schema_version && version != 1 && version != 2) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -218,6 +237,7 @@ std::vector<std::string> schema_of(sqlite3* db) {
 }
 
 std::vector<std::string> schema_made_by(const char* sql) {
+    register_text_pieces();
     sqlite3* handle = nullptr;
     const int opened =
         sqlite3_open_v2(":memory:", &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -234,9 +254,14 @@ const std::vector<std::string>& collection_schema() {
     return schema;
 }
 
-// The layout of a version 1 file, which gets its text index when opened.
+// The layouts of older files, which get the current text index when opened.
 const std::vector<std::string>& collection_schema_v1() {
     static const std::vector<std::string> schema = schema_made_by(schema_v1_sql);
+    return schema;
+}
+const std::vector<std::string>& collection_schema_v2() {
+    static const std::vector<std::string> schema =
+        schema_made_by((std::string(schema_v1_sql) + text_index_v2_sql).c_str());
     return schema;
 }
 
@@ -287,7 +312,8 @@ void check_collection_schema(const std::string& file, const std::string& name) {
     }
     // The file itself may still show the older layout while the log holds the newer
     // one: the version the opened file reports decides which it must be.
-    if (schema != collection_schema() && schema != collection_schema_v1()) {
+    if (schema != collection_schema() && schema != collection_schema_v1() &&
+        schema != collection_schema_v2()) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -418,39 +444,36 @@ public:
     // The quotes `query` selects, in table order.
     std::vector<hit> run(const search_query& query) {
         const auto words = search_words(query.text);
-        std::vector<std::u32string> indexed;
-        std::vector<std::u32string> scanned;
-        // The index holds three-character pieces: a shorter word is looked for in
-        // the texts themselves.
+        if (words.empty()) {
+            return query.tags.empty() ? every_quote() : tag_marks(query.tags, query.mode);
+        }
+        // The index finds the words of up to three characters exactly; for the longer
+        // ones it finds the quotes holding all their pieces, and the texts decide.
+        std::vector<std::u32string> longer;
         for (const auto& word : words) {
-            (word.size() >= 3 ? indexed : scanned).push_back(word);
-        }
-        std::optional<std::vector<hit>> tagged;
-        if (indexed.empty() || query.tags.empty()) {
-            if (!query.tags.empty()) {
-                tagged = tag_marks(query.tags, query.mode);
-            }
-            if (words.empty()) {
-                return tagged ? std::move(*tagged) : every_quote();
-            }
-            if (indexed.empty()) {
-                return tagged ? texts_holding(*tagged, scanned) : every_text_holding(scanned);
+            if (word.size() > 3) {
+                longer.push_back(word);
             }
         }
-        // The index narrows the quotes to those holding every piece of the longer
-        // words; their texts decide.
-        const std::vector<std::int64_t> found = index_matches(indexed);
+        const auto decided = [&](std::vector<hit> candidates) {
+            return longer.empty() ? candidates : texts_holding(candidates, longer);
+        };
+        const std::vector<std::int64_t> found = index_matches(words);
+        // The quotes found, with their ids (read with their texts where those decide).
+        const auto found_hits = [&] {
+            return longer.empty() ? with_ids(found) : texts_holding(found, longer);
+        };
         if (query.tags.empty()) {
-            return texts_holding(found, words);
+            return found_hits();
         }
-        // Few quotes hold the pieces: their own marks are looked up, rather than every
+        // Few quotes hold the words: their own marks are looked up, rather than every
         // mark of tags that may be on half the collection.
         const auto counts = mark_counts(query.tags, query.mode);
         const std::int64_t most = query.mode == search_mode_and
                                       ? *std::min_element(counts.begin(), counts.end())
                                       : *std::max_element(counts.begin(), counts.end());
         if (static_cast<std::int64_t>(found.size()) * 8 < most) {
-            return carrying(texts_holding(found, words), query.tags, query.mode);
+            return carrying(found_hits(), query.tags, query.mode);
         }
         std::vector<hit> hits;
         auto next = found.begin();
@@ -463,7 +486,7 @@ public:
                 hits.push_back(mark);
             }
         }
-        return texts_holding(hits, words);
+        return decided(std::move(hits));
     }
 
     // The quotes the tags select: in AND mode those carrying every tag (wrong_tag_id
@@ -593,21 +616,27 @@ private:
         return all;
     }
 
-    // The seqs of the quotes holding every three-character piece of the words,
-    // ascending. Each piece is given to the index as one quoted string, so nothing of
-    // the words is read as query syntax. A long word gives at most eight pieces,
-    // spread over it: enough to leave few quotes for their texts to rule out.
+    // The seqs of the quotes holding every piece of the words, ascending: a word of up
+    // to three characters is its own piece; a longer one gives at most eight pieces of
+    // three, spread over it, enough to leave few quotes for their texts to rule out.
+    // Each piece is given to the index as one quoted string, so nothing of the words is
+    // read as query syntax.
     std::vector<std::int64_t> index_matches(const std::vector<std::u32string>& words) {
         std::vector<std::u32string> pieces;
+        const auto add = [&](std::u32string piece) {
+            if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) {
+                pieces.push_back(std::move(piece));
+            }
+        };
         for (const auto& word : words) {
+            if (word.size() <= 3) {
+                add(word);
+                continue;
+            }
             const std::size_t count = word.size() - 2;
             const std::size_t taken = std::min<std::size_t>(count, 8);
             for (std::size_t i = 0; i < taken; ++i) {
-                const std::size_t at = taken == 1 ? 0 : i * (count - 1) / (taken - 1);
-                std::u32string piece = word.substr(at, 3);
-                if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) {
-                    pieces.push_back(std::move(piece));
-                }
+                add(word.substr(i * (count - 1) / (taken - 1), 3));
             }
         }
         std::string expression;
@@ -618,7 +647,7 @@ private:
             expression += '"';
             std::string utf8;
             for (const char32_t c : piece) {
-                fml::append_utf8(utf8, c);
+                append_piece_utf8(utf8, c);
             }
             for (const char c : utf8) {
                 expression += c;
@@ -678,21 +707,40 @@ private:
         return kept;
     }
 
-    // Every quote whose text holds every word: one pass over the whole table.
-    std::vector<hit> every_text_holding(const std::vector<std::u32string>& words) {
-        const word_matcher holds(words);
-        std::vector<hit> kept;
-        sqlite::statement scan(m_db, "SELECT seq, m_id, m_utftext FROM quote ORDER BY seq");
-        std::size_t done = 0;
-        while (scan.step()) {
-            if (++done % 256 == 0) {
-                check_cancel();
+    // The ids of the quotes at these seqs (ascending): one lookup each for a few, one
+    // pass over the small id index for many.
+    std::vector<hit> with_ids(const std::vector<std::int64_t>& seqs) {
+        std::vector<hit> hits;
+        hits.reserve(seqs.size());
+        const std::int64_t rows = seqs.empty() ? 0 : last_seq();
+        if (static_cast<std::int64_t>(seqs.size()) * 32 < rows) {
+            sqlite::statement id_of(m_db, "SELECT m_id FROM quote WHERE seq = ?1");
+            for (const std::int64_t seq : seqs) {
+                sqlite::reset_on_exit reset(id_of);
+                id_of.bind(1, seq);
+                if (id_of.step()) {
+                    hits.emplace_back(seq, static_cast<record_id>(id_of.column_int(0)));
+                }
             }
-            if (holds(scan.column_view(2))) {
-                kept.emplace_back(scan.column_int(0), static_cast<record_id>(scan.column_int(1)));
+            return hits;
+        }
+        std::vector<bool> wanted(static_cast<std::size_t>(rows) + 1, false);
+        for (const std::int64_t seq : seqs) {
+            if (seq > 0 && seq <= rows) {
+                wanted[static_cast<std::size_t>(seq)] = true;
             }
         }
-        return kept;
+        sqlite::statement scan(m_db, all_ids_sql);
+        while (scan.step()) {
+            const std::int64_t seq = scan.column_int(0);
+            if (seq > 0 && seq <= rows && wanted[static_cast<std::size_t>(seq)]) {
+                hits.emplace_back(seq, static_cast<record_id>(scan.column_int(1)));
+            }
+        }
+        if (!std::is_sorted(hits.begin(), hits.end())) {
+            std::sort(hits.begin(), hits.end());
+        }
+        return hits;
     }
 
     sqlite3* m_db;
@@ -1159,9 +1207,10 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
     return db;
 }
 
-// Gives a file of version 1 its text index: the index made and filled and the version
-// set in one transaction, so a start that stops part way leaves the file as it was and
-// the next one begins again. A file of the current version is left alone.
+// Gives a file of version 1 or 2 the current text index: the older index dropped, the
+// new one made and filled and the version set in one transaction, so a start that
+// stops part way leaves the file as it was and the next one begins again. A file of
+// the current version is left alone.
 void add_text_index(sqlite3* db, const std::string& file, const std::string& name,
                     const index_progress& progress) {
     std::int64_t version = 0;
@@ -1182,13 +1231,24 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                             decimal(version) + ", this one reads " +
                             decimal(collection_schema_version) + ")");
     }
-    if (version != 1 || schema_of(db) != collection_schema_v1()) {
+    if ((version != 1 || schema_of(db) != collection_schema_v1()) &&
+        (version != 2 || schema_of(db) != collection_schema_v2())) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
     sqlite::connection::execute_on(db, "BEGIN IMMEDIATE");
     try {
+        if (version == 2) {
+            sqlite::connection::execute_on(
+                db,
+                "DROP TRIGGER quote_text_added; DROP TRIGGER quote_text_removed; "
+                "DROP TRIGGER quote_text_changed; DROP TABLE quote_text;");
+        }
         sqlite::connection::execute_on(db, text_index_sql);
+        // Pieces are gathered in memory in larger runs while the whole collection goes
+        // in, so fewer runs are written and merged; back to the small default after.
+        sqlite::connection::execute_on(
+            db, "INSERT INTO quote_text(quote_text, rank) VALUES('hashsize', 67108864)");
         std::int64_t last = 0;
         {
             sqlite::statement largest(db, "SELECT max(seq) FROM quote");
@@ -1210,6 +1270,8 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                          static_cast<double>(last));
             }
         }
+        sqlite::connection::execute_on(
+            db, "INSERT INTO quote_text(quote_text, rank) VALUES('hashsize', 1048576)");
         sqlite::connection::execute_on(
             db, ("PRAGMA user_version=" + decimal(collection_schema_version)).c_str());
         sqlite::connection::execute_on(db, "COMMIT");
@@ -1244,6 +1306,7 @@ CollectionStore::CollectionStore(std::u16string data_folder)
 
 CollectionStore::CollectionStore(std::u16string data_folder, index_progress progress)
     : m_data_folder(std::move(data_folder)) {
+    register_text_pieces();
     const std::string folder = fml::wchar2utf8(m_data_folder);
     const std::string file = fml::wchar2utf8(database_path());
     const std::string name = fml::wchar2utf8(tinyfilesystem::join_path(m_data_folder, u"hoardly"));
@@ -1894,6 +1957,7 @@ std::vector<std::pair<std::int64_t, record_id>> CollectionStore::search_marks() 
 std::optional<std::vector<record_id>> CollectionStore::search_ids_apart(
     const std::u16string& database_path, const search_query& query,
     const std::atomic<bool>& cancel) {
+    register_text_pieces();
     const std::string file = fml::wchar2utf8(database_path);
     sqlite3* handle = nullptr;
     const int opened =

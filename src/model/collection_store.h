@@ -30,7 +30,7 @@ inline constexpr int search_mode_or = 1;   // one of them is enough
 
 // The layout version of the collection file, recorded in PRAGMA user_version. A file
 // of version 1 (without the text index) gets its index when it is opened.
-inline constexpr int collection_schema_version = 2;
+inline constexpr int collection_schema_version = 3;
 
 // What a search selects: the quotes that satisfy the tags (none: every quote) and
 // whose text holds every whitespace-separated word of `text`, ignoring case.

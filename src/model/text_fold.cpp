@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "model/fts5_calls.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -12,24 +14,6 @@
 namespace hrd {
 namespace {
 
-// The parts of SQLite's full-text extension interface used here (its header is not
-// installed with SQLite's own); the layout is part of SQLite's stable interface.
-struct fts5_tokenizer_handle;
-struct fts5_tokenizer_calls {
-    int (*create)(void*, const char** arguments, int count, fts5_tokenizer_handle** made);
-    void (*destroy)(fts5_tokenizer_handle*);
-    int (*tokenize)(fts5_tokenizer_handle*, void* context, int flags, const char* text, int size,
-                    int (*token)(void* context, int flags, const char* token, int size,
-                                 int start, int end));
-};
-struct fts5_api_calls {
-    int version;
-    void* create_tokenizer;
-    int (*find_tokenizer)(fts5_api_calls*, const char* name, void** user_data,
-                          fts5_tokenizer_calls* calls);
-    void* create_function;
-};
-constexpr int tokenize_document = 0x0004;
 
 void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -49,36 +33,6 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-// Decodes one code point at `at`, moving past it; U+FFFD for an ill-formed sequence.
-char32_t next_utf8(std::string_view text, std::size_t& at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at++);
-    if (lead < 0x80) {
-        return lead;
-    }
-    int more = 0;
-    char32_t c = 0;
-    char32_t least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        more = 1, c = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        more = 2, c = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        more = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-        return 0xFFFD;
-    }
-    for (int i = 0; i < more; ++i) {
-        if (at >= text.size() || (byte(at) & 0xC0) != 0x80) {
-            return 0xFFFD;
-        }
-        c = (c << 6) | (byte(at++) & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-        return 0xFFFD;
-    }
-    return c;
-}
 
 // Every code point SQLite's trigram tokenizer folds to another one, sorted. SQLite
 // folds nothing past U+1FFFF.
@@ -99,16 +53,10 @@ fold_table read_sqlite_folding() {
         sqlite3_close(db);
         throw std::runtime_error("cannot open SQLite to read its case folding");
     }
-    fts5_api_calls* api = nullptr;
-    sqlite3_stmt* query = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &query, nullptr) == SQLITE_OK) {
-        sqlite3_bind_pointer(query, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
-        sqlite3_step(query);
-    }
-    sqlite3_finalize(query);
+    fts5::api* api = fts5::api_of(db);
     void* user_data = nullptr;
-    fts5_tokenizer_calls calls{};
-    fts5_tokenizer_handle* tokenizer = nullptr;
+    fts5::tokenizer_calls calls{};
+    fts5::tokenizer_handle* tokenizer = nullptr;
     if (api == nullptr || api->find_tokenizer(api, "trigram", &user_data, &calls) != SQLITE_OK ||
         calls.create(user_data, nullptr, 0, &tokenizer) != SQLITE_OK) {
         sqlite3_close(db);
@@ -146,7 +94,7 @@ fold_table read_sqlite_folding() {
         }
         return SQLITE_OK;
     };
-    const int result = calls.tokenize(tokenizer, &read, tokenize_document, text.data(),
+    const int result = calls.tokenize(tokenizer, &read, fts5::tokenize_document, text.data(),
                                       static_cast<int>(text.size()), on_token);
     calls.destroy(tokenizer);
     sqlite3_close(db);
@@ -187,6 +135,36 @@ bool is_space(char32_t c) {
 }
 
 }  // namespace
+
+char32_t next_utf8(std::string_view text, std::size_t& at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at++);
+    if (lead < 0x80) {
+        return lead;
+    }
+    int more = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1, c = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        more = 2, c = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        more = 3, c = lead & 0x07, least = 0x10000;
+    } else {
+        return 0xFFFD;
+    }
+    for (int i = 0; i < more; ++i) {
+        if (at >= text.size() || (byte(at) & 0xC0) != 0x80) {
+            return 0xFFFD;
+        }
+        c = (c << 6) | (byte(at++) & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+        return 0xFFFD;
+    }
+    return c;
+}
 
 char32_t fold_case(char32_t c) {
     if (c >= folded_limit) {

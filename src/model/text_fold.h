@@ -1,17 +1,22 @@
 #pragma once
 // Case folding for finding quotes by their text.
 //
-// One code point folds to one code point, with the very table SQLite's full-text index
-// folds with, read from SQLite itself once per process: what the index finds and what
-// a word-by-word check finds then agree on every character, whichever SQLite the
-// program runs with. É finds é, Σ finds σ, ẞ finds ß; accents stay (é is not e), and
-// a letter never becomes two (ß does not find "ss"), so a match keeps its length.
+// One code point folds to one code point, with the table SQLite's full-text extension
+// folds with (read from SQLite itself once per process). The text index cuts texts
+// folded by this very function, so what the index finds and what a word-by-word check
+// finds agree on every character. É finds é, Σ finds σ, ẞ finds ß; accents stay (é is
+// not e), and a letter never becomes two (ß does not find "ss"), so a match keeps its
+// length.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace hrd {
+
+// Decodes the code point at `at` of UTF-8 text, moving past it; U+FFFD for an
+// ill-formed sequence, as storing it would make it.
+char32_t next_utf8(std::string_view text, std::size_t& at);
 
 // The folded form of one code point.
 char32_t fold_case(char32_t c);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "fml/log.h"
 #include "fml/text.h"
 #include "fml/unique_fd.h"
+#include "model/collection_store.h"
 #include "model/model.h"
 #include "platform/services.h"
 #include "shell/app_data.h"
@@ -50,9 +52,9 @@ void report(const std::string& line) noexcept {
     std::cerr << line << std::endl;
 }
 
-// Whether the collection in `data_dir` is a file of the first layout, which gets its
-// text index when it is opened: its header says user_version 1 (four bytes, most
-// significant first, at offset 60 of an SQLite file).
+// Whether the collection in `data_dir` is a file of an older layout, which gets the
+// current text index when it is opened: its header says a user_version below ours
+// (four bytes, most significant first, at offset 60 of an SQLite file).
 bool collection_needs_text_index(const std::u16string& data_dir) {
     const std::string file =
         fml::wchar2utf8(tinyfilesystem::join_path(data_dir, u"hoardly.fdb"));
@@ -62,7 +64,10 @@ bool collection_needs_text_index(const std::u16string& data_dir) {
         std::memcmp(header, "SQLite format 3", 16) != 0) {
         return false;
     }
-    return header[60] == 0 && header[61] == 0 && header[62] == 0 && header[63] == 1;
+    const std::uint32_t version = (std::uint32_t{header[60]} << 24) |
+                                  (std::uint32_t{header[61]} << 16) |
+                                  (std::uint32_t{header[62]} << 8) | header[63];
+    return version >= 1 && version < static_cast<std::uint32_t>(collection_schema_version);
 }
 
 void prepare_logs(const std::u16string& data_dir) {

@@ -132,8 +132,9 @@ TEST_F(opening, a_file_that_is_not_a_usable_collection_is_refused_and_left_as_it
     refused(std::string(8192, 'x'), "is not an SQLite database");
     refused(good.substr(0, good.size() / 2), "is truncated");
     std::string newer = good;
-    newer[63] = 3;  // the user_version field of the header
-    refused(newer, "newer version of Hoardly (collection version 3");
+    newer[63] = hrd::collection_schema_version + 1;  // the user_version field of the header
+    refused(newer, "newer version of Hoardly (collection version " +
+                       std::to_string(hrd::collection_schema_version + 1));
     // Any other SQLite database is someone else's file, even when its tables have our
     // names and its version number is ours; SQLite's log may not touch it either.
     auto foreign = [&](const char* sql) {

@@ -19,13 +19,14 @@ namespace {
 
 // Pieces of clip text chosen to collide often: cased letters of several scripts, a
 // letter with a combining mark, CJK, an emoji (a surrogate pair), the query syntax
-// of the index, control characters and a lone surrogate as a clipboard may give.
+// of the index, control characters (NUL among them) and a lone surrogate as a
+// clipboard may give.
 const std::vector<std::u16string> pieces = {
     u"a", u"b", u"c", u"A", u"B", u"C", u"\u00E9", u"\u00C9", u"\u00DF", u"\u1E9E",
     u"\u03A3", u"\u03C3", u"\u03C2", u"\u0436", u"\u0416", u"\u4E2D", u"\u6587",
     u"\U0001F600", u"e\u0301", u"\u212A", u"k", u"K", u" ", u"\t", u"\n", u"\u3000",
     u"\"", u"*", u"-", u"^", u"(", u")", u":", u"NEAR", u"AND", u"OR", u"NOT", u"\x01",
-    u"\x1F", u"\xD800", u"m_utftext", u"{", u"}", u"+"};
+    u"\x1F", u"\xD800", u"m_utftext", u"{", u"}", u"+", std::u16string(1, u'\0')};
 
 std::u16string random_text(std::mt19937& random, std::size_t pieces_count) {
     std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
@@ -282,11 +283,15 @@ TEST_F(text_search, a_search_apart_raises_as_on_the_ui_thread_and_stops_when_can
         sqlite3_stmt* insert = nullptr;
         sqlite3_prepare_v2(db, "INSERT INTO quote(m_id, m_utftext, m_stamp) VALUES(?1, ?2, 1)",
                            -1, &insert, nullptr);
+        // Three letters only, one outside ASCII: every text holds every piece of
+        // three of them, so a long word of them is looked for in every text.
         std::mt19937 random(7);
-        std::string text(1000, ' ');
+        const std::string letters[] = {"a", "b", "\xC3\xA9"};
+        std::string text;
         for (int id = 1; id <= 10000; ++id) {
-            for (char& c : text) {
-                c = static_cast<char>('a' + random() % 26);
+            text.clear();
+            for (int i = 0; i < 1000; ++i) {
+                text += letters[random() % 3];
             }
             sqlite3_bind_int(insert, 1, id);
             sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()),
@@ -299,17 +304,19 @@ TEST_F(text_search, a_search_apart_raises_as_on_the_ui_thread_and_stops_when_can
         sqlite3_close(db);
     }
     auto& reopened = open();
-    // One character found in no text: every text is read through.
-    const search_query query{{}, search_mode_and, u"\u0436"};
+    // A long word whose pieces every text holds: every text is read through.
+    const search_query query{{}, search_mode_and, u"ab\u00C9ba\u00E9ab\u00E9b\u00E9aa\u00E9bb"};
     reopened.setSearchText(query.text);
-    EXPECT_EQ(reopened.searchQuoteIds(), std::vector<record_id>{});
-    EXPECT_EQ(CollectionStore::search_ids_apart(reopened.database_path(), query, cancel),
-              std::vector<record_id>{});
-    reopened.setSearchText(u"q");
-    const auto with_q = reopened.searchQuoteIds();
-    EXPECT_GT(with_q.size(), 5000u);
-    EXPECT_EQ(CollectionStore::search_ids_apart(reopened.database_path(), {{}, 0, u"q"}, cancel),
-              with_q);
+    const auto holding = reopened.searchQuoteIds();
+    EXPECT_EQ(holding, reference(query));
+    EXPECT_EQ(CollectionStore::search_ids_apart(reopened.database_path(), query, cancel), holding);
+    for (const std::u16string short_word : {u"\u00C9", u"b\u00E9", u"bab"}) {
+        reopened.setSearchText(short_word);
+        EXPECT_EQ(reopened.searchQuoteIds().size(), 10000u);
+        EXPECT_EQ(CollectionStore::search_ids_apart(reopened.database_path(), {{}, 0, short_word},
+                                                    cancel)->size(),
+                  10000u);
+    }
 
     // Cancelled from another thread as soon as the search is under way.
     for (int round = 0; round < 3; ++round) {
@@ -324,7 +331,7 @@ TEST_F(text_search, a_search_apart_raises_as_on_the_ui_thread_and_stops_when_can
         ASSERT_EQ(searching.wait_for(std::chrono::seconds(60)), std::future_status::ready);
         EXPECT_FALSE(searching.get().has_value()) << "round " << round;
     }
-    // Cancelled before it starts, in the index and in a scan alike.
+    // Cancelled before it starts, for long and short words alike.
     std::atomic<bool> stopped{true};
     EXPECT_FALSE(CollectionStore::search_ids_apart(reopened.database_path(), {{}, 0, u"abc"},
                                                    stopped));
@@ -345,7 +352,7 @@ TEST_F(text_search, a_version_1_file_gets_its_index_when_opened) {
     EXPECT_EQ(told.front(), 0.0);
     EXPECT_EQ(told.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
-    EXPECT_EQ(committed("PRAGMA user_version"), 2);
+    EXPECT_EQ(committed("PRAGMA user_version"), collection_schema_version);
     auto& store = *m_store;
     store.setSearchText(u"CAF\u00C9");
     EXPECT_EQ(store.searchQuoteIds().size(), 5000u / 7);
@@ -363,19 +370,56 @@ TEST_F(text_search, a_version_1_file_gets_its_index_when_opened) {
     EXPECT_EQ(m_store->searchQuoteIds().size(), 199u);  // every number with 49 in it
     m_store.reset();
 
+    // A file of version 2, indexed by SQLite's own three-character pieces, gets the
+    // current index in place of that one.
+    write_version1_file(texts, true);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(m_dir.file("hoardly.fdb").c_str(), &db);
+        EXPECT_EQ(sqlite3_exec(db, R"sql(BEGIN;
+CREATE VIRTUAL TABLE quote_text USING fts5(
+    m_utftext, content='', columnsize=0, tokenize='trigram');
+CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+END;
+CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+INSERT INTO quote_text(rowid, m_utftext) SELECT seq, m_utftext FROM quote;
+PRAGMA user_version=2; COMMIT;)sql",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    told.clear();
+    m_store = std::make_unique<CollectionStore>(m_dir.wpath(),
+                                                [&](double done) { told.push_back(done); });
+    EXPECT_GE(told.size(), 3u);
+    EXPECT_EQ(committed("PRAGMA user_version"), collection_schema_version);
+    m_store->setSearchText(u"\u00E9");  // one character: the older index could not find it
+    EXPECT_EQ(m_store->searchQuoteIds().size(), 5000u / 7);
+    m_store->setSearchText(u"quote 49");
+    EXPECT_EQ(m_store->searchQuoteIds().size(), 199u);
+    m_store.reset();
+
     // A newer version is refused, also when only the log says so yet.
     {
         sqlite3* db = nullptr;
         sqlite3_open(m_dir.file("hoardly.fdb").c_str(), &db);
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA user_version=4", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
     try {
         open();
-        ADD_FAILURE() << "a collection of version 3 opened";
+        ADD_FAILURE() << "a collection of version 4 opened";
     } catch (const open_db_error& error) {
-        EXPECT_NE(std::string(error.what()).find("newer version of Hoardly (collection version 3"),
+        EXPECT_NE(std::string(error.what()).find("newer version of Hoardly (collection version 4"),
                   std::string::npos)
             << error.what();
     }

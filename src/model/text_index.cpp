@@ -1,0 +1,197 @@
+#include "model/text_index.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+
+#include "fml/text.h"
+#include "model/fts5_calls.h"
+#include "model/text_fold.h"
+
+namespace hrd {
+namespace {
+
+// A piece of up to three code points as one number: 21 bits each, the unused places
+// holding a value no code point has, so pieces of different lengths never meet.
+constexpr std::uint64_t no_point = 0x1FFFFF;
+constexpr std::uint64_t empty_slot = ~std::uint64_t{0};
+
+// The pieces already handed over for one text. A text of millions of characters stops
+// remembering once the table is three quarters full: the index takes a piece twice
+// without harm, only more slowly.
+class seen_pieces {
+public:
+    explicit seen_pieces(std::size_t pieces) {
+        std::size_t size = 64;
+        while (size < pieces * 2 && size < (std::size_t{1} << 20)) {
+            size *= 2;
+        }
+        m_slots.assign(size, empty_slot);
+        m_shift = 64;
+        for (std::size_t s = size; s > 1; s /= 2) {
+            --m_shift;
+        }
+    }
+    // Whether `key` is new (and now remembered).
+    bool add(std::uint64_t key) {
+        if (m_full) {
+            return true;
+        }
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
+        const std::size_t mask = m_slots.size() - 1;
+        while (m_slots[at] != empty_slot) {
+            if (m_slots[at] == key) {
+                return false;
+            }
+            at = (at + 1) & mask;
+        }
+        m_slots[at] = key;
+        m_full = ++m_count * 4 > m_slots.size() * 3;
+        return true;
+    }
+
+private:
+    std::vector<std::uint64_t> m_slots;
+    unsigned m_shift = 64;
+    std::size_t m_count = 0;
+    bool m_full = false;
+};
+
+// Hands every distinct piece of `text` to `emit(folded UTF-8, size, start, end)`, with
+// the byte range of the original text it comes from; stops at the first answer that is
+// not SQLITE_OK and returns it.
+template <class Emit>
+int cut(std::string_view text, Emit&& emit) {
+    std::vector<std::uint32_t> starts;  // byte offset of each code point, then the end
+    std::vector<std::uint32_t> folded_at;
+    std::vector<std::uint64_t> points;
+    std::string folded;
+    starts.reserve(text.size() + 1);
+    folded.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        starts.push_back(static_cast<std::uint32_t>(at));
+        folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
+        const char32_t c = fold_case(next_utf8(text, at));
+        points.push_back(c);
+        append_piece_utf8(folded, c);
+    }
+    starts.push_back(static_cast<std::uint32_t>(text.size()));
+    folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
+    const std::size_t count = points.size();
+    seen_pieces seen(count * 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint64_t key = (no_point << 42) | (no_point << 21) | no_point;
+        for (std::size_t length = 1; length <= 3 && i + length <= count; ++length) {
+            key = (key & ~(no_point << (63 - 21 * length))) |
+                  (points[i + length - 1] << (63 - 21 * length));
+            if (!seen.add(key)) {
+                continue;
+            }
+            const int answer = emit(folded.data() + folded_at[i],
+                                    static_cast<std::size_t>(folded_at[i + length] - folded_at[i]),
+                                    static_cast<int>(starts[i]), static_cast<int>(starts[i + length]));
+            if (answer != SQLITE_OK) {
+                return answer;
+            }
+        }
+    }
+    return SQLITE_OK;
+}
+
+// The index keeps its pieces in a hash table whose hash of a few bytes of text has
+// little spread, so its chains grow long and each piece costs a long walk. Each token
+// is the folded piece followed by two bytes mixed from all of it, which spread the
+// pieces over the table; a search appends the same two bytes to the pieces it asks for.
+constexpr std::size_t spread_bytes = 2;
+
+std::size_t with_spread(const char* piece, std::size_t size, char* token) {
+    std::uint64_t mixed = 0x9E3779B97F4A7C15ull;
+    for (std::size_t i = 0; i < size; ++i) {
+        token[i] = piece[i];
+        mixed = (mixed ^ static_cast<unsigned char>(piece[i])) * 0x100000001B3ull;
+    }
+    mixed ^= mixed >> 29;
+    mixed *= 0xBF58476D1CE4E5B9ull;
+    mixed ^= mixed >> 32;
+    // Never a zero byte: the index ends its keys with one.
+    token[size] = static_cast<char>(1 + (mixed & 0xFF) % 255);
+    token[size + 1] = static_cast<char>(1 + ((mixed >> 8) & 0xFF) % 255);
+    return size + spread_bytes;
+}
+
+fts5::tokenizer_handle* the_handle() {
+    static char handle;
+    return reinterpret_cast<fts5::tokenizer_handle*>(&handle);
+}
+
+int create(void*, const char**, int, fts5::tokenizer_handle** made) {
+    *made = the_handle();
+    return SQLITE_OK;
+}
+
+void destroy(fts5::tokenizer_handle*) {}
+
+int tokenize(fts5::tokenizer_handle*, void* context, int flags, const char* text, int size,
+             int (*token)(void*, int, const char*, int, int, int)) {
+    if (size <= 0) {
+        return SQLITE_OK;
+    }
+    try {
+        std::string spread;
+        // A search asks for pieces it has cut and folded itself: each is one token.
+        if ((flags & fts5::tokenize_query) != 0) {
+            spread.resize(static_cast<std::size_t>(size) + spread_bytes);
+            const std::size_t length = with_spread(text, static_cast<std::size_t>(size), spread.data());
+            return token(context, 0, spread.data(), static_cast<int>(length), 0, size);
+        }
+        char piece_token[16];
+        return cut(std::string_view(text, static_cast<std::size_t>(size)),
+                   [&](const char* piece, std::size_t length, int start, int end) {
+                       const std::size_t made = with_spread(piece, length, piece_token);
+                       return token(context, 0, piece_token, static_cast<int>(made), start, end);
+                   });
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (...) {
+        return SQLITE_ERROR;
+    }
+}
+
+int add_to_connection(sqlite3* db, const char**, const struct sqlite3_api_routines*) {
+    static fts5::tokenizer_calls calls{create, destroy, tokenize};
+    if (fts5::api* api = fts5::api_of(db)) {
+        api->create_tokenizer(api, "folded_pieces", nullptr, &calls, nullptr);
+    }
+    // A connection without the extension still opens: using the index then fails
+    // with SQLite's own message.
+    return SQLITE_OK;
+}
+
+}  // namespace
+
+void append_piece_utf8(std::string& out, char32_t c) {
+    if (c == 0) {
+        out += "\xC0\x80";
+    } else {
+        fml::append_utf8(out, c);
+    }
+}
+
+void register_text_pieces() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&add_to_connection));
+    });
+}
+
+std::vector<std::string> text_pieces(std::string_view text) {
+    std::vector<std::string> pieces;
+    cut(text, [&](const char* piece, std::size_t length, int, int) {
+        pieces.emplace_back(piece, length);
+        return SQLITE_OK;
+    });
+    return pieces;
+}
+
+}  // namespace hrd
