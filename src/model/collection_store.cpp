@@ -455,38 +455,13 @@ public:
                 longer.push_back(word);
             }
         }
-        const auto decided = [&](std::vector<hit> candidates) {
-            return longer.empty() ? candidates : texts_holding(candidates, longer);
-        };
-        const std::vector<std::int64_t> found = index_matches(words);
-        // The quotes found, with their ids (read with their texts where those decide).
-        const auto found_hits = [&] {
-            return longer.empty() ? with_ids(found) : texts_holding(found, longer);
-        };
-        if (query.tags.empty()) {
-            return found_hits();
+        std::vector<std::int64_t> found = index_matches(words);
+        // The tags narrow the quotes found before any text is read: their marks are
+        // sorted by quote, as the quotes found are.
+        if (!query.tags.empty()) {
+            found = carrying(std::move(found), query.tags, query.mode);
         }
-        // Few quotes hold the words: their own marks are looked up, rather than every
-        // mark of tags that may be on half the collection.
-        const auto counts = mark_counts(query.tags, query.mode);
-        const std::int64_t most = query.mode == search_mode_and
-                                      ? *std::min_element(counts.begin(), counts.end())
-                                      : *std::max_element(counts.begin(), counts.end());
-        if (static_cast<std::int64_t>(found.size()) * 8 < most) {
-            return carrying(found_hits(), query.tags, query.mode);
-        }
-        std::vector<hit> hits;
-        auto next = found.begin();
-        for (const hit& mark : tag_marks(query.tags, query.mode)) {
-            next = std::lower_bound(next, found.end(), mark.first);
-            if (next == found.end()) {
-                break;
-            }
-            if (*next == mark.first) {
-                hits.push_back(mark);
-            }
-        }
-        return decided(std::move(hits));
+        return longer.empty() ? with_ids(found) : texts_holding(found, longer);
     }
 
     // The quotes the tags select: in AND mode those carrying every tag (wrong_tag_id
@@ -563,21 +538,87 @@ private:
         return counts;
     }
 
-    // Those of `hits` that carry every tag (AND) or one of them (OR).
-    std::vector<hit> carrying(const std::vector<hit>& hits, const std::vector<record_id>& tags,
-                              int mode) {
-        std::vector<hit> kept;
-        sqlite::statement marked(m_db, "SELECT 1 FROM mark WHERE quote_id = ?1 AND tag_id = ?2");
-        for (const hit& candidate : hits) {
-            std::size_t carried = 0;
-            for (const record_id tag : tags) {
-                sqlite::reset_on_exit reset(marked);
-                marked.bind(1, candidate.second);
-                marked.bind(2, tag);
-                carried += marked.step() ? 1 : 0;
+    // Those of the quotes at `seqs` (ascending) that carry every tag (AND) or one of
+    // them (OR), ascending. A tag with not many more marks than there are quotes left
+    // has its marks read and merged; a far more common one is asked per quote, so the
+    // work follows the shorter list.
+    std::vector<std::int64_t> carrying(std::vector<std::int64_t> seqs,
+                                       const std::vector<record_id>& tags, int mode) {
+        const auto counts = mark_counts(tags, mode);
+        std::vector<std::pair<std::int64_t, record_id>> by_count;
+        for (std::size_t i = 0; i < tags.size(); ++i) {
+            by_count.emplace_back(counts[i], tags[i]);
+        }
+        std::sort(by_count.begin(), by_count.end());
+        sqlite::statement marked(m_db,
+                                 "SELECT 1 FROM mark WHERE tag_id = ?1 AND quote_seq = ?2 LIMIT 1");
+        const auto carries = [&](record_id tag, std::int64_t seq) {
+            sqlite::reset_on_exit reset(marked);
+            marked.bind(1, tag);
+            marked.bind(2, seq);
+            return marked.step();
+        };
+        const auto seqs_of = [&](record_id tag, std::int64_t expected) {
+            std::vector<std::int64_t> of_tag;
+            for (const hit& mark : marks_of(tag, expected)) {
+                of_tag.push_back(mark.first);
             }
-            if (mode == search_mode_and ? carried == tags.size() : carried > 0) {
-                kept.push_back(candidate);
+            return of_tag;
+        };
+        const auto few_enough = [&](std::int64_t marks, std::size_t left) {
+            return static_cast<std::uint64_t>(marks) <= left * 8;
+        };
+        if (mode == search_mode_and) {
+            for (const auto& [marks, tag] : by_count) {
+                if (seqs.empty()) {
+                    break;
+                }
+                std::vector<std::int64_t> kept;
+                if (few_enough(marks, seqs.size())) {
+                    const auto of_tag = seqs_of(tag, marks);
+                    std::set_intersection(seqs.begin(), seqs.end(), of_tag.begin(), of_tag.end(),
+                                          std::back_inserter(kept));
+                } else {
+                    std::size_t done = 0;
+                    for (const std::int64_t seq : seqs) {
+                        if (++done % 1024 == 0) {
+                            check_cancel();
+                        }
+                        if (carries(tag, seq)) {
+                            kept.push_back(seq);
+                        }
+                    }
+                }
+                seqs = std::move(kept);
+            }
+            return seqs;
+        }
+        // OR: the union of the marks when that is short, or each quote asked.
+        std::int64_t all_marks = 0;
+        for (const auto& [marks, tag] : by_count) {
+            all_marks += marks;
+        }
+        std::vector<std::int64_t> kept;
+        if (few_enough(all_marks, seqs.size())) {
+            std::vector<std::int64_t> any;
+            for (const auto& [marks, tag] : by_count) {
+                const auto of_tag = seqs_of(tag, marks);
+                any.insert(any.end(), of_tag.begin(), of_tag.end());
+            }
+            std::sort(any.begin(), any.end());
+            any.erase(std::unique(any.begin(), any.end()), any.end());
+            std::set_intersection(seqs.begin(), seqs.end(), any.begin(), any.end(),
+                                  std::back_inserter(kept));
+            return kept;
+        }
+        std::size_t done = 0;
+        for (const std::int64_t seq : seqs) {
+            if (++done % 1024 == 0) {
+                check_cancel();
+            }
+            if (std::any_of(by_count.rbegin(), by_count.rend(),
+                            [&](const auto& tag) { return tag.first > 0 && carries(tag.second, seq); })) {
+                kept.push_back(seq);
             }
         }
         return kept;
@@ -667,32 +708,41 @@ private:
         return seqs;
     }
 
-    // Those of `candidates` whose text holds every word.
-    std::vector<hit> texts_holding(const std::vector<hit>& candidates,
+    // The quotes at these seqs (ascending) whose text holds every word. Each text is
+    // a lookup of its own; many are read on two threads, the later half through a
+    // second connection to the same file.
+    std::vector<hit> texts_holding(const std::vector<std::int64_t>& seqs,
                                    const std::vector<std::u32string>& words) {
-        const word_matcher holds(words);
-        std::vector<hit> kept;
-        sqlite::statement text_of(m_db, "SELECT m_utftext FROM quote WHERE seq = ?1");
-        std::size_t done = 0;
-        for (const hit& candidate : candidates) {
-            if (++done % 256 == 0) {
-                check_cancel();
-            }
-            sqlite::reset_on_exit reset(text_of);
-            text_of.bind(1, candidate.first);
-            if (text_of.step() && holds(text_of.column_view(0))) {
-                kept.push_back(candidate);
-            }
+        constexpr std::size_t shared_from = 4096;
+        const char* file = sqlite3_db_filename(m_db, "main");
+        if (seqs.size() < shared_from || file == nullptr || *file == '\0') {
+            return texts_in(m_db, seqs, words);
         }
+        const std::size_t half = seqs.size() / 2;
+        const std::vector<std::int64_t> first(seqs.begin(), seqs.begin() + half);
+        const std::vector<std::int64_t> second(seqs.begin() + half, seqs.end());
+        auto later = std::async(std::launch::async, [&, path = std::string(file)] {
+            sqlite3* handle = nullptr;
+            const int opened = sqlite3_open_v2(path.c_str(), &handle,
+                                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+            sqlite::connection db(handle);
+            if (opened != SQLITE_OK) {
+                sqlite::fail(handle, "searching " + path);
+            }
+            sqlite3_busy_timeout(handle, 5000);
+            return texts_in(handle, second, words);
+        });
+        auto kept = texts_in(m_db, first, words);
+        auto rest = later.get();
+        kept.insert(kept.end(), rest.begin(), rest.end());
         return kept;
     }
 
-    // The quotes at these seqs whose text holds every word.
-    std::vector<hit> texts_holding(const std::vector<std::int64_t>& seqs,
-                                   const std::vector<std::u32string>& words) {
+    std::vector<hit> texts_in(sqlite3* db, const std::vector<std::int64_t>& seqs,
+                              const std::vector<std::u32string>& words) const {
         const word_matcher holds(words);
         std::vector<hit> kept;
-        sqlite::statement quote_at(m_db, "SELECT m_id, m_utftext FROM quote WHERE seq = ?1");
+        sqlite::statement quote_at(db, "SELECT m_id, m_utftext FROM quote WHERE seq = ?1");
         std::size_t done = 0;
         for (const std::int64_t seq : seqs) {
             if (++done % 256 == 0) {

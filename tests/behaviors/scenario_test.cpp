@@ -611,9 +611,13 @@ TEST_F(scenario, the_search_field_narrows_the_list_as_text_is_typed) {
     ui.key(vk::f, ks::control);
     ui.type(u"bet");
     EXPECT_EQ(ui.shown_quotes(), (std::vector<record_id>{extra, q[1]}));
-    // Enter goes on to the list; the text stays.
+    // Enter goes on to the list; the text stays. Select all and copy take what the
+    // list shows, not the whole collection.
     ui.key(layout::key_code::enter);
     EXPECT_EQ(ui.doc().focus(), ui.quote_list());
+    ui.key(vk::a, ks::control);
+    ui.key(vk::c, ks::control);
+    EXPECT_EQ(ui.clip->read_text(), u"Alphabet soup\r\n\r\nbeta\r\n\r\n");
     // Escape in the field empties it first, and hides the window only when empty.
     ui.doc().set_focus(field);
     ui.key(layout::key_code::escape);

@@ -38,6 +38,12 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'hoardly-e2e-'));
 fs.mkdirSync(artifacts, {recursive: true});
 
 const {baseEnv, trayer} = await startDesktop(work);
+// What the program hands the desktop to open (the help, a link) is written down by a
+// stand-in for xdg-open, in the HOME of the session that asked, rather than opened.
+const standIns = path.join(work, 'bin');
+fs.mkdirSync(standIns, {recursive: true});
+fs.writeFileSync(path.join(standIns, 'xdg-open'), '#!/bin/sh\nprintf "%s\\n" "$*" >> "$HOME/opened.txt"\n', {mode: 0o755});
+baseEnv.PATH = `${standIns}:${baseEnv.PATH || process.env.PATH}`;
 
 // One user: private data, runtime and home folders.
 // With `quotes`, the new collection starts with that many generated quotes.
@@ -669,6 +675,18 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
     choose(again, 1);
     await waitFor('the login entry', () => read(entry).includes(' --hidden\n'), 5000);
     await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === again.id), 5000);
+    // The third item hands the help file to the desktop, as F1 in the window does.
+    const opened = path.join(tray.env.HOME, 'opened.txt');
+    const helpMenu = await openMenu();
+    choose(helpMenu, 2);
+    await waitFor('the help opened from the menu', () => /Hoardly(%20| )Help\.html\n/.test(read(opened)), 10000);
+    await waitFor('the menu closed', () => !windowsOf('hoardly', tray.env).some((w) => w.id === helpMenu.id), 5000);
+    const helpFile = read(opened).trim().replace(/^file:\/\//, '').replace(/%20/g, ' ');
+    expect(fs.existsSync(helpFile), `the help file exists: ${helpFile}`);
+    fs.writeFileSync(opened, '');
+    click(tray, await centreIn(tray, '#taglist .vtag'));
+    x(['xdotool', 'key', 'F1'], tray.env);
+    await waitFor('the help opened by F1', () => /Hoardly(%20| )Help\.html\n/.test(read(opened)), 10000);
     // The last item: Exit Hoardly.
     tray.browser.disconnect();
     choose(await openMenu(), 3);
