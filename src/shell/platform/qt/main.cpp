@@ -7,6 +7,7 @@
 #include <QProgressDialog>
 #include <QSystemTrayIcon>
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -239,7 +240,8 @@ int main(int argc, char** argv) {
     // The command line is read, and a running instance asked, before anything of
     // the desktop starts: a command is answered in a few milliseconds.
     std::setlocale(LC_ALL, "");
-    const hrd::command_line line = hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    hrd::command_line line = hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    hrd::apply_renderer_variable(line, std::getenv("HOARDLY_RENDERER"));
     if (const std::optional<int> code = hrd::run_command_line(line, std::cout, std::cerr)) {
         return *code;
     }
