@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
 #include <QMimeData>
+#include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -245,6 +247,23 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
                      });
     m_view->setPage(m_page.get());
     m_page->load(QUrl(renderer_url));
+    // For comparing the two renderers (native_view.h writes native.png): the web
+    // page's picture, taken now and then, as the page draws when it likes.
+    if (const QString probe = qEnvironmentVariable("HOARDLY_PROBE"); !probe.isEmpty()) {
+        auto* timer = new QTimer(m_widget.get());
+        QObject::connect(timer, &QTimer::timeout, m_widget.get(), [this, probe] {
+            if (!m_widget->isVisible()) {
+                return;
+            }
+            QDir().mkpath(probe);
+            QSaveFile picture(probe + "/web.png");
+            if (picture.open(QIODevice::WriteOnly)) {
+                m_widget->grab().save(&picture, "PNG");
+                picture.commit();
+            }
+        });
+        timer->start(500);
+    }
 }
 
 qt_main_window::~qt_main_window() {
