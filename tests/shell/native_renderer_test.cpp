@@ -110,15 +110,23 @@ protected:
         std::filesystem::create_directories(m_dir.file("home"));
         std::filesystem::create_directories(m_dir.file("run"));
         ::chmod(m_dir.file("run").c_str(), 0700);
-        // The server picks a free display and writes its number.
+        // The server picks a free display and writes its number on a line of its
+        // own (its complaints about displays in use share the file).
         m_server = std::make_unique<child_process>(
             "/usr/bin/Xvfb",
             std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten",
                                      "tcp"},
             std::map<std::string, std::string>{{"PATH", "/usr/bin:/bin"}}, m_dir.file("xvfb.txt"));
-        ASSERT_TRUE(wait_until([&] { return read_file(m_dir.file("xvfb.txt")).find('\n') != std::string::npos; }));
-        std::string number = read_file(m_dir.file("xvfb.txt"));
-        m_display = ":" + number.substr(0, number.find('\n'));
+        ASSERT_TRUE(wait_until([&] {
+            std::istringstream lines(read_file(m_dir.file("xvfb.txt")));
+            for (std::string line; std::getline(lines, line) && !lines.eof();) {
+                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+                    m_display = ":" + line;
+                    return true;
+                }
+            }
+            return false;
+        })) << read_file(m_dir.file("xvfb.txt"));
         m_env = {{"PATH", "/usr/bin:/bin"},
                  {"HOME", m_dir.file("home")},
                  {"XDG_DATA_HOME", m_dir.file("data")},
