@@ -10,6 +10,15 @@
 namespace layout {
 namespace {
 
+bool is_void(std::string_view tag) {
+    for (const char* name : {"br", "hr", "img", "input", "wbr", "col", "area", "source"}) {
+        if (tag == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class writer {
 public:
     writer(const render_markup_options& options, std::string& out)
@@ -58,6 +67,9 @@ public:
         if (m_first) {
             m_first = false;
             m_out += m_options.head;
+        }
+        if (is_void(tag)) {
+            return;  // no content and no end tag, which a reader would take for another
         }
         const bool long_list = e.find_extras() != nullptr &&
                                is_long_list(const_cast<element_node*>(&e));

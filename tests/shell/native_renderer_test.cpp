@@ -250,6 +250,46 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
         return !now.empty() && now.front().text == texts[0].text;
     }));
 
+    // A right click on a quote opens its menu there, with its four items.
+    const laid_out quote_text = with_class(layout(), "text").front();
+    xdotool({"mousemove", "--window", id, std::to_string(quote_text.x + 40),
+             std::to_string(quote_text.y + 10), "click", "3"});
+    const auto menu_items = [](const std::vector<laid_out>& all) {
+        std::size_t items = 0;
+        for (const laid_out& e : all) {
+            items += e.tag == "li" ? 1 : 0;
+        }
+        return items;
+    };
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        for (const laid_out& e : all) {
+            if (e.id == "quote-menu") {
+                return e.x == quote_text.x + 40 && e.y == quote_text.y + 10 && menu_items(all) == 4;
+            }
+        }
+        return false;
+    })) << read_file(m_dir.file("probe/native-layout.txt"));
+    xdotool({"key", "--window", id, "Escape"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) { return menu_items(all) == 0; }));
+
+    // Pulling the splitter widens the tag pane; the quotes move over (the pane's
+    // border comes on top of the width the splitter sets, as in the web page).
+    laid_out splitter;
+    for (const laid_out& e : layout()) {
+        if (e.id == "splitter") {
+            splitter = e;
+        }
+    }
+    ASSERT_GT(splitter.h, 0);
+    const std::string mid_y = std::to_string(splitter.y + splitter.h / 2);
+    xdotool({"mousemove", "--window", id, std::to_string(splitter.x + 2), mid_y, "mousedown", "1",
+             "mousemove", "--window", id, std::to_string(splitter.x + 40), mid_y, "mousemove",
+             "--window", id, std::to_string(splitter.x + 82), mid_y, "mouseup", "1"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = with_class(all, "text");
+        return !now.empty() && std::abs(now.front().x - (texts.front().x + 80)) <= 2;
+    })) << read_file(m_dir.file("probe/native-layout.txt"));
+
     // A double click puts a tag into the search bar, and the list shows its quotes only.
     xdotool({"mousemove", "--window", id, std::to_string(tag_named(layout(), "Copy & export").x + 10),
              std::to_string(tag_named(layout(), "Copy & export").y + 8), "click", "--repeat", "2",

@@ -128,7 +128,6 @@ std::string for_color_scheme(std::string sheets, bool dark) {
 
 constexpr int toolbar_height = 49;  // its padding, its content and its border
 constexpr int statusbar_height = 25;
-constexpr int tools_width = 430;  // the buttons right of the find field
 
 }  // namespace
 
@@ -221,15 +220,18 @@ public:
             return;
         }
         const QRect box = to_qt(pos);
-        const auto side = [&](const litehtml::border& border, QRect line) {
-            if (border.width > 0 && border.style != litehtml::border_style_none &&
-                border.style != litehtml::border_style_hidden) {
-                painter->fillRect(line, to_qt(border.color));
-            }
+        const auto pen_style = [](litehtml::border_style style) {
+            return style == litehtml::border_style_dashed   ? Qt::DashLine
+                   : style == litehtml::border_style_dotted ? Qt::DotLine
+                                                            : Qt::SolidLine;
         };
-        const bool round = borders.radius.top_left_x > 0 && borders.top.width > 0 &&
+        const auto shown = [](const litehtml::border& border) {
+            return border.width > 0 && border.style != litehtml::border_style_none &&
+                   border.style != litehtml::border_style_hidden;
+        };
+        const bool round = borders.radius.top_left_x > 0 && shown(borders.top) &&
                            borders.top.width == borders.left.width &&
-                           borders.top.style == litehtml::border_style_solid;
+                           borders.top.style == borders.left.style;
         if (round) {
             QPainterPath path;
             const qreal half = borders.top.width / 2.0;
@@ -237,18 +239,32 @@ public:
                                 borders.radius.top_left_x, borders.radius.top_left_y);
             painter->save();
             painter->setRenderHint(QPainter::Antialiasing);
-            painter->setPen(QPen(to_qt(borders.top.color), borders.top.width));
+            painter->setPen(QPen(to_qt(borders.top.color), borders.top.width,
+                                 pen_style(borders.top.style)));
             painter->setBrush(Qt::NoBrush);
             painter->drawPath(path);
             painter->restore();
             return;
         }
-        side(borders.top, QRect(box.left(), box.top(), box.width(), borders.top.width));
-        side(borders.bottom, QRect(box.left(), box.bottom() + 1 - borders.bottom.width,
-                                   box.width(), borders.bottom.width));
-        side(borders.left, QRect(box.left(), box.top(), borders.left.width, box.height()));
-        side(borders.right, QRect(box.right() + 1 - borders.right.width, box.top(),
-                                  borders.right.width, box.height()));
+        // Each side as a line along the middle of its width.
+        const auto side = [&](const litehtml::border& border, QLineF line) {
+            if (shown(border)) {
+                painter->save();
+                painter->setPen(QPen(to_qt(border.color), border.width, pen_style(border.style),
+                                     Qt::FlatCap));
+                painter->drawLine(line);
+                painter->restore();
+            }
+        };
+        const QRectF outer(box);
+        const qreal top = outer.top() + borders.top.width / 2.0;
+        const qreal bottom = outer.bottom() - borders.bottom.width / 2.0;
+        const qreal left = outer.left() + borders.left.width / 2.0;
+        const qreal right = outer.right() - borders.right.width / 2.0;
+        side(borders.top, QLineF(outer.left(), top, outer.right(), top));
+        side(borders.bottom, QLineF(outer.left(), bottom, outer.right(), bottom));
+        side(borders.left, QLineF(left, outer.top(), left, outer.bottom()));
+        side(borders.right, QLineF(right, outer.top(), right, outer.bottom()));
     }
     void set_caption(const char*) override {}
     void set_base_url(const char*) override {}
@@ -394,8 +410,9 @@ void native_view::relayout() {
     m_layout_pending = false;
     const int w = std::max(width(), 420);
     const int h = std::max(height(), 300);
-    const layout::handle quotes = layout::find_first(m_document.root(), "#thequotelist");
+    const layout::handle root = m_document.root();
     layout::render_markup_options options;
+    const layout::handle quotes = layout::find_first(root, "#thequotelist");
     if (quotes && layout::is_long_list(quotes)) {
         const std::size_t count = layout::row_count(quotes);
         m_first_quote = count == 0 ? 0 : std::min(m_first_quote, count - 1);
@@ -414,23 +431,6 @@ void native_view::relayout() {
             options.extra_style[layout::serial_of(layout::row_at(quotes, i))] = "display:none";
         }
     }
-    const int panes = h - toolbar_height - statusbar_height - 1;
-    const int find_left = w - 8 - tools_width - 230;
-    std::string geometry = "<style>" + m_style_sheets + "</style><style>";
-    geometry += "#app{width:" + std::to_string(w) + "px;height:" + std::to_string(h) + "px}";
-    geometry += "#toolbar{width:" + std::to_string(w - 16) + "px}";
-    geometry += "#p-searchbar{width:" + std::to_string(std::max(40, find_left - 8 - 8 - 20)) + "px}";
-    geometry += "#findbox{left:" + std::to_string(find_left) + "px;width:220px}";
-    geometry += "#find-text{width:180px}";
-    geometry += "#panes{top:" + std::to_string(toolbar_height) + "px;width:" + std::to_string(w) +
-                "px;height:" + std::to_string(panes) + "px}";
-    geometry += "#tagpane,#splitter{height:" + std::to_string(panes) + "px}";
-    geometry += "#quotepane{width:" + std::to_string(w - 226 - 16) +
-                "px;height:" + std::to_string(panes - 16) + "px}";
-    geometry += "#statusbar{top:" + std::to_string(h - statusbar_height) +
-                "px;width:" + std::to_string(w - 16) + "px}";
-    geometry += "</style>";
-    options.head = "<head>" + geometry + "</head>";
     for (const auto& [serial, where] : m_popups) {
         options.extra_style[serial] =
             "left:" + std::to_string(where.first) + "px;top:" + std::to_string(where.second) + "px";
@@ -438,26 +438,98 @@ void native_view::relayout() {
     for (const layout::handle popup : m_document.open_popups()) {
         options.extra_style.try_emplace(layout::serial_of(popup), "left:0;top:0");
     }
-    std::string markup = layout::render_markup(m_document, options);
-    // Open pop-ups are marked for the style sheet as the web page marks them.
-    for (const layout::handle popup : m_document.open_popups()) {
-        const std::string needle = "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
-        if (const auto at = markup.find(needle); at != std::string::npos) {
-            markup.insert(at + needle.size(), " data-popup=\"open\"");
+    options.head = "<head><style>" + m_style_sheets + "</style></head>";
+
+    // The tag pane keeps the width the splitter gave it (a style set at run time).
+    int tags_width = 220;
+    const layout::handle tag_pane = layout::find_first(root, "#tagpane");
+    if (const auto given = layout::get_style_attribute(tag_pane, "width")) {
+        const std::string text(given->begin(), given->end());
+        if (text.size() > 2 && text.ends_with("px")) {
+            tags_width = std::atoi(text.c_str());
         }
     }
-    m_html = litehtml::document::createFromString(markup.c_str(), m_container.get(), m_context.get());
-    m_html->render(w);
-    m_elements.clear();
-    std::vector<litehtml::element::ptr> stack{m_html->root()};
-    while (!stack.empty()) {
-        litehtml::element::ptr element = stack.back();
-        stack.pop_back();
-        if (const std::uint32_t serial = serial_attribute(element.get())) {
-            m_elements[serial] = element;
+    tags_width = std::clamp(tags_width, 0, w - 240);
+    // The geometry goes after each element's own style, which it overrides: the
+    // splitter's run-time "100%" is for a flexible box this layout does not have.
+    const auto place = [&](const char* selector, const std::string& style) {
+        if (const layout::handle element = layout::find_first(root, selector)) {
+            std::string& extra = options.extra_style[layout::serial_of(element)];
+            extra += extra.empty() ? style : ";" + style;
         }
-        for (std::size_t i = 0; i < element->get_children_count(); ++i) {
-            stack.push_back(element->get_child(int(i)));
+    };
+    const auto px = [](int value) { return std::to_string(value) + "px"; };
+    const int panes = h - toolbar_height - statusbar_height - 1;
+    const int quotes_left = tags_width + 6;
+    // The search tools take the room they need at the right; the find field stands
+    // left of them and the search bar takes the rest. Their width is known once
+    // laid out: a change lays out once more.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int find_left = m_tools_left - 8 - 230;
+        place("#app", "width:" + px(w) + ";height:" + px(h));
+        place("#toolbar", "width:" + px(w - 16));
+        place("#p-searchbar", "width:" + px(std::max(40, find_left - 8 - 8 - 20)));
+        place("#findbox", "left:" + px(find_left) + ";width:220px");
+        place("#find-text", "width:180px");
+        place("#searchtools", "width:" + px(w - 16) + ";left:0");
+        place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
+        place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
+        place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
+        place("#quotepane", "left:" + px(quotes_left) + ";width:" + px(w - quotes_left - 16) +
+                                ";height:" + px(panes - 16));
+        place("#statusbar", "top:" + px(h - statusbar_height) + ";width:" + px(w - 16));
+        std::string markup = layout::render_markup(m_document, options);
+        // Open pop-ups are marked for the style sheet as the web page marks them.
+        for (const layout::handle popup : m_document.open_popups()) {
+            const std::string needle =
+                "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
+            if (const auto at = markup.find(needle); at != std::string::npos) {
+                markup.insert(at + needle.size(), " data-popup=\"open\"");
+            }
+        }
+        m_html = litehtml::document::createFromString(markup.c_str(), m_container.get(),
+                                                      m_context.get());
+        if (!m_probe.isEmpty()) {
+            m_markup = std::move(markup);
+        }
+        m_html->render(w);
+        m_elements.clear();
+        std::vector<litehtml::element::ptr> stack{m_html->root()};
+        while (!stack.empty()) {
+            litehtml::element::ptr element = stack.back();
+            stack.pop_back();
+            if (const std::uint32_t serial = serial_attribute(element.get())) {
+                m_elements[serial] = element;
+            }
+            for (std::size_t i = 0; i < element->get_children_count(); ++i) {
+                stack.push_back(element->get_child(int(i)));
+            }
+        }
+        int tools_left = w;
+        if (const layout::handle tools = layout::find_first(root, "#searchtools")) {
+            if (const auto found = m_elements.find(layout::serial_of(tools));
+                found != m_elements.end()) {
+                if (const litehtml::element::ptr box = found->second.lock()) {
+                    for (std::size_t i = 0; i < box->get_children_count(); ++i) {
+                        const QRect child = border_box(*box->get_child(int(i)));
+                        if (!child.isEmpty()) {
+                            tools_left = std::min(tools_left, child.left());
+                        }
+                    }
+                }
+            }
+        }
+        if (tools_left == m_tools_left || tools_left >= w) {
+            break;
+        }
+        m_tools_left = tools_left;
+        // The next pass places everything afresh.
+        for (const char* id : {"#app", "#toolbar", "#p-searchbar", "#findbox", "#find-text",
+                               "#searchtools", "#panes", "#tagpane", "#splitter", "#quotepane",
+                               "#statusbar"}) {
+            if (const layout::handle element = layout::find_first(root, id)) {
+                options.extra_style.erase(layout::serial_of(element));
+            }
         }
     }
     ++m_layouts;
@@ -479,6 +551,46 @@ void native_view::paintEvent(QPaintEvent* event) {
     m_container->take_texts();
     m_html->draw(reinterpret_cast<litehtml::uint_ptr>(&painter), 0, 0, &clip);
     m_container->painter = nullptr;
+    painter.setClipping(false);
+    paint_outlines(painter);
+}
+
+// litehtml lays out no outlines: the rings of the focused element and of the
+// current rows are drawn here, from the rules' "outline" and "outline-offset".
+void native_view::paint_outlines(QPainter& painter) {
+    for (const auto& [serial, weak] : m_elements) {
+        const litehtml::element::ptr element = weak.lock();
+        const char* outline = element ? element->get_style_property("outline", false, nullptr)
+                                      : nullptr;
+        if (!outline || std::string_view(outline).find("solid") == std::string_view::npos) {
+            continue;
+        }
+        const QStringList parts = to_qt(outline).split(' ', Qt::SkipEmptyParts);
+        int thickness = 0;
+        QColor colour;
+        for (const QString& part : parts) {
+            if (part.endsWith("px")) {
+                thickness = part.chopped(2).toInt();
+            } else if (part.startsWith('#')) {
+                colour = QColor(part);
+            }
+        }
+        const int offset =
+            to_qt(element->get_style_property("outline-offset", false, "0")).remove("px").toInt();
+        const QRect box = border_box(*element);
+        if (thickness <= 0 || !colour.isValid() || box.isEmpty()) {
+            continue;
+        }
+        const int out = offset + thickness;
+        painter.setPen(Qt::NoPen);
+        const QRect outer = box.adjusted(-out, -out, out, out);
+        painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), thickness), colour);
+        painter.fillRect(QRect(outer.left(), outer.bottom() + 1 - thickness, outer.width(), thickness),
+                         colour);
+        painter.fillRect(QRect(outer.left(), outer.top(), thickness, outer.height()), colour);
+        painter.fillRect(QRect(outer.right() + 1 - thickness, outer.top(), thickness, outer.height()),
+                         colour);
+    }
 }
 
 void native_view::resizeEvent(QResizeEvent* event) {
@@ -687,6 +799,11 @@ void native_view::write_probe() {
     if (picture.open(QIODevice::WriteOnly)) {
         grab().save(&picture, "PNG");
         picture.commit();
+    }
+    QSaveFile html(m_probe + "/native.html");
+    if (html.open(QIODevice::WriteOnly)) {
+        html.write(m_markup.data(), qint64(m_markup.size()));
+        html.commit();
     }
     QSaveFile file(m_probe + "/native-layout.txt");
     if (file.open(QIODevice::WriteOnly)) {

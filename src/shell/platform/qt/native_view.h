@@ -10,9 +10,11 @@
 // first row on, as the web page asks for the rows it shows.
 //
 // With HOARDLY_PROBE set to a folder, every layout also writes what was laid out
-// there (native-layout.txt: one line per element shown) and the picture
-// (native.png), for tests and for comparing with the web renderer.
+// there (native-layout.txt: one line per element shown), the picture (native.png)
+// and the markup laid out (native.html), for tests and for comparing with the web
+// renderer.
 
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -76,6 +78,7 @@ private:
     void run_pending();
     void schedule_timer();
     void write_probe();
+    void paint_outlines(QPainter& painter);
 
     layout::document& m_document;
     guard_function m_guard;
@@ -86,11 +89,13 @@ private:
     std::unordered_map<std::uint32_t, std::weak_ptr<litehtml::element>> m_elements;  // by serial
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
+    int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
     bool m_posted_pending = false;
     QTimer m_timer;  // the document's next element timer
     std::uint64_t m_layouts = 0;
     QString m_probe;  // HOARDLY_PROBE's folder, or empty
+    std::string m_markup;  // what was laid out last, kept for the probe only
 };
 
 }  // namespace hrd::qt
