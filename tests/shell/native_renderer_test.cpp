@@ -302,6 +302,12 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
                now[1].text.rfind("Export writes", 0) == 0;
     })) << read_file(m_dir.file("probe/native-layout.txt"));
 
+    // Painting needs no OpenGL: no driver is loaded for it (it would cost tens of MiB).
+    const std::string maps = read_file("/proc/" + std::to_string(program->pid()) + "/maps");
+    ASSERT_NE(maps.find("libQt6Widgets"), std::string::npos);
+    EXPECT_EQ(maps.find("_dri.so"), std::string::npos);
+    EXPECT_EQ(maps.find("libLLVM"), std::string::npos);
+
     program->signal(SIGTERM);
     EXPECT_EQ(program->wait(patience), 1);
     EXPECT_NE(read_file(m_dir.file("data/Hoardly/logs/application.log"))

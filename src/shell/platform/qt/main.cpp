@@ -262,6 +262,13 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         g_sandbox_disabled_for_root = true;
     }
+    // The native renderer paints with the CPU: without this, the web engine's start-up
+    // (its library is loaded either way) makes an OpenGL context, which under a
+    // software driver alone maps some 35 MiB of the process. A choice of the user's is kept.
+    if (line.shows_with == hrd::renderer::native &&
+        qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
     // Qt WebEngine must know our URL scheme before the application object exists.
     hrd::qt::register_resource_scheme();
     // Qt reads its own options from what is left: none, so it is handed the name only.
