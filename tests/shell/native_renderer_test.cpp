@@ -250,6 +250,22 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
         return !now.empty() && now.front().text == texts[0].text;
     }));
 
+    // End makes the oldest quote current and scrolls to it, with the rows above it
+    // filling the pane; Home goes back to the top.
+    click(id, with_class(layout(), "text").front());
+    xdotool({"key", "--window", id, "End"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = with_class(all, "text");
+        return now.size() >= 3 && now.back().text.rfind("Export writes", 0) == 0 &&
+               now.back().row_state.find("current") != std::string::npos;
+    })) << read_file(m_dir.file("probe/native-layout.txt"));
+    xdotool({"key", "--window", id, "Home"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = with_class(all, "text");
+        return !now.empty() && now.front().text == texts.front().text &&
+               now.front().row_state.find("current") != std::string::npos;
+    })) << read_file(m_dir.file("probe/native-layout.txt"));
+
     // A right click on a quote opens its menu there, with its four items.
     const laid_out quote_text = with_class(layout(), "text").front();
     xdotool({"mousemove", "--window", id, std::to_string(quote_text.x + 40),

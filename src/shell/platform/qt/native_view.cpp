@@ -383,9 +383,11 @@ void native_view::on_patch(const layout::patch& change) {
             if (element && list && layout::parent(element) == list) {
                 if (const auto index = layout::row_index(list, element)) {
                     // A row above the view comes to the top; one below it, to the
-                    // top too: the view knows row heights only after laying out.
-                    if (*index < m_first_quote || *index >= m_first_quote + 6) {
+                    // bottom, as far as the rows last shown tell how many fit.
+                    if (*index < m_first_quote || (change.state & 1)) {
                         m_first_quote = *index;
+                    } else if (*index >= m_first_quote + m_quotes_shown) {
+                        m_first_quote = *index + 1 - m_quotes_shown;
                     }
                 }
             }
@@ -408,6 +410,26 @@ void native_view::schedule_layout() {
 
 void native_view::relayout() {
     m_layout_pending = false;
+    layout_once();
+    // Near the end of the quote list, as many rows come back into view as fit above
+    // the last one, as a scrolled page never shows room past its end.
+    for (int round = 0; round < 40 && m_first_quote > 0 && m_last_quote_gap > 0; ++round) {
+        --m_first_quote;
+        layout_once();
+        if (m_last_quote_gap < 0) {
+            ++m_first_quote;
+            layout_once();
+            break;
+        }
+    }
+    ++m_layouts;
+    update();
+    if (!m_probe.isEmpty()) {
+        QTimer::singleShot(0, this, [this] { m_guard([this] { write_probe(); }); });
+    }
+}
+
+void native_view::layout_once() {
     const int w = std::max(width(), 420);
     const int h = std::max(height(), 300);
     const layout::handle root = m_document.root();
@@ -532,10 +554,39 @@ void native_view::relayout() {
             }
         }
     }
-    ++m_layouts;
-    update();
-    if (!m_probe.isEmpty()) {
-        QTimer::singleShot(0, this, [this] { m_guard([this] { write_probe(); }); });
+    // How many rows the quote pane showed whole (at least one), and the room left
+    // below the list's last row when it is laid out (negative: it does not fit).
+    m_quotes_shown = 1;
+    m_last_quote_gap = 0;
+    if (quotes && layout::is_long_list(quotes)) {
+        const auto box_of = [&](layout::handle element) {
+            const auto found = m_elements.find(layout::serial_of(element));
+            const litehtml::element::ptr shown =
+                found == m_elements.end() ? nullptr : found->second.lock();
+            if (!shown) {
+                return QRect();
+            }
+            // A table row has no box of its own in litehtml: its cells have.
+            QRect box = border_box(*shown);
+            for (std::size_t i = 0; box.isEmpty() && i < shown->get_children_count(); ++i) {
+                box = box.united(border_box(*shown->get_child(int(i))));
+            }
+            return box;
+        };
+        const QRect pane = box_of(layout::find_first(root, "#quotepane"));
+        const layout::row_range held = layout::held_rows(quotes);
+        std::size_t whole = 0;
+        for (std::size_t i = std::max(held.first, m_first_quote); i < held.last; ++i) {
+            const QRect row = box_of(layout::row_at(quotes, i));
+            if (row.isEmpty() || row.bottom() > pane.bottom()) {
+                break;
+            }
+            ++whole;
+        }
+        m_quotes_shown = std::max<std::size_t>(1, whole);
+        const std::size_t count = layout::row_count(quotes);
+        const QRect last = count == 0 ? QRect() : box_of(layout::row_at(quotes, count - 1));
+        m_last_quote_gap = last.isEmpty() ? 0 : pane.bottom() - last.bottom();
     }
 }
 

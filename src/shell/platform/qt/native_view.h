@@ -67,6 +67,7 @@ private:
     bool wants_markup() const override { return false; }
     void schedule_layout();
     void relayout();
+    void layout_once();
     void mouse(QMouseEvent* event, std::uint32_t cmd);
     void key(QKeyEvent* event, std::uint32_t cmd);
     // The serial of the document element under (x, y); 0: none.
@@ -89,6 +90,8 @@ private:
     std::unordered_map<std::uint32_t, std::weak_ptr<litehtml::element>> m_elements;  // by serial
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
+    std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
+    int m_last_quote_gap = 0;        // room below the list's last row, when laid out
     int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
     bool m_posted_pending = false;
