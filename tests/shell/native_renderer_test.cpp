@@ -139,7 +139,9 @@ protected:
     std::unique_ptr<child_process> start(const std::vector<std::string>& args,
                                          const std::map<std::string, std::string>& more = {}) {
         auto env = m_env;
-        env.insert(more.begin(), more.end());
+        for (const auto& [name, value] : more) {
+            env[name] = value;
+        }
         return std::make_unique<child_process>(hrd::test::program_path(), args, env,
                                                m_dir.file("output.txt"));
     }
@@ -329,6 +331,59 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
     EXPECT_NE(read_file(m_dir.file("data/Hoardly/logs/application.log"))
                   .find("The window is painted by the program itself (native renderer)\n"),
               std::string::npos);
+}
+
+// A tag list longer than its pane scrolls with the wheel, down to its last tag and
+// no further, and back.
+TEST_F(native_renderer, a_long_tag_list_scrolls_with_the_wheel) {
+    std::filesystem::create_directories(m_dir.file("share/Hoardly"));
+    std::string tags = "<tags>\n";
+    for (int i = 1; i <= 60; ++i) {
+        tags += "  <tag id=\"" + std::to_string(i) + "\" name=\"tag " + std::to_string(i) + "\"/>\n";
+    }
+    hrd::test::write_file(m_dir.file("share/Hoardly/defaulttags.xml"), tags + "</tags>\n");
+    hrd::test::write_file(m_dir.file("share/Hoardly/defaultquotes.xml"), "<quotes/>\n");
+    auto program = start({"--renderer=native"}, {{"XDG_DATA_DIRS", m_dir.file("share")}});
+    const auto shown_tags = [](const std::vector<laid_out>& all) {
+        std::vector<laid_out> tags;
+        for (const laid_out& tag : with_class(all, "vtag")) {
+            if (tag.y >= 49 + 28) {  // below the pane's header
+                tags.push_back(tag);
+            }
+        }
+        return tags;
+    };
+    ASSERT_TRUE(wait_layout([&](const auto& all) { return shown_tags(all).size() >= 10; }))
+        << read_file(m_dir.file("output.txt"));
+    const std::vector<laid_out> before = shown_tags(layout());
+    const std::string id = window();
+    ASSERT_FALSE(id.empty());
+    const std::string x = std::to_string(before.front().x + 10);
+    const std::string y = std::to_string(before.front().y + 100);
+    xdotool({"mousemove", "--window", id, x, y, "click", "5"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = shown_tags(all);
+        return !now.empty() && now.front().text != before.front().text;
+    }));
+    // Many notches: the list's last tag ends inside the pane (above the status bar),
+    // near its bottom.
+    xdotool({"mousemove", "--window", id, x, y, "click", "--repeat", "40", "5"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = shown_tags(all);
+        const auto first_seen = [&](const laid_out& tag) {
+            return std::any_of(before.begin(), before.end(),
+                               [&](const laid_out& old) { return old.text == tag.text; });
+        };
+        return !now.empty() && !first_seen(now.back()) &&
+               now.back().y + now.back().h <= 680 - 25 && now.back().y + now.back().h > 680 - 80;
+    })) << read_file(m_dir.file("probe/native-layout.txt"));
+    xdotool({"mousemove", "--window", id, x, y, "click", "--repeat", "40", "4"});
+    EXPECT_TRUE(wait_layout([&](const auto& all) {
+        const auto now = shown_tags(all);
+        return !now.empty() && now.front().y == before.front().y;
+    }));
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(patience), 1);
 }
 
 // The web page stays the default; its picture goes beside the native one.

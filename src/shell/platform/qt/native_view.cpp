@@ -500,6 +500,7 @@ void native_view::layout_once() {
         place("#quotepane", "left:" + px(quotes_left) + ";width:" + px(w - quotes_left - 16) +
                                 ";height:" + px(panes - 16));
         place("#statusbar", "top:" + px(h - statusbar_height) + ";width:" + px(w - 16));
+        place("#taglist", "position:relative;top:" + px(-m_tags_offset));
         std::string markup = layout::render_markup(m_document, options);
         // Open pop-ups are marked for the style sheet as the web page marks them.
         for (const layout::handle popup : m_document.open_popups()) {
@@ -548,11 +549,27 @@ void native_view::layout_once() {
         // The next pass places everything afresh.
         for (const char* id : {"#app", "#toolbar", "#p-searchbar", "#findbox", "#find-text",
                                "#searchtools", "#panes", "#tagpane", "#splitter", "#quotepane",
-                               "#statusbar"}) {
+                               "#statusbar", "#taglist"}) {
             if (const layout::handle element = layout::find_first(root, id)) {
                 options.extra_style.erase(layout::serial_of(element));
             }
         }
+    }
+    // How far the tag list may scroll: until its end meets the pane's.
+    {
+        const auto box_by_id = [&](const char* selector) {
+            const layout::handle element = layout::find_first(root, selector);
+            const auto found = element ? m_elements.find(layout::serial_of(element))
+                                       : m_elements.end();
+            const litehtml::element::ptr shown =
+                found == m_elements.end() ? nullptr : found->second.lock();
+            return shown ? border_box(*shown) : QRect();
+        };
+        const QRect list = box_by_id("#taglist");
+        const QRect pane = box_by_id("#tagpane");
+        m_tags_room = list.isEmpty() || pane.isEmpty()
+                          ? 0
+                          : std::max(0, list.bottom() + m_tags_offset - pane.bottom());
     }
     // How many rows the quote pane showed whole (at least one), and the room left
     // below the list's last row when it is laid out (negative: it does not fit).
@@ -746,6 +763,13 @@ void native_view::wheelEvent(QWheelEvent* event) {
         const layout::handle target = m_document.element_by_serial(element_at(at.x(), at.y()));
         if (steps != 0 && target && layout::closest(target, "#quotepane")) {
             scroll_quotes(-steps);
+        } else if (steps != 0 && target && layout::closest(target, "#tagpane")) {
+            // The tag list scrolls by pixels, three lines a notch, within its room.
+            const int offset = std::clamp(m_tags_offset - steps * 3 * 27, 0, m_tags_room);
+            if (offset != m_tags_offset) {
+                m_tags_offset = offset;
+                schedule_layout();
+            }
         }
     });
     event->accept();

@@ -7,7 +7,8 @@
 // under the pointer found by hit testing, and the boxes the behaviors measure.
 //
 // The quote list is scrolled by rows: the view holds a window of rows from a
-// first row on, as the web page asks for the rows it shows.
+// first row on, as the web page asks for the rows it shows. The tag list, whose
+// rows are all elements, scrolls by pixels.
 //
 // With HOARDLY_PROBE set to a folder, every layout also writes what was laid out
 // there (native-layout.txt: one line per element shown), the picture (native.png)
@@ -91,7 +92,9 @@ private:
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
     std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
-    int m_last_quote_gap = 0;        // room below the list's last row, when laid out
+    int m_last_quote_gap = 0;
+    int m_tags_offset = 0;  // how far the tag list is scrolled, in pixels
+    int m_tags_room = 0;    // how far it may scroll, as last laid out        // room below the list's last row, when laid out
     int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
     bool m_posted_pending = false;
