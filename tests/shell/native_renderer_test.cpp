@@ -308,6 +308,23 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
         return !now.empty() && std::abs(now.front().x - (texts.front().x + 80)) <= 2;
     })) << read_file(m_dir.file("probe/native-layout.txt"));
 
+    // Text pasted into the find field narrows the list as typed text does.
+    if (std::filesystem::exists("/usr/bin/xclip")) {
+        hrd::test::write_file(m_dir.file("clip.txt"), "Export writes");
+        child_process clip("/usr/bin/xclip", {"-selection", "clipboard", "-i", m_dir.file("clip.txt")},
+                           {{"DISPLAY", m_display}}, m_dir.file("xclip.txt"));
+        ASSERT_EQ(clip.wait(patience), 0);  // its copy stays, owning the clipboard
+        xdotool({"key", "--window", id, "ctrl+f", "ctrl+v"});
+        EXPECT_TRUE(wait_layout([&](const auto& all) {
+            const auto now = with_class(all, "text");
+            return now.size() == 1 && now[0].text.rfind("Export writes", 0) == 0;
+        })) << read_file(m_dir.file("probe/native-layout.txt"));
+        xdotool({"key", "--window", id, "Escape"});
+        EXPECT_TRUE(wait_layout([&](const auto& all) {
+            return with_class(all, "text").size() == texts.size();
+        }));
+    }
+
     // A double click puts a tag into the search bar, and the list shows its quotes only.
     xdotool({"mousemove", "--window", id, std::to_string(tag_named(layout(), "Copy & export").x + 10),
              std::to_string(tag_named(layout(), "Copy & export").y + 8), "click", "--repeat", "2",

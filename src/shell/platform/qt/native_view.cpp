@@ -2,7 +2,9 @@
 
 #include <litehtml.h>
 
+#include <QClipboard>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -777,6 +779,26 @@ void native_view::wheelEvent(QWheelEvent* event) {
 
 void native_view::key(QKeyEvent* event, std::uint32_t cmd) {
     m_guard([&] {
+        // A paste into the element being edited comes as its new text, as the web
+        // page sends it: the clipboard's text after what it holds, or instead of a
+        // name shown selected.
+        const bool paste = cmd == layout::key_event::down &&
+                           (event->matches(QKeySequence::Paste) ||
+                            (event->key() == Qt::Key_Insert &&
+                             event->modifiers() == Qt::ShiftModifier));
+        const layout::handle focus = m_document.focus();
+        if (paste && focus && layout::is_editable(focus)) {
+            const QString text = QGuiApplication::clipboard()->text();
+            if (!text.isEmpty()) {
+                const std::u16string kept =
+                    layout::get_attribute(focus, "all-selected")
+                        ? std::u16string()
+                        : layout::get_inner_text(focus).value_or(std::u16string());
+                m_document.text_input(focus, kept + text.toStdU16String());
+            }
+            schedule_timer();
+            return;
+        }
         const std::uint32_t states = key_states(event->modifiers());
         if (const std::uint32_t code = virtual_key(*event)) {
             m_document.key_input(cmd, code, states);
