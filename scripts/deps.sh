@@ -23,7 +23,7 @@ install_packages() {
 BUILD_PACKAGES=(
     cmake ninja-build g++ ccache pkg-config
     libsqlite3-dev libtinyxml2-dev libboost-dev
-    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin
+    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin liblitehtml-dev
     libx11-dev libxcb1-dev libxi-dev libxtst-dev
 )
 # What making the package needs on top: the icons are drawn with rsvg-convert, the

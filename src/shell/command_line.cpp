@@ -55,6 +55,25 @@ const char* command_name(command what) {
     return "?";
 }
 
+const char* renderer_name(renderer which) {
+    switch (which) {
+        case renderer::web:
+            return "web";
+        case renderer::native:
+            return "native";
+    }
+    return "?";
+}
+
+std::optional<renderer> renderer_from_name(std::string_view name) {
+    for (renderer which : {renderer::web, renderer::native}) {
+        if (name == renderer_name(which)) {
+            return which;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<command> command_from_name(std::string_view name) {
     for (const command_option& option : command_options) {
         if (name == command_name(option.what)) {
@@ -78,6 +97,9 @@ command_line parse_command_line(const std::vector<std::string>& args) {
         if (starts_with(arg, "--add=")) {
             name = "--add";
             value = arg.substr(6);
+        } else if (starts_with(arg, "--renderer=")) {
+            name = "--renderer";
+            value = arg.substr(11);
         }
         if (!seen.insert(name).second) {
             return failure(name + " is given twice");
@@ -88,6 +110,19 @@ command_line parse_command_line(const std::vector<std::string>& args) {
             version = true;
         } else if (name == "--hidden") {
             hidden = true;
+        } else if (name == "--renderer") {
+            if (!value && i + 1 < args.size() && !starts_with(args[i + 1], "--")) {
+                value = args[++i];
+            }
+            if (!value) {
+                return failure("--renderer needs a value: native or web");
+            }
+            const std::optional<renderer> which = renderer_from_name(*value);
+            if (!which) {
+                return failure("unknown renderer \"" + *value + "\" (native or web)");
+            }
+            result.shows_with = *which;
+            result.renderer_given = true;
         } else if (auto it = std::find_if(std::begin(command_options), std::end(command_options),
                                           [&](const command_option& o) { return name == o.option; });
                    it != std::end(command_options)) {
@@ -131,6 +166,20 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     return result;
 }
 
+void apply_renderer_variable(command_line& line, const char* value) {
+    if (line.renderer_given || value == nullptr || *value == '\0' ||
+        line.what == command_line::kind::error) {
+        return;
+    }
+    const std::optional<renderer> which = renderer_from_name(value);
+    if (!which) {
+        line = failure("unknown renderer \"" + std::string(value) +
+                       "\" in HOARDLY_RENDERER (native or web)");
+        return;
+    }
+    line.shows_with = *which;
+}
+
 std::string usage_text() {
     return "Usage: hoardly [OPTION]\n"
            "Keeps text clips (quotes): press the copy key twice in any program.\n"
@@ -145,6 +194,9 @@ std::string usage_text() {
            "  --add [TEXT]   keep TEXT, or standard input when TEXT is not given\n"
            "                 (--add=TEXT for a text that starts with \"--\")\n"
            "  --quit         end the running Hoardly, as its tray menu's Exit does\n"
+           "  --renderer=web|native\n"
+           "                 show the window with the web engine (the default) or\n"
+           "                 paint it in the program itself; HOARDLY_RENDERER sets it too\n"
            "  --version      print the version\n"
            "  --help         print this help\n"
            "\n"

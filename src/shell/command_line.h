@@ -20,6 +20,11 @@ inline constexpr std::size_t max_add_bytes = 4 * max_quote_units;
 // What a command asks of the running instance.
 enum class command { show, hide, toggle, capture, add, quit };
 
+// What shows the window: the web page (the default) or the program's own painter.
+enum class renderer { web, native };
+const char* renderer_name(renderer which);
+std::optional<renderer> renderer_from_name(std::string_view name);
+
 const char* command_name(command what);
 std::optional<command> command_from_name(std::string_view name);
 
@@ -36,10 +41,17 @@ struct command_line {
     command request = command::show;
     std::optional<std::string> text;  // --add's TEXT as given; none: standard input
     std::string message;
+    renderer shows_with = renderer::web;
+    bool renderer_given = false;  // --renderer was on the command line
 };
 
 // Reads the arguments after the program's name.
 command_line parse_command_line(const std::vector<std::string>& args);
+
+// Applies the HOARDLY_RENDERER variable's value (nullptr: unset) to a line that
+// did not name a renderer itself: the option wins. An unknown value makes the
+// line an error, as a wrong option does.
+void apply_renderer_variable(command_line& line, const char* value);
 
 // The usage text --help prints.
 std::string usage_text();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <clocale>
 #include <cstring>
 #include <iostream>
@@ -17,8 +18,9 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    const hrd::command_line line =
+    hrd::command_line line =
         hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    hrd::apply_renderer_variable(line, std::getenv("HOARDLY_RENDERER"));
     if (const std::optional<int> code = hrd::run_command_line(line, std::cout, std::cerr)) {
         return *code;
     }

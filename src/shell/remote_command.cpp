@@ -29,8 +29,9 @@ std::string own_program() {
 }
 
 // Starts `program --hidden` on its own, detached from this terminal: its output goes
-// to its logs, and it outlives this command. Returns its process id, or -1.
-pid_t start_in_tray(const std::string& program, std::string& error) {
+// to its logs, and it outlives this command. A renderer named on the command line
+// goes with it. Returns its process id, or -1.
+pid_t start_in_tray(const std::string& program, const command_line& line, std::string& error) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
@@ -42,7 +43,9 @@ pid_t start_in_tray(const std::string& program, std::string& error) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     std::string argument0 = program;
     std::string argument1 = "--hidden";
-    char* argv[] = {argument0.data(), argument1.data(), nullptr};
+    std::string argument2 = std::string("--renderer=") + renderer_name(line.shows_with);
+    char* argv[] = {argument0.data(), argument1.data(),
+                    line.renderer_given ? argument2.data() : nullptr, nullptr};
     pid_t pid = -1;
     const int failed = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -140,7 +143,7 @@ std::optional<int> run_command_line(const command_line& line, std::ostream& out,
             }
             lock.reset();  // for the instance that starts now
             std::string error;
-            started = start_in_tray(settings.program.empty() ? own_program() : settings.program,
+            started = start_in_tray(settings.program.empty() ? own_program() : settings.program, line,
                                     error);
             if (started < 0) {
                 err << "hoardly: " << error << "\n";

@@ -121,6 +121,40 @@ TEST(command_line, each_option_and_each_wrong_combination) {
     EXPECT_EQ(run(parse({})).code, std::nullopt);
 }
 
+TEST(command_line, the_renderer_comes_from_the_option_then_the_variable_and_web_is_the_default) {
+    using hrd::renderer;
+    auto chosen = [](std::vector<std::string> args, const char* variable) {
+        command_line line = parse(std::move(args));
+        hrd::apply_renderer_variable(line, variable);
+        return line;
+    };
+    EXPECT_EQ(chosen({}, nullptr).shows_with, renderer::web);
+    EXPECT_EQ(chosen({}, "").shows_with, renderer::web);
+    EXPECT_EQ(chosen({}, "native").shows_with, renderer::native);
+    EXPECT_EQ(chosen({"--renderer=native"}, nullptr).shows_with, renderer::native);
+    EXPECT_EQ(chosen({"--renderer", "native", "--hidden"}, nullptr).what, kind::hidden);
+    // The option wins, even over a variable that names no renderer.
+    EXPECT_EQ(chosen({"--renderer=web"}, "native").shows_with, renderer::web);
+    EXPECT_EQ(chosen({"--renderer=native"}, "bogus").what, kind::start);
+    EXPECT_EQ(chosen({"--renderer=native", "--add", "x"}, nullptr).what, kind::request);
+
+    // Unknown values are wrong command lines: exit 2 with the reason.
+    const std::pair<command_line, const char*> wrong[] = {
+        {chosen({"--renderer=gecko"}, nullptr), "unknown renderer \"gecko\""},
+        {chosen({"--renderer"}, nullptr), "--renderer needs a value"},
+        {chosen({"--renderer=web", "--renderer=web"}, nullptr), "--renderer is given twice"},
+        {chosen({}, "Native"), "unknown renderer \"Native\" in HOARDLY_RENDERER"},
+    };
+    for (const auto& [line, message] : wrong) {
+        ASSERT_EQ(line.what, kind::error) << message;
+        EXPECT_NE(line.message.find(message), std::string::npos) << line.message;
+        const outcome result = run(line);
+        EXPECT_EQ(result.code, 2) << message;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+    EXPECT_NE(run(parse({"--help"})).out.find("--renderer"), std::string::npos);
+}
+
 TEST(command_line, without_an_instance_some_requests_start_one_and_the_rest_say_so) {
     private_runtime runtime;
     for (const char* option : {"--quit", "--hide"}) {

@@ -7,6 +7,7 @@
 #include <QProgressDialog>
 #include <QSystemTrayIcon>
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -38,7 +39,8 @@ bool g_wayland_session = false;
 
 class qt_platform final : public hrd::shell_platform {
 public:
-    qt_platform(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
+    qt_platform(int& argc, char** argv, hrd::renderer shows_with)
+        : m_argc(argc), m_argv(argv), m_shows_with(shows_with) {}
 
     std::unique_ptr<hrd::event_loop> create_event_loop() override {
         auto loop = std::make_unique<hrd::qt::qt_event_loop>(m_argc, m_argv);
@@ -47,7 +49,7 @@ public:
     }
 
     void create_main_window() override {
-        if (g_sandbox_disabled_for_root) {
+        if (g_sandbox_disabled_for_root && m_shows_with == hrd::renderer::web) {
             fml::app_line("Running as root: the window's page runs without Chromium's sandbox");
         }
         if (g_wayland_session) {
@@ -57,7 +59,7 @@ public:
                 "captures in every program");
         }
         fml::app_line("Loading html");
-        m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors);
+        m_window = std::make_unique<hrd::qt::qt_main_window>(guard(), &m_behaviors, m_shows_with);
         fml::app_line("Loading app data");
         fml::app_line("Loading app data - successful");
         fml::app_line("Loading html - successful");
@@ -217,6 +219,7 @@ private:
 
     int& m_argc;
     char** m_argv;
+    hrd::renderer m_shows_with;
     hrd::qt::qt_event_loop* m_loop = nullptr;
     std::function<void()> m_exit;
     hrd::behavior_binder m_behaviors;  // outlives the window, which binds through it
@@ -239,7 +242,8 @@ int main(int argc, char** argv) {
     // The command line is read, and a running instance asked, before anything of
     // the desktop starts: a command is answered in a few milliseconds.
     std::setlocale(LC_ALL, "");
-    const hrd::command_line line = hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    hrd::command_line line = hrd::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    hrd::apply_renderer_variable(line, std::getenv("HOARDLY_RENDERER"));
     if (const std::optional<int> code = hrd::run_command_line(line, std::cout, std::cerr)) {
         return *code;
     }
@@ -258,10 +262,17 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         g_sandbox_disabled_for_root = true;
     }
+    // The native renderer paints with the CPU: without this, the web engine's start-up
+    // (its library is loaded either way) makes an OpenGL context, which under a
+    // software driver alone maps some 35 MiB of the process. A choice of the user's is kept.
+    if (line.shows_with == hrd::renderer::native &&
+        qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
     // Qt WebEngine must know our URL scheme before the application object exists.
     hrd::qt::register_resource_scheme();
     // Qt reads its own options from what is left: none, so it is handed the name only.
     int qt_argc = 1;
-    qt_platform platform(qt_argc, argv);
+    qt_platform platform(qt_argc, argv, line.shows_with);
     return hrd::run_application(platform, line.what == hrd::command_line::kind::hidden);
 }

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
 #include <QMimeData>
+#include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -18,6 +20,7 @@
 #include "fml/log.h"
 #include "shell/errors.h"
 #include "shell/platform/qt/drop_text.h"
+#include "shell/platform/qt/native_view.h"
 #include "shell/platform/qt/page_bridge.h"
 #include "shell/platform/qt/program_icon.h"
 #include "shell/platform/qt/resource_scheme.h"
@@ -52,10 +55,14 @@ public:
         if (m_bridge) {
             m_bridge->schedule_pending();
         }
+        if (m_native) {
+            m_native->schedule_pending();
+        }
     }
 
     layout::host* m_behaviors = nullptr;
     page_bridge* m_bridge = nullptr;
+    native_view* m_native = nullptr;
 };
 
 namespace {
@@ -76,14 +83,15 @@ protected:
 
 class window_widget final : public QWidget {
 public:
-    window_widget() {
+    // `content` shows the document: the web view, or the native view.
+    explicit window_widget(QWidget* content) : view(content) {
         setWindowTitle("Hoardly");
         setWindowIcon(program_icon());
         resize(960, 680);
         setMinimumSize(420, 300);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
-        view = new QWebEngineView(this);
+        view->setParent(this);
         view->setContextMenuPolicy(Qt::NoContextMenu);
         layout->addWidget(view);
         // Drags from other programs are caught before they reach the web view,
@@ -93,7 +101,7 @@ public:
         qApp->installEventFilter(this);
     }
 
-    QWebEngineView* view = nullptr;
+    QWidget* view = nullptr;
     std::function<void()> on_close;  // set: closing hides (or quits) through it
     std::function<void()> on_minimise;
     std::function<void(std::u16string)> on_drop;
@@ -171,7 +179,8 @@ private:
     }
 };
 
-qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors)
+qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
+                               renderer shows_with)
     : m_guard(std::move(guard)), m_host(std::make_unique<document_host>()) {
     m_host->m_behaviors = behaviors;
     const std::vector<char>& markup = ResourceMgr::instance().get(u"mainform.htm");
@@ -181,8 +190,21 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors)
         throw load_hrd_resource_error("The main document has no elements: mainform.htm");
     }
 
-    m_widget = std::make_unique<window_widget>();
-    m_view = m_widget->view;
+    if (shows_with == renderer::native) {
+        std::string sheets;
+        for (const char16_t* name : {u"mainform.css", u"native.css"}) {
+            const std::vector<char>& bytes = ResourceMgr::instance().get(name);
+            sheets.append(bytes.begin(), bytes.end());
+            sheets += '\n';
+        }
+        m_native = new native_view(m_document, m_guard, std::move(sheets));
+        m_host->m_native = m_native;
+        m_widget = std::make_unique<window_widget>(m_native);
+        fml::app_line("The window is painted by the program itself (native renderer)");
+        return;
+    }
+    m_view = new QWebEngineView();
+    m_widget = std::make_unique<window_widget>(m_view);
     // A profile of our own, kept in memory: no cache, cookies or history on disk.
     m_profile = std::make_unique<QWebEngineProfile>();
     m_scheme = std::make_unique<resource_scheme_handler>();
@@ -225,11 +247,34 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors)
                      });
     m_view->setPage(m_page.get());
     m_page->load(QUrl(renderer_url));
+    // For comparing the two renderers (native_view.h writes native.png): the web
+    // page's picture, taken now and then, as the page draws when it likes.
+    if (const QString probe = qEnvironmentVariable("HOARDLY_PROBE"); !probe.isEmpty()) {
+        auto* timer = new QTimer(m_widget.get());
+        QObject::connect(timer, &QTimer::timeout, m_widget.get(), [this, probe] {
+            if (!m_widget->isVisible()) {
+                return;
+            }
+            QDir().mkpath(probe);
+            QSaveFile picture(probe + "/web.png");
+            if (picture.open(QIODevice::WriteOnly)) {
+                m_widget->grab().save(&picture, "PNG");
+                picture.commit();
+            }
+        });
+        timer->start(500);
+    }
 }
 
 qt_main_window::~qt_main_window() {
     m_host->m_bridge = nullptr;
+    m_host->m_native = nullptr;
     m_host->m_behaviors = nullptr;
+    if (m_native) {
+        m_widget.reset();  // the view stops observing the document
+        m_document.set_host(nullptr);
+        return;
+    }
     // The page before its profile, the view's widget first of all.
     m_view->setPage(nullptr);
     m_widget.reset();
@@ -251,7 +296,7 @@ void qt_main_window::show() {
     m_widget->show();
     m_widget->raise();
     m_widget->activateWindow();
-    m_view->setFocus();  // keys go to the document at once
+    m_widget->view->setFocus();  // keys go to the document at once
     m_shown = true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "layout/document.h"
 #include "platform/services.h"
+#include "shell/command_line.h"
 
 class QWebEngineProfile;
 class QWebEnginePage;
@@ -20,6 +21,7 @@ class QWebChannel;
 namespace hrd::qt {
 
 class page_bridge;
+class native_view;
 class resource_scheme_handler;
 class offline_interceptor;
 class document_host;
@@ -33,8 +35,10 @@ public:
     // `behaviors` (may be null) binds the behaviors the document names as its
     // elements join, from this load on; it must outlive the window.
     // Raises resource_not_found_error when the document is missing; a page that
-    // fails to load raises later, through `guard`.
-    qt_main_window(guard_function guard, layout::host* behaviors);
+    // fails to load raises later, through `guard`. `shows_with`: the web page, or
+    // the program's own painter (native_view.h), which loads no web engine.
+    qt_main_window(guard_function guard, layout::host* behaviors,
+                   renderer shows_with = renderer::web);
     ~qt_main_window() override;
 
     layout::document& document() override { return m_document; }
@@ -43,7 +47,8 @@ public:
     bool is_shown() const override { return m_shown; }
 
     QWidget* widget() const;
-    page_bridge& bridge() { return *m_bridge; }
+    page_bridge& bridge() { return *m_bridge; }  // the web renderer's
+    native_view* native() const { return m_native; }  // the native renderer, or null
 
     // What a close request does (hide to the tray, or end the program when there is
     // no tray); with `minimise_hides`, minimising hides the window to the tray too.
@@ -64,6 +69,7 @@ private:
     std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<page_bridge> m_bridge;
     QWebEngineView* m_view = nullptr;  // owned by m_widget
+    native_view* m_native = nullptr;   // owned by m_widget
 };
 
 }  // namespace hrd::qt

@@ -1,0 +1,124 @@
+#include "layout/render_markup.h"
+
+#include "layout/document.h"
+#include "layout/long_list.h"
+#include "layout/markup.h"
+#include "layout/names.h"
+#include "layout/node.h"
+#include "layout/page_mirror.h"
+
+namespace layout {
+namespace {
+
+bool is_void(std::string_view tag) {
+    for (const char* name : {"br", "hr", "img", "input", "wbr", "col", "area", "source"}) {
+        if (tag == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class writer {
+public:
+    writer(const render_markup_options& options, std::string& out)
+        : m_options(options), m_out(out) {}
+
+    void element(const element_node& e, bool in_row) {
+        const std::string_view tag = name_text(e.m_tag);
+        if (!is_safe_element(tag) || tag == "head") {
+            return;
+        }
+        m_out += '<';
+        m_out += tag;
+        m_out += " data-serial=\"";
+        m_out += std::to_string(e.m_serial);
+        m_out += '"';
+        std::string style;
+        e.m_attributes.for_each([&](name_id name, std::string_view value) {
+            const std::string_view text = name_text(name);
+            if (text == "data-serial" || !is_safe_attribute(text, value)) {
+                return;
+            }
+            if (text == "style") {
+                style += value;
+                return;
+            }
+            attribute(text, value);
+        });
+        if (e.m_state != 0) {
+            attribute("data-state", state_names(e.m_state));
+        }
+        if (const element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
+            for (const auto& [name, value] : extras->style) {
+                append_style(style, name_text(name), value);
+            }
+        }
+        if (const auto it = m_options.extra_style.find(e.m_serial); it != m_options.extra_style.end()) {
+            if (!style.empty()) {
+                style += ';';
+            }
+            style += it->second;
+        }
+        if (!style.empty()) {
+            attribute("style", style);
+        }
+        m_out += '>';
+        if (m_first) {
+            m_first = false;
+            m_out += m_options.head;
+        }
+        if (is_void(tag)) {
+            return;  // no content and no end tag, which a reader would take for another
+        }
+        const bool long_list = e.find_extras() != nullptr &&
+                               is_long_list(const_cast<element_node*>(&e));
+        for (const node* child : e.m_children.items()) {
+            if (child->is_text()) {
+                const std::string& text = static_cast<const text_node*>(child)->m_text;
+                m_out += escape_text(in_row && text.size() > max_row_text_bytes ? shown_text(text)
+                                                                                 : text);
+            } else {
+                element(static_cast<const element_node&>(*child), in_row || long_list);
+            }
+        }
+        m_out += "</";
+        m_out += tag;
+        m_out += '>';
+    }
+
+private:
+    void attribute(std::string_view name, std::string_view value) {
+        m_out += ' ';
+        m_out += name;
+        m_out += "=\"";
+        m_out += escape_attribute(value);
+        m_out += '"';
+    }
+    static void append_style(std::string& style, std::string_view name, std::string_view value) {
+        if (!style.empty()) {
+            style += ';';
+        }
+        style += name;
+        style += ':';
+        style += value;
+    }
+
+    const render_markup_options& m_options;
+    std::string& m_out;
+    bool m_first = true;  // the root, which gets the head
+};
+
+}  // namespace
+
+std::string render_markup(const document& doc, const render_markup_options& options) {
+    std::string out;
+    const handle root = doc.root();
+    if (!root) {
+        return out;
+    }
+    writer(options, out).element(*root, false);
+    return out;
+}
+
+}  // namespace layout

@@ -1,0 +1,32 @@
+#pragma once
+// The document as one piece of HTML for a renderer that lays out markup itself
+// (the desktop's own painter), rather than mirroring the patch stream node by node.
+// Every element carries its serial ("data-serial") so that the renderer can send
+// input back to it, and its states as the page's style sheets match them
+// ("data-state"). The same things are left out as for the web page: script-like
+// elements, event-handler attributes, unsafe links. A long list gives the rows it
+// holds, and huge texts in those rows are shortened (page_mirror.h, shown_text).
+//
+// Plain C++: what the renderer is given is tested without a display.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+namespace layout {
+
+class document;
+
+struct render_markup_options {
+    // Style text added to an element's own (by serial): where the renderer put a
+    // pop-up, how far it scrolled a pane.
+    std::unordered_map<std::uint32_t, std::string> extra_style;
+    // Markup put first inside the root element, in place of the document's own
+    // head (whose style links the renderer reads itself): the renderer's styles.
+    std::string head;
+};
+
+// The whole document as HTML (no doctype), or "" when it has no root.
+std::string render_markup(const document& doc, const render_markup_options& options = {});
+
+}  // namespace layout

@@ -1,0 +1,912 @@
+#include "shell/platform/qt/native_view.h"
+
+#include <litehtml.h>
+
+#include <QClipboard>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPainterPath>
+#include <QSaveFile>
+#include <QWheelEvent>
+#include <chrono>
+#include <vector>
+
+#include "layout/dom.h"
+#include "layout/long_list.h"
+#include "layout/render_markup.h"
+
+namespace hrd::qt {
+
+namespace {
+
+QColor to_qt(const litehtml::web_color& color) {
+    return QColor(color.red, color.green, color.blue, color.alpha);
+}
+
+QRect to_qt(const litehtml::position& pos) {
+    return QRect(pos.x, pos.y, pos.width, pos.height);
+}
+
+QString to_qt(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// The Windows virtual-key number the engine knows a key by (as the web page's
+// keyCode), or 0 for a key the document does not hear of.
+std::uint32_t virtual_key(const QKeyEvent& event) {
+    const int key = event.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return std::uint32_t('A' + (key - Qt::Key_A));
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        return std::uint32_t('0' + (key - Qt::Key_0));
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
+        return std::uint32_t(0x70 + (key - Qt::Key_F1));
+    }
+    switch (key) {
+        case Qt::Key_Backspace: return 8;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: return 9;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return 13;
+        case Qt::Key_Shift: return 16;
+        case Qt::Key_Control: return 17;
+        case Qt::Key_Alt: return 18;
+        case Qt::Key_Escape: return 27;
+        case Qt::Key_Space: return 32;
+        case Qt::Key_PageUp: return 33;
+        case Qt::Key_PageDown: return 34;
+        case Qt::Key_End: return 35;
+        case Qt::Key_Home: return 36;
+        case Qt::Key_Left: return 37;
+        case Qt::Key_Up: return 38;
+        case Qt::Key_Right: return 39;
+        case Qt::Key_Down: return 40;
+        case Qt::Key_Insert: return 45;
+        case Qt::Key_Delete: return 46;
+        default: return 0;
+    }
+}
+
+std::uint32_t key_states(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ControlModifier ? std::uint32_t(layout::key_state::control) : 0u) |
+           (modifiers & Qt::ShiftModifier ? std::uint32_t(layout::key_state::shift) : 0u) |
+           (modifiers & Qt::AltModifier ? std::uint32_t(layout::key_state::alt) : 0u);
+}
+
+std::uint32_t mouse_buttons(Qt::MouseButtons buttons) {
+    return (buttons & Qt::LeftButton ? std::uint32_t(layout::mouse_button::main) : 0u) |
+           (buttons & Qt::RightButton ? std::uint32_t(layout::mouse_button::secondary) : 0u) |
+           (buttons & Qt::MiddleButton ? std::uint32_t(layout::mouse_button::middle) : 0u);
+}
+
+std::uint32_t serial_attribute(const litehtml::element* element) {
+    const char* serial = element ? element->get_attr("data-serial") : nullptr;
+    return serial ? std::uint32_t(std::strtoul(serial, nullptr, 10)) : 0;
+}
+
+// The box an element takes on screen, border included.
+QRect border_box(const litehtml::element& element) {
+    const litehtml::position pos = element.get_placement();
+    return QRect(pos.x, pos.y, pos.width, pos.height)
+        .marginsAdded(QMargins(element.padding_left() + element.border_left(),
+                               element.padding_top() + element.border_top(),
+                               element.padding_right() + element.border_right(),
+                               element.padding_bottom() + element.border_bottom()));
+}
+
+// litehtml takes media features it does not know for true, so the dark scheme's
+// rules would always apply: they are kept (unwrapped) for a dark desktop and cut
+// for a light one.
+std::string for_color_scheme(std::string sheets, bool dark) {
+    const std::string opening = "@media (prefers-color-scheme: dark)";
+    for (std::size_t at = sheets.find(opening); at != std::string::npos;
+         at = sheets.find(opening, at)) {
+        const std::size_t open = sheets.find('{', at);
+        if (open == std::string::npos) {
+            break;
+        }
+        std::size_t close = open + 1;
+        for (int depth = 1; close < sheets.size() && depth > 0; ++close) {
+            depth += sheets[close] == '{' ? 1 : sheets[close] == '}' ? -1 : 0;
+        }
+        if (dark) {
+            sheets.erase(close - 1, 1);
+            sheets.erase(at, open + 1 - at);
+        } else {
+            sheets.erase(at, close - at);
+        }
+    }
+    return sheets;
+}
+
+constexpr int toolbar_height = 49;  // its padding, its content and its border
+constexpr int statusbar_height = 25;
+
+}  // namespace
+
+// What litehtml asks of its surroundings: fonts, text, backgrounds and borders on
+// the painter of the paint in progress.
+class native_container final : public litehtml::document_container {
+public:
+    explicit native_container(native_view& view) : m_view(view) {}
+
+    QPainter* painter = nullptr;  // during a paint
+
+    litehtml::uint_ptr create_font(const char* face_name, int size, int weight,
+                                   litehtml::font_style italic, unsigned int decoration,
+                                   litehtml::font_metrics* fm) override {
+        QFont font;
+        QStringList families;
+        for (const QString& name : to_qt(face_name).split(',')) {
+            QString family = name.trimmed();
+            family.remove('"').remove('\'');
+            if (family == "system-ui" || family == "sans-serif") {
+                family = "DejaVu Sans";
+            }
+            if (!family.isEmpty()) {
+                families << family;
+            }
+        }
+        font.setFamilies(families);
+        font.setPixelSize(std::max(1, size));
+        font.setWeight(QFont::Weight(std::clamp(weight, 100, 900)));
+        font.setItalic(italic == litehtml::fontStyleItalic);
+        font.setUnderline(decoration & litehtml::font_decoration_underline);
+        font.setStrikeOut(decoration & litehtml::font_decoration_linethrough);
+        auto held = std::make_unique<QFont>(font);
+        if (fm) {
+            const QFontMetrics metrics(*held);
+            fm->ascent = metrics.ascent();
+            fm->descent = metrics.descent();
+            fm->height = metrics.height();
+            fm->x_height = metrics.xHeight();
+            fm->draw_spaces = italic == litehtml::fontStyleItalic || decoration != 0;
+        }
+        m_fonts.push_back(std::move(held));
+        return reinterpret_cast<litehtml::uint_ptr>(m_fonts.back().get());
+    }
+    void delete_font(litehtml::uint_ptr font) override {
+        std::erase_if(m_fonts, [&](const auto& held) {
+            return reinterpret_cast<litehtml::uint_ptr>(held.get()) == font;
+        });
+    }
+    int text_width(const char* text, litehtml::uint_ptr font) override {
+        return QFontMetrics(*reinterpret_cast<QFont*>(font)).horizontalAdvance(to_qt(text));
+    }
+    void draw_text(litehtml::uint_ptr, const char* text, litehtml::uint_ptr font,
+                   litehtml::web_color color, const litehtml::position& pos) override {
+        if (!painter) {
+            return;
+        }
+        const QFont& qfont = *reinterpret_cast<QFont*>(font);
+        painter->setFont(qfont);
+        painter->setPen(to_qt(color));
+        painter->drawText(pos.x, pos.y + QFontMetrics(qfont).ascent(), to_qt(text));
+        m_texts.push_back(to_qt(text));
+    }
+    int pt_to_px(int pt) const override { return pt * 96 / 72; }
+    int get_default_font_size() const override { return 14; }
+    const char* get_default_font_name() const override { return "DejaVu Sans"; }
+    void draw_list_marker(litehtml::uint_ptr, const litehtml::list_marker&) override {}
+    void load_image(const char*, const char*, bool) override {}
+    void get_image_size(const char*, const char*, litehtml::size& size) override {
+        size.width = 0;
+        size.height = 0;
+    }
+    void draw_background(litehtml::uint_ptr, const litehtml::background_paint& bg) override {
+        if (!painter || bg.color.alpha == 0) {
+            return;
+        }
+        const litehtml::border_radiuses& r = bg.border_radius;
+        const QRect box = to_qt(bg.border_box).intersected(to_qt(bg.clip_box));
+        if (r.top_left_x > 0) {
+            QPainterPath path;
+            path.addRoundedRect(box, r.top_left_x, r.top_left_y);
+            painter->fillPath(path, to_qt(bg.color));
+        } else {
+            painter->fillRect(box, to_qt(bg.color));
+        }
+    }
+    void draw_borders(litehtml::uint_ptr, const litehtml::borders& borders,
+                      const litehtml::position& pos, bool) override {
+        if (!painter) {
+            return;
+        }
+        const QRect box = to_qt(pos);
+        const auto pen_style = [](litehtml::border_style style) {
+            return style == litehtml::border_style_dashed   ? Qt::DashLine
+                   : style == litehtml::border_style_dotted ? Qt::DotLine
+                                                            : Qt::SolidLine;
+        };
+        const auto shown = [](const litehtml::border& border) {
+            return border.width > 0 && border.style != litehtml::border_style_none &&
+                   border.style != litehtml::border_style_hidden;
+        };
+        const bool round = borders.radius.top_left_x > 0 && shown(borders.top) &&
+                           borders.top.width == borders.left.width &&
+                           borders.top.style == borders.left.style;
+        if (round) {
+            QPainterPath path;
+            const qreal half = borders.top.width / 2.0;
+            path.addRoundedRect(QRectF(box).adjusted(half, half, -half, -half),
+                                borders.radius.top_left_x, borders.radius.top_left_y);
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setPen(QPen(to_qt(borders.top.color), borders.top.width,
+                                 pen_style(borders.top.style)));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawPath(path);
+            painter->restore();
+            return;
+        }
+        // Each side as a line along the middle of its width.
+        const auto side = [&](const litehtml::border& border, QLineF line) {
+            if (shown(border)) {
+                painter->save();
+                painter->setPen(QPen(to_qt(border.color), border.width, pen_style(border.style),
+                                     Qt::FlatCap));
+                painter->drawLine(line);
+                painter->restore();
+            }
+        };
+        const QRectF outer(box);
+        const qreal top = outer.top() + borders.top.width / 2.0;
+        const qreal bottom = outer.bottom() - borders.bottom.width / 2.0;
+        const qreal left = outer.left() + borders.left.width / 2.0;
+        const qreal right = outer.right() - borders.right.width / 2.0;
+        side(borders.top, QLineF(outer.left(), top, outer.right(), top));
+        side(borders.bottom, QLineF(outer.left(), bottom, outer.right(), bottom));
+        side(borders.left, QLineF(left, outer.top(), left, outer.bottom()));
+        side(borders.right, QLineF(right, outer.top(), right, outer.bottom()));
+    }
+    void set_caption(const char*) override {}
+    void set_base_url(const char*) override {}
+    void link(const std::shared_ptr<litehtml::document>&, const litehtml::element::ptr&) override {}
+    void on_anchor_click(const char*, const litehtml::element::ptr&) override {}
+    void set_cursor(const char* cursor) override { m_cursor = cursor ? cursor : ""; }
+    void transform_text(litehtml::tstring& text, litehtml::text_transform transform) override {
+        QString value = to_qt(text.c_str());
+        if (transform == litehtml::text_transform_uppercase) {
+            value = value.toUpper();
+        } else if (transform == litehtml::text_transform_lowercase) {
+            value = value.toLower();
+        }
+        text = value.toStdString();
+    }
+    void import_css(litehtml::tstring&, const litehtml::tstring&, litehtml::tstring&) override {}
+    void set_clip(const litehtml::position& pos, const litehtml::border_radiuses&, bool,
+                  bool) override {
+        QRect clip = to_qt(pos);
+        if (!m_clips.empty()) {
+            clip = clip.intersected(m_clips.back());
+        }
+        m_clips.push_back(clip);
+        if (painter) {
+            painter->setClipRect(clip);
+        }
+    }
+    void del_clip() override {
+        if (!m_clips.empty()) {
+            m_clips.pop_back();
+        }
+        if (painter) {
+            if (m_clips.empty()) {
+                painter->setClipping(false);
+            } else {
+                painter->setClipRect(m_clips.back());
+            }
+        }
+    }
+    void get_client_rect(litehtml::position& client) const override {
+        client = litehtml::position(0, 0, m_view.width(), m_view.height());
+    }
+    std::shared_ptr<litehtml::element> create_element(
+        const char*, const litehtml::string_map&,
+        const std::shared_ptr<litehtml::document>&) override {
+        return nullptr;
+    }
+    void get_media_features(litehtml::media_features& media) const override {
+        media.type = litehtml::media_type_screen;
+        media.width = m_view.width();
+        media.height = m_view.height();
+        media.device_width = m_view.width();
+        media.device_height = m_view.height();
+        media.color = 8;
+        media.monochrome = 0;
+        media.color_index = 256;
+        media.resolution = 96;
+    }
+    void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override {
+        language = "en";
+        culture = "";
+    }
+
+    const std::string& cursor() const { return m_cursor; }
+    // The texts drawn by the last paint, in order.
+    std::vector<QString> take_texts() { return std::exchange(m_texts, {}); }
+
+private:
+    native_view& m_view;
+    std::vector<std::unique_ptr<QFont>> m_fonts;
+    std::vector<QRect> m_clips;
+    std::vector<QString> m_texts;
+    std::string m_cursor;
+};
+
+native_view::native_view(layout::document& document, guard_function guard,
+                         std::string style_sheets, QWidget* parent)
+    : QWidget(parent),
+      m_document(document),
+      m_guard(std::move(guard)),
+      m_style_sheets(for_color_scheme(std::move(style_sheets),
+                                      palette().color(QPalette::Window).lightness() < 128)),
+      m_container(std::make_unique<native_container>(*this)),
+      m_context(std::make_unique<litehtml::context>()),
+      m_probe(qEnvironmentVariable("HOARDLY_PROBE")) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { m_guard([this] { run_pending(); }); });
+    m_document.set_observer(this);
+    schedule_layout();
+}
+
+native_view::~native_view() {
+    m_document.set_observer(nullptr);
+    m_html.reset();
+}
+
+void native_view::on_patch(const layout::patch& change) {
+    switch (change.kind) {
+        case layout::patch_kind::show_popup:
+            m_popups[change.node] = {change.pos.x, change.pos.y};
+            break;
+        case layout::patch_kind::hide_popup:
+            m_popups.erase(change.node);
+            break;
+        case layout::patch_kind::rows:
+            if (change.state & 1) {
+                m_first_quote = 0;  // the list starts afresh at its top
+            }
+            break;
+        case layout::patch_kind::scroll_to_view: {
+            const layout::handle element = m_document.element_by_serial(change.node);
+            const layout::handle list = layout::find_first(m_document.root(), "#thequotelist");
+            if (element && list && layout::parent(element) == list) {
+                if (const auto index = layout::row_index(list, element)) {
+                    // A row above the view comes to the top; one below it, to the
+                    // bottom, as far as the rows last shown tell how many fit.
+                    if (*index < m_first_quote || (change.state & 1)) {
+                        m_first_quote = *index;
+                    } else if (*index >= m_first_quote + m_quotes_shown) {
+                        m_first_quote = *index + 1 - m_quotes_shown;
+                    }
+                }
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    schedule_layout();
+}
+
+void native_view::schedule_layout() {
+    if (m_layout_pending) {
+        return;
+    }
+    m_layout_pending = true;
+    // Changes of one turn of the loop are laid out together.
+    QTimer::singleShot(0, this, [this] { m_guard([this] { relayout(); }); });
+}
+
+void native_view::relayout() {
+    m_layout_pending = false;
+    layout_once();
+    // Near the end of the quote list, as many rows come back into view as fit above
+    // the last one, as a scrolled page never shows room past its end.
+    for (int round = 0; round < 40 && m_first_quote > 0 && m_last_quote_gap > 0; ++round) {
+        --m_first_quote;
+        layout_once();
+        if (m_last_quote_gap < 0) {
+            ++m_first_quote;
+            layout_once();
+            break;
+        }
+    }
+    ++m_layouts;
+    update();
+    if (!m_probe.isEmpty()) {
+        QTimer::singleShot(0, this, [this] { m_guard([this] { write_probe(); }); });
+    }
+}
+
+void native_view::layout_once() {
+    const int w = std::max(width(), 420);
+    const int h = std::max(height(), 300);
+    const layout::handle root = m_document.root();
+    layout::render_markup_options options;
+    const layout::handle quotes = layout::find_first(root, "#thequotelist");
+    if (quotes && layout::is_long_list(quotes)) {
+        const std::size_t count = layout::row_count(quotes);
+        m_first_quote = count == 0 ? 0 : std::min(m_first_quote, count - 1);
+        const layout::row_range held = layout::held_rows(quotes);
+        // Enough rows for the tallest window; rows past the bottom are clipped.
+        const std::size_t wanted = std::size_t(h / 24 + 2);
+        if (held.first != m_first_quote ||
+            held.last < std::min(count, m_first_quote + wanted)) {
+            m_document.set_observer(nullptr);  // its own rows' patches: laid out now
+            layout::hold_rows(quotes, m_first_quote, layout::default_held_rows);
+            m_document.set_observer(this);
+        }
+        // The list may hold rows above the first one shown (it keeps its window
+        // full near the end): those take no room.
+        for (std::size_t i = layout::held_rows(quotes).first; i < m_first_quote; ++i) {
+            options.extra_style[layout::serial_of(layout::row_at(quotes, i))] = "display:none";
+        }
+    }
+    for (const auto& [serial, where] : m_popups) {
+        options.extra_style[serial] =
+            "left:" + std::to_string(where.first) + "px;top:" + std::to_string(where.second) + "px";
+    }
+    for (const layout::handle popup : m_document.open_popups()) {
+        options.extra_style.try_emplace(layout::serial_of(popup), "left:0;top:0");
+    }
+    options.head = "<head><style>" + m_style_sheets + "</style></head>";
+
+    // The tag pane keeps the width the splitter gave it (a style set at run time).
+    int tags_width = 220;
+    const layout::handle tag_pane = layout::find_first(root, "#tagpane");
+    if (const auto given = layout::get_style_attribute(tag_pane, "width")) {
+        const std::string text(given->begin(), given->end());
+        if (text.size() > 2 && text.ends_with("px")) {
+            tags_width = std::atoi(text.c_str());
+        }
+    }
+    tags_width = std::clamp(tags_width, 0, w - 240);
+    // The geometry goes after each element's own style, which it overrides: the
+    // splitter's run-time "100%" is for a flexible box this layout does not have.
+    const auto place = [&](const char* selector, const std::string& style) {
+        if (const layout::handle element = layout::find_first(root, selector)) {
+            std::string& extra = options.extra_style[layout::serial_of(element)];
+            extra += extra.empty() ? style : ";" + style;
+        }
+    };
+    const auto px = [](int value) { return std::to_string(value) + "px"; };
+    const int panes = h - toolbar_height - statusbar_height - 1;
+    const int quotes_left = tags_width + 6;
+    // The search tools take the room they need at the right; the find field stands
+    // left of them and the search bar takes the rest. Their width is known once
+    // laid out: a change lays out once more.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int find_left = m_tools_left - 8 - 230;
+        place("#app", "width:" + px(w) + ";height:" + px(h));
+        place("#toolbar", "width:" + px(w - 16));
+        place("#p-searchbar", "width:" + px(std::max(40, find_left - 8 - 8 - 20)));
+        place("#findbox", "left:" + px(find_left) + ";width:220px");
+        place("#find-text", "width:180px");
+        place("#searchtools", "width:" + px(w - 16) + ";left:0");
+        place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
+        place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
+        place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
+        place("#quotepane", "left:" + px(quotes_left) + ";width:" + px(w - quotes_left - 16) +
+                                ";height:" + px(panes - 16));
+        place("#statusbar", "top:" + px(h - statusbar_height) + ";width:" + px(w - 16));
+        place("#taglist", "position:relative;top:" + px(-m_tags_offset));
+        std::string markup = layout::render_markup(m_document, options);
+        // Open pop-ups are marked for the style sheet as the web page marks them.
+        for (const layout::handle popup : m_document.open_popups()) {
+            const std::string needle =
+                "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
+            if (const auto at = markup.find(needle); at != std::string::npos) {
+                markup.insert(at + needle.size(), " data-popup=\"open\"");
+            }
+        }
+        m_html = litehtml::document::createFromString(markup.c_str(), m_container.get(),
+                                                      m_context.get());
+        if (!m_probe.isEmpty()) {
+            m_markup = std::move(markup);
+        }
+        m_html->render(w);
+        m_elements.clear();
+        std::vector<litehtml::element::ptr> stack{m_html->root()};
+        while (!stack.empty()) {
+            litehtml::element::ptr element = stack.back();
+            stack.pop_back();
+            if (const std::uint32_t serial = serial_attribute(element.get())) {
+                m_elements[serial] = element;
+            }
+            for (std::size_t i = 0; i < element->get_children_count(); ++i) {
+                stack.push_back(element->get_child(int(i)));
+            }
+        }
+        int tools_left = w;
+        if (const layout::handle tools = layout::find_first(root, "#searchtools")) {
+            if (const auto found = m_elements.find(layout::serial_of(tools));
+                found != m_elements.end()) {
+                if (const litehtml::element::ptr box = found->second.lock()) {
+                    for (std::size_t i = 0; i < box->get_children_count(); ++i) {
+                        const QRect child = border_box(*box->get_child(int(i)));
+                        if (!child.isEmpty()) {
+                            tools_left = std::min(tools_left, child.left());
+                        }
+                    }
+                }
+            }
+        }
+        if (tools_left == m_tools_left || tools_left >= w) {
+            break;
+        }
+        m_tools_left = tools_left;
+        // The next pass places everything afresh.
+        for (const char* id : {"#app", "#toolbar", "#p-searchbar", "#findbox", "#find-text",
+                               "#searchtools", "#panes", "#tagpane", "#splitter", "#quotepane",
+                               "#statusbar", "#taglist"}) {
+            if (const layout::handle element = layout::find_first(root, id)) {
+                options.extra_style.erase(layout::serial_of(element));
+            }
+        }
+    }
+    // How far the tag list may scroll: until its end meets the pane's.
+    {
+        const auto box_by_id = [&](const char* selector) {
+            const layout::handle element = layout::find_first(root, selector);
+            const auto found = element ? m_elements.find(layout::serial_of(element))
+                                       : m_elements.end();
+            const litehtml::element::ptr shown =
+                found == m_elements.end() ? nullptr : found->second.lock();
+            return shown ? border_box(*shown) : QRect();
+        };
+        const QRect list = box_by_id("#taglist");
+        const QRect pane = box_by_id("#tagpane");
+        m_tags_room = list.isEmpty() || pane.isEmpty()
+                          ? 0
+                          : std::max(0, list.bottom() + m_tags_offset - pane.bottom());
+    }
+    // How many rows the quote pane showed whole (at least one), and the room left
+    // below the list's last row when it is laid out (negative: it does not fit).
+    m_quotes_shown = 1;
+    m_last_quote_gap = 0;
+    if (quotes && layout::is_long_list(quotes)) {
+        const auto box_of = [&](layout::handle element) {
+            const auto found = m_elements.find(layout::serial_of(element));
+            const litehtml::element::ptr shown =
+                found == m_elements.end() ? nullptr : found->second.lock();
+            if (!shown) {
+                return QRect();
+            }
+            // A table row has no box of its own in litehtml: its cells have.
+            QRect box = border_box(*shown);
+            for (std::size_t i = 0; box.isEmpty() && i < shown->get_children_count(); ++i) {
+                box = box.united(border_box(*shown->get_child(int(i))));
+            }
+            return box;
+        };
+        const QRect pane = box_of(layout::find_first(root, "#quotepane"));
+        const layout::row_range held = layout::held_rows(quotes);
+        std::size_t whole = 0;
+        for (std::size_t i = std::max(held.first, m_first_quote); i < held.last; ++i) {
+            const QRect row = box_of(layout::row_at(quotes, i));
+            if (row.isEmpty() || row.bottom() > pane.bottom()) {
+                break;
+            }
+            ++whole;
+        }
+        m_quotes_shown = std::max<std::size_t>(1, whole);
+        const std::size_t count = layout::row_count(quotes);
+        const QRect last = count == 0 ? QRect() : box_of(layout::row_at(quotes, count - 1));
+        m_last_quote_gap = last.isEmpty() ? 0 : pane.bottom() - last.bottom();
+    }
+}
+
+void native_view::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), QColor(0xf6, 0xf8, 0xfa));
+    if (!m_html) {
+        return;
+    }
+    m_container->painter = &painter;
+    const QRect area = event->rect();
+    const litehtml::position clip(area.x(), area.y(), area.width(), area.height());
+    m_container->take_texts();
+    m_html->draw(reinterpret_cast<litehtml::uint_ptr>(&painter), 0, 0, &clip);
+    m_container->painter = nullptr;
+    painter.setClipping(false);
+    paint_outlines(painter);
+}
+
+// litehtml lays out no outlines: the rings of the focused element and of the
+// current rows are drawn here, from the rules' "outline" and "outline-offset".
+void native_view::paint_outlines(QPainter& painter) {
+    for (const auto& [serial, weak] : m_elements) {
+        const litehtml::element::ptr element = weak.lock();
+        const char* outline = element ? element->get_style_property("outline", false, nullptr)
+                                      : nullptr;
+        if (!outline || std::string_view(outline).find("solid") == std::string_view::npos) {
+            continue;
+        }
+        const QStringList parts = to_qt(outline).split(' ', Qt::SkipEmptyParts);
+        int thickness = 0;
+        QColor colour;
+        for (const QString& part : parts) {
+            if (part.endsWith("px")) {
+                thickness = part.chopped(2).toInt();
+            } else if (part.startsWith('#')) {
+                colour = QColor(part);
+            }
+        }
+        const int offset =
+            to_qt(element->get_style_property("outline-offset", false, "0")).remove("px").toInt();
+        const QRect box = border_box(*element);
+        if (thickness <= 0 || !colour.isValid() || box.isEmpty()) {
+            continue;
+        }
+        const int out = offset + thickness;
+        painter.setPen(Qt::NoPen);
+        const QRect outer = box.adjusted(-out, -out, out, out);
+        painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), thickness), colour);
+        painter.fillRect(QRect(outer.left(), outer.bottom() + 1 - thickness, outer.width(), thickness),
+                         colour);
+        painter.fillRect(QRect(outer.left(), outer.top(), thickness, outer.height()), colour);
+        painter.fillRect(QRect(outer.right() + 1 - thickness, outer.top(), thickness, outer.height()),
+                         colour);
+    }
+}
+
+void native_view::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    schedule_layout();
+}
+
+std::uint32_t native_view::element_at(int x, int y) const {
+    if (!m_html) {
+        return 0;
+    }
+    for (litehtml::element::ptr element = m_html->root()->get_element_by_point(x, y, x, y);
+         element; element = element->parent()) {
+        if (const std::uint32_t serial = serial_attribute(element.get())) {
+            return serial;
+        }
+    }
+    return 0;
+}
+
+void native_view::report_boxes(std::uint32_t serial) {
+    const auto report = [&](const litehtml::element& element) {
+        const QRect box = border_box(element);
+        layout::set_location(m_document.element_by_serial(serial_attribute(&element)),
+                             {box.left(), box.top(), box.right() + 1, box.bottom() + 1});
+    };
+    const auto found = m_elements.find(serial);
+    litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
+    for (; element; element = element->parent()) {
+        if (serial_attribute(element.get()) == 0) {
+            continue;
+        }
+        report(*element);
+        const litehtml::element::ptr parent = element->parent();
+        if (parent && parent->get_children_count() <= 64) {
+            for (std::size_t i = 0; i < parent->get_children_count(); ++i) {
+                const litehtml::element::ptr sibling = parent->get_child(int(i));
+                if (sibling != element && serial_attribute(sibling.get())) {
+                    report(*sibling);
+                }
+            }
+        }
+    }
+}
+
+void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
+    const QPoint at = event->position().toPoint();
+    m_guard([&] {
+        const std::uint32_t serial = element_at(at.x(), at.y());
+        const bool pressed = cmd != layout::mouse_event::move || event->buttons() != Qt::NoButton;
+        if (pressed) {
+            report_boxes(serial);
+        }
+        std::uint32_t buttons = mouse_buttons(event->buttons());
+        if (cmd != layout::mouse_event::move) {
+            buttons = mouse_buttons(event->button());
+        }
+        m_document.mouse_input(m_document.element_by_serial(serial), cmd, {at.x(), at.y()},
+                               buttons, key_states(event->modifiers()));
+        schedule_timer();
+    });
+    if (m_html && cmd == layout::mouse_event::move) {
+        litehtml::position::vector boxes;
+        m_html->on_mouse_over(at.x(), at.y(), at.x(), at.y(), boxes);
+        const std::string& cursor = m_container->cursor();
+        setCursor(cursor == "pointer"     ? Qt::PointingHandCursor
+                  : cursor == "text"      ? Qt::IBeamCursor
+                  : cursor == "col-resize" ? Qt::SplitHCursor
+                  : cursor == "grab"      ? Qt::OpenHandCursor
+                  : cursor == "grabbing"  ? Qt::ClosedHandCursor
+                  : cursor == "copy"      ? Qt::DragCopyCursor
+                                          : Qt::ArrowCursor);
+    }
+}
+
+void native_view::mousePressEvent(QMouseEvent* event) {
+    mouse(event, layout::mouse_event::down);
+}
+void native_view::mouseReleaseEvent(QMouseEvent* event) {
+    mouse(event, layout::mouse_event::up);
+}
+void native_view::mouseDoubleClickEvent(QMouseEvent* event) {
+    mouse(event, layout::mouse_event::double_click);
+}
+void native_view::mouseMoveEvent(QMouseEvent* event) {
+    mouse(event, layout::mouse_event::move);
+}
+
+void native_view::scroll_quotes(int rows) {
+    const std::size_t next = rows < 0 ? m_first_quote - std::min(m_first_quote, std::size_t(-rows))
+                                      : m_first_quote + std::size_t(rows);
+    if (next != m_first_quote) {
+        m_first_quote = next;
+        schedule_layout();
+    }
+}
+
+void native_view::wheelEvent(QWheelEvent* event) {
+    const int steps = event->angleDelta().y() / 120;
+    const QPoint at = event->position().toPoint();
+    m_guard([&] {
+        const layout::handle target = m_document.element_by_serial(element_at(at.x(), at.y()));
+        if (steps != 0 && target && layout::closest(target, "#quotepane")) {
+            scroll_quotes(-steps);
+        } else if (steps != 0 && target && layout::closest(target, "#tagpane")) {
+            // The tag list scrolls by pixels, three lines a notch, within its room.
+            const int offset = std::clamp(m_tags_offset - steps * 3 * 27, 0, m_tags_room);
+            if (offset != m_tags_offset) {
+                m_tags_offset = offset;
+                schedule_layout();
+            }
+        }
+    });
+    event->accept();
+}
+
+void native_view::key(QKeyEvent* event, std::uint32_t cmd) {
+    m_guard([&] {
+        // A paste into the element being edited comes as its new text, as the web
+        // page sends it: the clipboard's text after what it holds, or instead of a
+        // name shown selected.
+        const bool paste = cmd == layout::key_event::down &&
+                           (event->matches(QKeySequence::Paste) ||
+                            (event->key() == Qt::Key_Insert &&
+                             event->modifiers() == Qt::ShiftModifier));
+        const layout::handle focus = m_document.focus();
+        if (paste && focus && layout::is_editable(focus)) {
+            const QString text = QGuiApplication::clipboard()->text();
+            if (!text.isEmpty()) {
+                const std::u16string kept =
+                    layout::get_attribute(focus, "all-selected")
+                        ? std::u16string()
+                        : layout::get_inner_text(focus).value_or(std::u16string());
+                m_document.text_input(focus, kept + text.toStdU16String());
+            }
+            schedule_timer();
+            return;
+        }
+        const std::uint32_t states = key_states(event->modifiers());
+        if (const std::uint32_t code = virtual_key(*event)) {
+            m_document.key_input(cmd, code, states);
+        }
+        const QString text = event->text();
+        const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+                               !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (cmd == layout::key_event::down && printable) {
+            for (const QChar unit : text) {
+                m_document.key_input(layout::key_event::character, unit.unicode(), states);
+            }
+        }
+        schedule_timer();
+    });
+    event->accept();
+}
+
+void native_view::keyPressEvent(QKeyEvent* event) {
+    key(event, layout::key_event::down);
+}
+void native_view::keyReleaseEvent(QKeyEvent* event) {
+    key(event, layout::key_event::up);
+}
+
+void native_view::schedule_pending() {
+    if (m_posted_pending) {
+        return;
+    }
+    m_posted_pending = true;
+    QTimer::singleShot(0, this, [this] { m_guard([this] { run_pending(); }); });
+}
+
+void native_view::run_pending() {
+    m_posted_pending = false;
+    m_document.run_posted_events();
+    m_document.run_due_timers();
+    schedule_timer();
+}
+
+void native_view::schedule_timer() {
+    const auto due = m_document.next_timer_due();
+    if (!due) {
+        m_timer.stop();
+        return;
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    m_timer.start(int(std::clamp<std::int64_t>(*due - now, 0, 24 * 3600 * 1000)));
+}
+
+void native_view::write_probe() {
+    if (!m_html || m_layout_pending) {
+        return;
+    }
+    // One line per element laid out inside the window: serial, tag, id, class,
+    // states, the states of its row (the nearest table row around it), box, and for
+    // the cells of quote texts and for tags their text.
+    QString lines;
+    const QRect shown = rect();
+    for (const auto& [serial, weak] : m_elements) {
+        const litehtml::element::ptr element = weak.lock();
+        if (!element) {
+            continue;
+        }
+        const QRect box = border_box(*element);
+        bool hidden = false;
+        const char* row_states = "";
+        for (litehtml::element::ptr up = element; up; up = up->parent()) {
+            hidden = hidden || up->get_display() == litehtml::display_none;
+            if (!*row_states && up != element && std::string_view(up->get_tagName()) == "tr") {
+                row_states = up->get_attr("data-state", "");
+            }
+        }
+        if (hidden || box.isEmpty() || !shown.intersects(box)) {
+            continue;
+        }
+        const QString cls = to_qt(element->get_attr("class", ""));
+        std::string text;
+        if (cls == "text" || cls.contains("vtag") || cls.contains("qtag") || cls.contains("stag")) {
+            element->get_text(text);
+        }
+        lines += QString("%1\t%2\t%3\t%4\t%5\t%6\t%7,%8,%9,%10\t%11\n")
+                     .arg(serial)
+                     .arg(to_qt(element->get_tagName()), to_qt(element->get_attr("id", "")), cls,
+                          to_qt(element->get_attr("data-state", "")), to_qt(row_states))
+                     .arg(box.x())
+                     .arg(box.y())
+                     .arg(box.width())
+                     .arg(box.height())
+                     .arg(to_qt(text.c_str()).replace('\n', ' ').replace('\t', ' '));
+    }
+    QDir().mkpath(m_probe);
+    QSaveFile picture(m_probe + "/native.png");
+    if (picture.open(QIODevice::WriteOnly)) {
+        grab().save(&picture, "PNG");
+        picture.commit();
+    }
+    QSaveFile html(m_probe + "/native.html");
+    if (html.open(QIODevice::WriteOnly)) {
+        html.write(m_markup.data(), qint64(m_markup.size()));
+        html.commit();
+    }
+    QSaveFile file(m_probe + "/native-layout.txt");
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(lines.toUtf8());
+        file.commit();
+    }
+}
+
+}  // namespace hrd::qt

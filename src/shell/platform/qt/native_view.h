@@ -1,0 +1,107 @@
+#pragma once
+// The window's document laid out and painted in this process, without a browser
+// engine: the document is written out as HTML (layout/render_markup.h) with the
+// program's style sheets and laid out by litehtml at the widget's size, then
+// painted with QPainter. Input goes back into the document through the same entry
+// points the web page uses (page_bridge.h): mouse and key input with the element
+// under the pointer found by hit testing, and the boxes the behaviors measure.
+//
+// The quote list is scrolled by rows: the view holds a window of rows from a
+// first row on, as the web page asks for the rows it shows. The tag list, whose
+// rows are all elements, scrolls by pixels.
+//
+// With HOARDLY_PROBE set to a folder, every layout also writes what was laid out
+// there (native-layout.txt: one line per element shown), the picture (native.png)
+// and the markup laid out (native.html), for tests and for comparing with the web
+// renderer.
+
+#include <QPainter>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "layout/document.h"
+#include "layout/patch.h"
+
+namespace litehtml {
+class document;
+class context;
+class element;
+}  // namespace litehtml
+
+namespace hrd::qt {
+
+class native_container;
+
+class native_view final : public QWidget, public layout::patch_observer {
+public:
+    using guard_function = std::function<void(const std::function<void()>&)>;
+
+    // `style_sheets`: the text of the document's style sheets, in order.
+    native_view(layout::document& document, guard_function guard, std::string style_sheets,
+                QWidget* parent = nullptr);
+    ~native_view() override;
+
+    // Runs the document's posted events and due timers soon, from the loop.
+    void schedule_pending();
+    // How many times the document was laid out; for tests and the log.
+    std::uint64_t layouts() const { return m_layouts; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool) override { return false; }  // Tab is the document's
+
+private:
+    void on_patch(const layout::patch& change) override;
+    bool wants_markup() const override { return false; }
+    void schedule_layout();
+    void relayout();
+    void layout_once();
+    void mouse(QMouseEvent* event, std::uint32_t cmd);
+    void key(QKeyEvent* event, std::uint32_t cmd);
+    // The serial of the document element under (x, y); 0: none.
+    std::uint32_t element_at(int x, int y) const;
+    // Tells the document the boxes around `serial` (itself, its ancestors and their
+    // siblings), as the web page does with each press.
+    void report_boxes(std::uint32_t serial);
+    void scroll_quotes(int rows);
+    void run_pending();
+    void schedule_timer();
+    void write_probe();
+    void paint_outlines(QPainter& painter);
+
+    layout::document& m_document;
+    guard_function m_guard;
+    std::string m_style_sheets;
+    std::unique_ptr<native_container> m_container;
+    std::unique_ptr<litehtml::context> m_context;
+    std::shared_ptr<litehtml::document> m_html;
+    std::unordered_map<std::uint32_t, std::weak_ptr<litehtml::element>> m_elements;  // by serial
+    std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
+    std::size_t m_first_quote = 0;  // the quote list's first row shown
+    std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
+    int m_last_quote_gap = 0;
+    int m_tags_offset = 0;  // how far the tag list is scrolled, in pixels
+    int m_tags_room = 0;    // how far it may scroll, as last laid out        // room below the list's last row, when laid out
+    int m_tools_left = 530;         // where the search tools start, as last laid out
+    bool m_layout_pending = false;
+    bool m_posted_pending = false;
+    QTimer m_timer;  // the document's next element timer
+    std::uint64_t m_layouts = 0;
+    QString m_probe;  // HOARDLY_PROBE's folder, or empty
+    std::string m_markup;  // what was laid out last, kept for the probe only
+};
+
+}  // namespace hrd::qt
