@@ -749,6 +749,12 @@ TEST_F(scenario, help_links_escape_and_the_splitter) {
     ui.key(vk::f1);
     ASSERT_EQ(ui.opener.files.size(), 1u);
     EXPECT_EQ(ui.opener.files[0], u"/opt/hoardly/Hoardly Help.html");
+    // From a list that holds the keyboard too.
+    for (handle list : {ui.tag_list(), ui.quote_list()}) {
+        ui.doc().set_focus(list);
+        ui.key(vk::f1);
+    }
+    EXPECT_EQ(ui.opener.files.size(), 3u);
 
     layout::set_html(ui.by_id("statusbar"),
                      "<span id=web link=\"https://example.org/a b\">a</span>"
@@ -763,7 +769,7 @@ TEST_F(scenario, help_links_escape_and_the_splitter) {
     }
     EXPECT_EQ(ui.opener.urls,
               (std::vector<std::u16string>{u"HTTPS://example.org/", u"mailto:me@example.org"}));
-    EXPECT_EQ(ui.opener.files.size(), 2u);
+    EXPECT_EQ(ui.opener.files.size(), 4u);
     // A press elsewhere released on a link is no click on it, even after a
     // press on that link that was released elsewhere.
     ui.doc().mouse_input(ui.by_id("site"), layout::mouse_event::down, {1, 1},
