@@ -61,51 +61,52 @@ CREATE TRIGGER mark_removed AFTER DELETE ON mark BEGIN
 END;
 )sql";
 
+// The triggers that keep the text index in step with the quotes, in every version.
+constexpr const char* text_index_triggers_sql = R"sql(
+CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+END;
+CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
+    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
+    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
+END;
+)sql";
+
 // The text index of version 2, built into files before version 3: three-character
 // pieces cut by SQLite itself, with their places. Such a file gets the index below
 // instead when it is opened.
-constexpr const char* text_index_v2_sql = R"sql(
+const std::string& text_index_v2_sql() {
+    static const std::string sql = std::string(R"sql(
 CREATE VIRTUAL TABLE quote_text USING fts5(
-    m_utftext, content='', columnsize=0, tokenize='trigram');
-CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
-    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
-END;
-CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
-    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
-END;
-CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
-    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
-    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
-END;
-)sql";
+    m_utftext, content='', columnsize=0, tokenize='trigram');)sql") +
+                                   text_index_triggers_sql;
+    return sql;
+}
 
 // The text index: which quotes (by seq) hold each folded piece of one, two or three
-// characters (text_index.h). It holds no copy of the text (the quote table has it), so
-// removing a quote hands it the text to take out, and no places within the text: a
-// word of up to three characters is one piece, found exactly; a longer one is found in
-// the quotes holding all its pieces, whose texts then tell whether the pieces make the
-// word. Triggers write it in the statement that writes the quote, so it is always in
-// the same transaction, by whatever path the quote comes or goes. Each capture adds a
-// small piece of index that is later merged with others; merging sixteen at a time
-// rather than four halves that work, which is most of what the index adds to a capture.
-constexpr const char* text_index_sql = R"sql(
+// characters without a blank (text_index.h). It holds no copy of the text (the quote
+// table has it), so removing a quote hands it the text to take out, and no places
+// within the text: a word of up to three characters is one piece, found exactly; a
+// longer one is found in the quotes holding all its pieces, whose texts then tell
+// whether the pieces make the word. Triggers write it in the statement that writes the
+// quote, so it is always in the same transaction, by whatever path the quote comes or
+// goes. Each capture adds a small piece of index that is later merged with others;
+// merging sixteen at a time rather than four halves that work, which is most of what
+// the index adds to a capture.
+const std::string& text_index_sql() {
+    static const std::string sql = std::string(R"sql(
 CREATE VIRTUAL TABLE quote_text USING fts5(
     m_utftext, content='', columnsize=0, detail=none, tokenize='folded_pieces');
-INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16);
-CREATE TRIGGER quote_text_added AFTER INSERT ON quote BEGIN
-    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
-END;
-CREATE TRIGGER quote_text_removed AFTER DELETE ON quote BEGIN
-    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
-END;
-CREATE TRIGGER quote_text_changed AFTER UPDATE OF m_utftext ON quote BEGIN
-    INSERT INTO quote_text(quote_text, rowid, m_utftext) VALUES('delete', OLD.seq, OLD.m_utftext);
-    INSERT INTO quote_text(rowid, m_utftext) VALUES(NEW.seq, NEW.m_utftext);
-END;
-)sql";
+INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16);)sql") +
+                                   text_index_triggers_sql;
+    return sql;
+}
 
 const std::string& schema_sql() {
-    static const std::string sql = std::string(schema_v1_sql) + text_index_sql;
+    static const std::string sql = std::string(schema_v1_sql) + text_index_sql();
     return sql;
 }
 
@@ -261,7 +262,7 @@ const std::vector<std::string>& collection_schema_v1() {
 }
 const std::vector<std::string>& collection_schema_v2() {
     static const std::vector<std::string> schema =
-        schema_made_by((std::string(schema_v1_sql) + text_index_v2_sql).c_str());
+        schema_made_by((std::string(schema_v1_sql) + text_index_v2_sql()).c_str());
     return schema;
 }
 
@@ -1294,7 +1295,7 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                 "DROP TRIGGER quote_text_added; DROP TRIGGER quote_text_removed; "
                 "DROP TRIGGER quote_text_changed; DROP TABLE quote_text;");
         }
-        sqlite::connection::execute_on(db, text_index_sql);
+        sqlite::connection::execute_on(db, text_index_sql().c_str());
         // Pieces are gathered in memory in larger runs while the whole collection goes
         // in, so fewer runs are written and merged; back to the small default after.
         sqlite::connection::execute_on(

@@ -128,11 +128,6 @@ const fold_table& folding() {
     return table;
 }
 
-bool is_space(char32_t c) {
-    return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
 
 }  // namespace
 
@@ -164,6 +159,12 @@ char32_t next_utf8(std::string_view text, std::size_t& at) {
         return 0xFFFD;
     }
     return c;
+}
+
+bool separates_words(char32_t c) {
+    return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
 }
 
 char32_t fold_case(char32_t c) {
@@ -206,11 +207,11 @@ std::vector<std::u32string> search_words(std::u16string_view text) {
     std::vector<std::u32string> words;
     std::size_t at = 0;
     while (at < folded.size()) {
-        while (at < folded.size() && is_space(folded[at])) {
+        while (at < folded.size() && separates_words(folded[at])) {
             ++at;
         }
         std::size_t end = at;
-        while (end < folded.size() && !is_space(folded[end])) {
+        while (end < folded.size() && !separates_words(folded[end])) {
             ++end;
         }
         if (end > at) {

@@ -26,6 +26,9 @@ char32_t fold_case(char32_t c);
 std::u32string fold_utf8(std::string_view text);
 std::u32string fold_utf16(std::u16string_view text);
 
+// Whether `c` is a blank that separates the words of a search text.
+bool separates_words(char32_t c);
+
 // The whitespace-separated words of a search text, folded, each once, in the order
 // they first come.
 std::vector<std::u32string> search_words(std::u16string_view text);

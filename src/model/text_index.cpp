@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <mutex>
 
 #include "fml/text.h"
 #include "model/fts5_calls.h"
@@ -83,6 +82,10 @@ int cut(std::string_view text, Emit&& emit) {
     for (std::size_t i = 0; i < count; ++i) {
         std::uint64_t key = (no_point << 42) | (no_point << 21) | no_point;
         for (std::size_t length = 1; length <= 3 && i + length <= count; ++length) {
+            // A search word never holds a blank: neither does a piece worth keeping.
+            if (separates_words(static_cast<char32_t>(points[i + length - 1]))) {
+                break;
+            }
             key = (key & ~(no_point << (63 - 21 * length))) |
                   (points[i + length - 1] << (63 - 21 * length));
             if (!seen.add(key)) {
@@ -179,10 +182,8 @@ void append_piece_utf8(std::string& out, char32_t c) {
 }
 
 void register_text_pieces() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&add_to_connection));
-    });
+    // SQLite keeps each entry once, and a test may clear the list: asked each time.
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&add_to_connection));
 }
 
 std::vector<std::string> text_pieces(std::string_view text) {

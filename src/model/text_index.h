@@ -1,6 +1,7 @@
 #pragma once
 // How the text index cuts a quote's text: into every piece of one, two and three
-// characters, case folded (text_fold.h), each piece once per quote. A word of up to
+// characters without a blank in it (a search word has none), case folded
+// (text_fold.h), each piece once per quote. A word of up to
 // three characters is then one piece, looked up exactly; a longer word is looked up by
 // its three-character pieces, and the texts of the quotes holding them all decide.
 //

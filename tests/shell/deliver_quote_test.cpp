@@ -25,7 +25,7 @@ int limit_pages(sqlite3* db, const char**, const sqlite3_api_routines*) {
 TEST(deliver_quote, a_capture_is_logged_once_stored_and_a_refused_one_is_told_to_the_user) {
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(limit_pages));
     hrd::test::app_fixture app;
-    sqlite3_reset_auto_extension();
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(limit_pages));
     hrd::CollectionStore& store = app.model->store();
     hrd::fake::fake_user_notice notice;
 
