@@ -351,12 +351,11 @@ native_view::native_view(layout::document& document, guard_function guard,
                                       palette().color(QPalette::Window).lightness() < 128)),
       m_container(std::make_unique<native_container>(*this)),
       m_context(std::make_unique<litehtml::context>()),
+      m_pump(document, m_guard),
       m_probe(qEnvironmentVariable("HOARDLY_PROBE")) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] { m_guard([this] { run_pending(); }); });
     m_document.set_observer(this);
     schedule_layout();
 }
@@ -720,7 +719,7 @@ void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
         }
         m_document.mouse_input(m_document.element_by_serial(serial), cmd, {at.x(), at.y()},
                                buttons, key_states(event->modifiers()));
-        schedule_timer();
+        m_pump.schedule_timer();
     });
     if (m_html && cmd == layout::mouse_event::move) {
         litehtml::position::vector boxes;
@@ -796,7 +795,7 @@ void native_view::key(QKeyEvent* event, std::uint32_t cmd) {
                         : layout::get_inner_text(focus).value_or(std::u16string());
                 m_document.text_input(focus, kept + text.toStdU16String());
             }
-            schedule_timer();
+            m_pump.schedule_timer();
             return;
         }
         const std::uint32_t states = key_states(event->modifiers());
@@ -811,7 +810,7 @@ void native_view::key(QKeyEvent* event, std::uint32_t cmd) {
                 m_document.key_input(layout::key_event::character, unit.unicode(), states);
             }
         }
-        schedule_timer();
+        m_pump.schedule_timer();
     });
     event->accept();
 }
@@ -821,33 +820,6 @@ void native_view::keyPressEvent(QKeyEvent* event) {
 }
 void native_view::keyReleaseEvent(QKeyEvent* event) {
     key(event, layout::key_event::up);
-}
-
-void native_view::schedule_pending() {
-    if (m_posted_pending) {
-        return;
-    }
-    m_posted_pending = true;
-    QTimer::singleShot(0, this, [this] { m_guard([this] { run_pending(); }); });
-}
-
-void native_view::run_pending() {
-    m_posted_pending = false;
-    m_document.run_posted_events();
-    m_document.run_due_timers();
-    schedule_timer();
-}
-
-void native_view::schedule_timer() {
-    const auto due = m_document.next_timer_due();
-    if (!due) {
-        m_timer.stop();
-        return;
-    }
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
-    m_timer.start(int(std::clamp<std::int64_t>(*due - now, 0, 24 * 3600 * 1000)));
 }
 
 void native_view::write_probe() {

@@ -25,6 +25,7 @@
 #include <unordered_map>
 
 #include "layout/document.h"
+#include "shell/platform/qt/document_pump.h"
 #include "layout/patch.h"
 
 namespace litehtml {
@@ -47,7 +48,7 @@ public:
     ~native_view() override;
 
     // Runs the document's posted events and due timers soon, from the loop.
-    void schedule_pending();
+    void schedule_pending() { m_pump.schedule_pending(); }
     // How many times the document was laid out; for tests and the log.
     std::uint64_t layouts() const { return m_layouts; }
 
@@ -77,8 +78,6 @@ private:
     // siblings), as the web page does with each press.
     void report_boxes(std::uint32_t serial);
     void scroll_quotes(int rows);
-    void run_pending();
-    void schedule_timer();
     void write_probe();
     void paint_outlines(QPainter& painter);
 
@@ -92,13 +91,12 @@ private:
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
     std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
-    int m_last_quote_gap = 0;
-    int m_tags_offset = 0;  // how far the tag list is scrolled, in pixels
-    int m_tags_room = 0;    // how far it may scroll, as last laid out        // room below the list's last row, when laid out
+    int m_last_quote_gap = 0;  // room below the list's last row, when laid out
+    int m_tags_offset = 0;     // how far the tag list is scrolled, in pixels
+    int m_tags_room = 0;       // how far it may scroll, as last laid out
     int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
-    bool m_posted_pending = false;
-    QTimer m_timer;  // the document's next element timer
+    document_pump m_pump;
     std::uint64_t m_layouts = 0;
     QString m_probe;  // HOARDLY_PROBE's folder, or empty
     std::string m_markup;  // what was laid out last, kept for the probe only

@@ -17,9 +17,7 @@ int at(const QJsonArray& values, int index) {
 }  // namespace
 
 page_bridge::page_bridge(layout::document& document, guard_function guard, QObject* parent)
-    : QObject(parent), m_document(document), m_guard(std::move(guard)), m_encoder(document) {
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] { m_guard([this] { run_pending(); }); });
+    : QObject(parent), m_document(document), m_guard(std::move(guard)), m_encoder(document), m_pump(document, m_guard) {
     m_document.set_observer(this);
 }
 
@@ -68,33 +66,6 @@ void page_bridge::flush() {
     }
 }
 
-void page_bridge::schedule_pending() {
-    if (m_posted_pending) {
-        return;
-    }
-    m_posted_pending = true;
-    QTimer::singleShot(0, this, [this] { m_guard([this] { run_pending(); }); });
-}
-
-void page_bridge::run_pending() {
-    m_posted_pending = false;
-    m_document.run_posted_events();
-    m_document.run_due_timers();
-    schedule_timer();
-}
-
-void page_bridge::schedule_timer() {
-    const auto due = m_document.next_timer_due();
-    if (!due) {
-        m_timer.stop();
-        return;
-    }
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
-    m_timer.start(int(std::clamp<std::int64_t>(*due - now, 0, 24 * 3600 * 1000)));
-}
-
 void page_bridge::apply_facts(const QString& facts) {
     if (facts.isEmpty()) {
         return;
@@ -129,14 +100,14 @@ void page_bridge::mouse(int serial, int cmd, int x, int y, int buttons, int keys
         m_document.mouse_input(m_document.element_by_serial(std::uint32_t(serial)),
                                std::uint32_t(cmd), {x, y}, std::uint32_t(buttons),
                                std::uint32_t(keys));
-        schedule_timer();
+        m_pump.schedule_timer();
     });
 }
 
 void page_bridge::key(int cmd, int code, int keys) {
     m_guard([&] {
         m_document.key_input(std::uint32_t(cmd), std::uint32_t(code), std::uint32_t(keys));
-        schedule_timer();
+        m_pump.schedule_timer();
     });
 }
 
@@ -144,7 +115,7 @@ void page_bridge::text(int serial, const QString& value) {
     m_guard([&] {
         m_document.text_input(m_document.element_by_serial(std::uint32_t(serial)),
                               value.toStdU16String());
-        schedule_timer();
+        m_pump.schedule_timer();
     });
 }
 

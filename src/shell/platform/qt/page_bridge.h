@@ -11,6 +11,7 @@
 #include <string>
 
 #include "layout/document.h"
+#include "shell/platform/qt/document_pump.h"
 #include "layout/patch.h"
 #include "layout/page_mirror.h"
 
@@ -29,7 +30,7 @@ public:
     void page_lost();
     // Runs the document's posted events and due timers soon, from the loop, and
     // sends what they changed. For events posted while no input was handled.
-    void schedule_pending();
+    void schedule_pending() { m_pump.schedule_pending(); }
     // How many batches and records went out; for tests and the log.
     std::uint64_t batches_sent() const { return m_batches; }
 
@@ -60,8 +61,6 @@ private:
     void apply_facts(const QString& facts);
     void schedule_flush();
     void flush();
-    void run_pending();
-    void schedule_timer();
 
     layout::document& m_document;
     guard_function m_guard;
@@ -69,8 +68,7 @@ private:
     std::string m_batch;
     bool m_page_ready = false;
     bool m_flush_pending = false;
-    bool m_posted_pending = false;
-    QTimer m_timer;  // the document's next element timer
+    document_pump m_pump;
     std::uint64_t m_batches = 0;
 };
 
