@@ -659,10 +659,9 @@ private:
     }
 
     // The seqs of the quotes holding every piece of the words, ascending: a word of up
-    // to three characters is its own piece; a longer one gives at most eight pieces of
-    // three, spread over it, enough to leave few quotes for their texts to rule out.
-    // Each piece is given to the index as one quoted string, so nothing of the words is
-    // read as query syntax.
+    // to three characters is its own piece; a longer one gives the pieces of three
+    // that lie side by side along it, and the texts decide. Each piece is given to the
+    // index as one quoted string, so nothing of the words is read as query syntax.
     std::vector<std::int64_t> index_matches(const std::vector<std::u32string>& words) {
         std::vector<std::u32string> pieces;
         const auto add = [&](std::u32string piece) {
@@ -675,11 +674,13 @@ private:
                 add(word);
                 continue;
             }
-            const std::size_t count = word.size() - 2;
-            const std::size_t taken = std::min<std::size_t>(count, 8);
-            for (std::size_t i = 0; i < taken; ++i) {
-                add(word.substr(i * (count - 1) / (taken - 1), 3));
+            // Pieces side by side cover the word (a very long one in part): few
+            // quotes hold them all but not the word, and each piece fewer is a list
+            // of the index less to go through.
+            for (std::size_t at = 0; at + 3 < word.size() && at < 45; at += 3) {
+                add(word.substr(at, 3));
             }
+            add(word.substr(word.size() - 3));
         }
         std::string expression;
         for (const auto& piece : pieces) {
