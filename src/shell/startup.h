@@ -13,6 +13,7 @@ namespace hrd {
 // Exit codes of the program.
 inline constexpr int exit_normal = 1;  // the loop ended, or an error was reported
 inline constexpr int exit_already_running = 3;
+inline constexpr int exit_no_web_renderer = 4;  // its module is missing or broken
 inline constexpr int exit_no_data_folder = 123;  // neither $XDG_DATA_HOME nor $HOME
 
 // What the desktop (or a test double) provides to start-up.

@@ -190,8 +190,8 @@ export async function startDesktop(work) {
     return {baseEnv, trayer};
 }
 
-// A program folder of its own: the program with res/ and the help beside it, as
-// installed. The document under test is the real one when it is there.
+// A program folder of its own: the program with res/, the help and the web
+// renderer's library beside it, as installed. The document under test is the real one when it is there.
 export function installProgram(program, folder, fixture) {
     fs.mkdirSync(folder, {recursive: true});
     fs.copyFileSync(program, path.join(folder, 'hoardly'));
@@ -203,7 +203,7 @@ export function installProgram(program, folder, fixture) {
         fs.chmodSync(path.join(folder, 'hoardly-desktop'), 0o755);
     }
     fs.cpSync(path.join(path.dirname(program), 'res'), path.join(folder, 'res'), {recursive: true});
-    for (const file of ['Hoardly Help.html', 'DragMgr.xml']) {
+    for (const file of ['Hoardly Help.html', 'DragMgr.xml', 'libhoardly-web.so']) {
         const source = path.join(path.dirname(program), file);
         if (fs.existsSync(source)) fs.copyFileSync(source, path.join(folder, file));
     }

@@ -21,6 +21,7 @@ folder=$(dirname "$program")
 [ -x "$program" ] || fail "usr/bin/hoardly does not lead to the program: $(ls -l "$root/usr/bin")"
 [ -x "$folder/hoardly-desktop" ] || fail "no desktop program beside the command"
 for file in "$folder/res/mainform.htm" "$folder/res/renderer.js" "$folder/DragMgr.xml" \
+            "$folder/libhoardly-web.so" \
             "$folder/Hoardly Help.html" \
             "$root/usr/share/Hoardly/defaultquotes.xml" "$root/usr/share/Hoardly/defaulttags.xml" \
             "$root/usr/share/applications/hoardly.desktop" \

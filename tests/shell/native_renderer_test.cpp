@@ -337,11 +337,15 @@ TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_w
                now[1].text.rfind("Export writes", 0) == 0;
     })) << read_file(m_dir.file("probe/native-layout.txt"));
 
-    // Painting needs no OpenGL: no driver is loaded for it (it would cost tens of MiB).
+    // Painting needs no OpenGL: no driver is loaded for it (it would cost tens of MiB),
+    // nor anything of the web engine (some 18 MiB), which is loaded only for the page.
     const std::string maps = read_file("/proc/" + std::to_string(program->pid()) + "/maps");
     ASSERT_NE(maps.find("libQt6Widgets"), std::string::npos);
     EXPECT_EQ(maps.find("_dri.so"), std::string::npos);
     EXPECT_EQ(maps.find("libLLVM"), std::string::npos);
+    EXPECT_EQ(maps.find("libQt6WebEngine"), std::string::npos);
+    EXPECT_EQ(maps.find("libQt6WebChannel"), std::string::npos);
+    EXPECT_EQ(maps.find("libhoardly-web"), std::string::npos);
 
     program->signal(SIGTERM);
     EXPECT_EQ(program->wait(patience), 1);
@@ -412,10 +416,48 @@ TEST_F(native_renderer, the_web_renderer_stays_the_default_and_its_picture_is_sa
         return !image.isNull() && colour_count(image) > 20;
     })) << read_file(m_dir.file("output.txt"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("probe/native-layout.txt")));
+    // The page came through the web renderer's module, from beside the program.
+    const std::string maps = read_file("/proc/" + std::to_string(program->pid()) + "/maps");
+    EXPECT_NE(maps.find(std::string(HOARDLY_BINARY_DIR) + "/libhoardly-web.so"), std::string::npos);
+    EXPECT_NE(maps.find("libQt6WebEngineCore"), std::string::npos);
     std::filesystem::copy_file(picture, std::string(HOARDLY_BINARY_DIR) + "/renderer-web.png",
                                std::filesystem::copy_options::overwrite_existing);
     program->signal(SIGTERM);
     EXPECT_EQ(program->wait(patience), 1);
     EXPECT_EQ(read_file(m_dir.file("data/Hoardly/logs/application.log")).find("native renderer"),
               std::string::npos);
+}
+
+// Without its web renderer's module beside it, or with a broken one, the program
+// says so and ends before it starts anything; the native renderer needs no module.
+TEST_F(native_renderer, a_missing_or_broken_web_module_is_reported_and_native_still_starts) {
+    const std::string folder = m_dir.file("installed");
+    std::filesystem::create_directories(folder);
+    for (const char* file : {"hoardly-desktop", "DragMgr.xml"}) {
+        std::filesystem::copy_file(std::string(HOARDLY_BINARY_DIR) + "/" + file,
+                                   folder + "/" + file);
+    }
+    std::filesystem::create_directory_symlink(std::string(HOARDLY_BINARY_DIR) + "/res",
+                                              folder + "/res");
+    const auto run = [&](const std::vector<std::string>& args) {
+        return std::make_unique<child_process>(folder + "/hoardly-desktop", args, m_env,
+                                               m_dir.file("output.txt"));
+    };
+
+    EXPECT_EQ(run({})->wait(patience), 4);
+    std::string output = read_file(m_dir.file("output.txt"));
+    EXPECT_NE(output.find("the web renderer cannot be loaded"), std::string::npos) << output;
+    EXPECT_NE(output.find(folder + "/libhoardly-web.so"), std::string::npos) << output;
+
+    hrd::test::write_file(folder + "/libhoardly-web.so", "not a library\n");
+    EXPECT_EQ(run({"--renderer=web"})->wait(patience), 4);
+    output = read_file(m_dir.file("output.txt"));
+    EXPECT_NE(output.find("the web renderer cannot be loaded"), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("data/Hoardly/logs")));
+
+    auto program = run({"--renderer=native"});
+    EXPECT_TRUE(wait_layout([](const auto& all) { return with_class(all, "text").size() >= 2; }))
+        << read_file(m_dir.file("output.txt"));
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(patience), 1);
 }

@@ -27,8 +27,8 @@
 #include "shell/platform/qt/main_window.h"
 #include "shell/platform/qt/program_icon.h"
 #include "shell/platform/qt/qt_event_loop.h"
-#include "shell/platform/qt/resource_scheme.h"
 #include "shell/platform/qt/tray_menu.h"
+#include "shell/platform/qt/web_module_loader.h"
 #include "shell/platform/x11/capture_backend.h"
 #include "shell/startup.h"
 
@@ -262,15 +262,26 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         g_sandbox_disabled_for_root = true;
     }
-    // The native renderer paints with the CPU: without this, the web engine's start-up
-    // (its library is loaded either way) makes an OpenGL context, which under a
-    // software driver alone maps some 35 MiB of the process. A choice of the user's is kept.
+    // The native renderer paints with the CPU: without this, Qt may still make an
+    // OpenGL context, which under a software driver alone maps some 35 MiB of the
+    // process. A choice of the user's is kept.
     if (line.shows_with == hrd::renderer::native &&
         qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     }
-    // Qt WebEngine must know our URL scheme before the application object exists.
-    hrd::qt::register_resource_scheme();
+    // Qt WebEngine lives in a module of its own, loaded only for the web page and
+    // before the application object exists: the engine sets itself up as the
+    // application starts, and must know our URL scheme by then.
+    if (line.shows_with == hrd::renderer::web) {
+        std::string why;
+        const hrd::qt::web_module* web = hrd::qt::load_web_module(why);
+        if (!web) {
+            std::cerr << "hoardly: the web renderer cannot be loaded: " << why
+                      << "\n(--renderer=native shows the window without it)\n";
+            return hrd::exit_no_web_renderer;
+        }
+        web->prepare();
+    }
     // Qt reads its own options from what is left: none, so it is handed the name only.
     int qt_argc = 1;
     qt_platform platform(qt_argc, argv, line.shows_with);

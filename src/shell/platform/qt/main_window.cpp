@@ -10,11 +10,6 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWebChannel>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 #include <QWindow>
 
 #include "fml/log.h"
@@ -23,7 +18,7 @@
 #include "shell/platform/qt/native_view.h"
 #include "shell/platform/qt/page_bridge.h"
 #include "shell/platform/qt/program_icon.h"
-#include "shell/platform/qt/resource_scheme.h"
+#include "shell/platform/qt/web_module_loader.h"
 #include "shell/resource_mgr.h"
 
 namespace hrd::qt {
@@ -64,22 +59,6 @@ public:
     page_bridge* m_bridge = nullptr;
     native_view* m_native = nullptr;
 };
-
-namespace {
-
-// Only the renderer page itself is ever loaded: links and scripts cannot take the
-// view anywhere else.
-class renderer_page final : public QWebEnginePage {
-public:
-    using QWebEnginePage::QWebEnginePage;
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override {
-        return is_main_frame && url == QUrl(renderer_url);
-    }
-};
-
-}  // namespace
 
 class window_widget final : public QWidget {
 public:
@@ -203,50 +182,42 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
         fml::app_line("The window is painted by the program itself (native renderer)");
         return;
     }
-    m_view = new QWebEngineView();
-    m_widget = std::make_unique<window_widget>(m_view);
-    // A profile of our own, kept in memory: no cache, cookies or history on disk.
-    m_profile = std::make_unique<QWebEngineProfile>();
-    m_scheme = std::make_unique<resource_scheme_handler>();
-    m_interceptor = std::make_unique<offline_interceptor>();
-    m_profile->installUrlSchemeHandler(resource_scheme, m_scheme.get());
-    m_profile->setUrlRequestInterceptor(m_interceptor.get());
-    m_page = std::make_unique<renderer_page>(m_profile.get());
-    QWebEngineSettings* settings = m_page->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, true);
-
+    const web_module* module = loaded_web_module();
+    if (!module) {
+        throw load_hrd_resource_error(std::string("The web renderer is not loaded: ") +
+                                      web_module_file);
+    }
     m_bridge = std::make_unique<page_bridge>(m_document, m_guard);
     m_host->m_bridge = m_bridge.get();
-    m_channel = std::make_unique<QWebChannel>();
-    m_channel->registerObject("hoardly", m_bridge.get());
-    m_page->setWebChannel(m_channel.get());
-
-    QObject::connect(m_page.get(), &QWebEnginePage::loadFinished, m_widget.get(), [this](bool ok) {
-        m_guard([ok] {
-            if (!ok) {
-                throw load_hrd_resource_error("The window's page cannot be loaded: " +
-                                              std::string(renderer_url));
-            }
+    web_page_needs needs;
+    needs.bridge = m_bridge.get();
+    // Never through instance() alone: a late request must not bring the resources
+    // back to life during shutdown.
+    needs.file = [](const QString& name) -> std::optional<QByteArray> {
+        const std::u16string key = name.toStdU16String();
+        if (!ResourceMgr::exists() || !ResourceMgr::instance().has(key)) {
+            return std::nullopt;
+        }
+        const std::vector<char>& bytes = ResourceMgr::instance().get(key);
+        return QByteArray(bytes.data(), qsizetype(bytes.size()));
+    };
+    needs.load_failed = [this] {
+        m_guard([] {
+            throw load_hrd_resource_error("The window's page cannot be loaded: " +
+                                          std::string(renderer_url));
         });
-    });
-    QObject::connect(m_page.get(), &QWebEnginePage::renderProcessTerminated, m_widget.get(),
-                     [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
-                         m_guard([this, code] {
-                             fml::getlog("app") << "The window's page ended (code " << code
-                                                << "); loading it again" << std::endl;
-                             m_bridge->page_lost();
-                             m_page->load(QUrl(renderer_url));
-                         });
-                     });
-    m_view->setPage(m_page.get());
-    m_page->load(QUrl(renderer_url));
+    };
+    needs.page_ended = [this](int code) {
+        m_guard([this, code] {
+            fml::getlog("app") << "The window's page ended (code " << code << "); loading it again"
+                               << std::endl;
+            m_bridge->page_lost();
+            m_web->load();
+        });
+    };
+    m_web = module->create(std::move(needs));
+    m_widget = std::make_unique<window_widget>(m_web->widget());
+    m_web->load();
     // For comparing the two renderers (native_view.h writes native.png): the web
     // page's picture, taken now and then, as the page draws when it likes.
     if (const QString probe = qEnvironmentVariable("HOARDLY_PROBE"); !probe.isEmpty()) {
@@ -275,13 +246,11 @@ qt_main_window::~qt_main_window() {
         m_document.set_host(nullptr);
         return;
     }
-    // The page before its profile, the view's widget first of all.
-    m_view->setPage(nullptr);
+    // The view with its page before the window, then the bridge the page used.
+    m_widget->view = nullptr;
+    m_web.reset();
     m_widget.reset();
-    m_page.reset();
-    m_channel.reset();
     m_bridge.reset();
-    m_profile.reset();
     m_document.set_host(nullptr);
 }
 

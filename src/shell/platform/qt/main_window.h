@@ -13,17 +13,11 @@
 #include "platform/services.h"
 #include "shell/command_line.h"
 
-class QWebEngineProfile;
-class QWebEnginePage;
-class QWebEngineView;
-class QWebChannel;
-
 namespace hrd::qt {
 
 class page_bridge;
 class native_view;
-class resource_scheme_handler;
-class offline_interceptor;
+class web_view;
 class document_host;
 class window_widget;
 
@@ -36,7 +30,8 @@ public:
     // elements join, from this load on; it must outlive the window.
     // Raises resource_not_found_error when the document is missing; a page that
     // fails to load raises later, through `guard`. `shows_with`: the web page, or
-    // the program's own painter (native_view.h), which loads no web engine.
+    // the program's own painter (native_view.h), which loads no web engine. The
+    // web page needs its module loaded first (web_module_loader.h).
     qt_main_window(guard_function guard, layout::host* behaviors,
                    renderer shows_with = renderer::web);
     ~qt_main_window() override;
@@ -62,14 +57,9 @@ private:
     std::unique_ptr<document_host> m_host;
     bool m_shown = false;
     std::unique_ptr<window_widget> m_widget;
-    std::unique_ptr<resource_scheme_handler> m_scheme;
-    std::unique_ptr<offline_interceptor> m_interceptor;
-    std::unique_ptr<QWebEngineProfile> m_profile;
-    std::unique_ptr<QWebEnginePage> m_page;
-    std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<page_bridge> m_bridge;
-    QWebEngineView* m_view = nullptr;  // owned by m_widget
-    native_view* m_native = nullptr;   // owned by m_widget
+    std::unique_ptr<web_view> m_web;  // its widget is a child of m_widget
+    native_view* m_native = nullptr;  // owned by m_widget
 };
 
 }  // namespace hrd::qt

@@ -6,8 +6,6 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
-#include "shell/resource_mgr.h"
-
 namespace hrd::qt {
 namespace {
 
@@ -63,16 +61,15 @@ void resource_scheme_handler::requestStarted(QWebEngineUrlRequestJob* job) {
         }
         content = file.readAll();
     } else {
-        // Never through instance() alone: a late request must not bring the
-        // resources back to life during shutdown.
-        const std::u16string key = name.toStdU16String();
-        if (!ResourceMgr::exists() || name.isEmpty() || name.contains('/') ||
-            !ResourceMgr::instance().has(key)) {
+        std::optional<QByteArray> file;
+        if (!name.isEmpty() && !name.contains('/')) {
+            file = m_file(name);
+        }
+        if (!file) {
             job->fail(QWebEngineUrlRequestJob::UrlNotFound);
             return;
         }
-        const std::vector<char>& bytes = ResourceMgr::instance().get(key);
-        content = QByteArray(bytes.data(), qsizetype(bytes.size()));
+        content = std::move(*file);
     }
     auto* buffer = new QBuffer(job);  // the job owns it and deletes it when done
     buffer->setData(content);
