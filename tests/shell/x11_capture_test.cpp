@@ -220,7 +220,11 @@ private:
             if (release) {
                 answer(*release);
             }
-            XFlush(m_display);
+            // Writing a large piece may read the requestor's next deletion into Xlib's
+            // queue while it waits to write: the socket would not announce it again.
+            if (XPending(m_display) > 0) {
+                continue;
+            }
             ::poll(fds, 2, -1);
             if ((fds[1].revents & POLLIN) != 0) {
                 std::uint64_t count = 0;
