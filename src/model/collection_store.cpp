@@ -429,6 +429,20 @@ std::vector<record_id> read_all_quote_ids(sqlite3* db, sqlite::statement& scan) 
 }
 
 
+// A read-only connection of its own to `file`, for reading beside the store's own
+// connection (on another thread); `what` names the read in an error.
+sqlite::connection open_reader(const std::string& file, const std::string& what) {
+    sqlite3* handle = nullptr;
+    const int opened =
+        sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite::connection db(handle);
+    if (opened != SQLITE_OK) {
+        sqlite::fail(handle, what + " " + file);
+    }
+    sqlite3_busy_timeout(handle, 5000);
+    return db;
+}
+
 // A search given up because its caller no longer wants it.
 struct search_cancelled {};
 
@@ -724,15 +738,8 @@ private:
         const std::vector<std::int64_t> first(seqs.begin(), seqs.begin() + half);
         const std::vector<std::int64_t> second(seqs.begin() + half, seqs.end());
         auto later = std::async(std::launch::async, [&, path = std::string(file)] {
-            sqlite3* handle = nullptr;
-            const int opened = sqlite3_open_v2(path.c_str(), &handle,
-                                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-            sqlite::connection db(handle);
-            if (opened != SQLITE_OK) {
-                sqlite::fail(handle, "searching " + path);
-            }
-            sqlite3_busy_timeout(handle, 5000);
-            return texts_in(handle, second, words);
+            const sqlite::connection db = open_reader(path, "searching");
+            return texts_in(db.get(), second, words);
         });
         auto kept = texts_in(m_db, first, words);
         auto rest = later.get();
@@ -1965,14 +1972,8 @@ std::unique_ptr<quote_cursor> CollectionStore::searchQuotes() {
 
 std::future<std::vector<record_id>> CollectionStore::read_all_quote_ids_apart() const {
     return std::async(std::launch::async, [file = fml::wchar2utf8(database_path())] {
-        sqlite3* handle = nullptr;
-        const int opened = sqlite3_open_v2(file.c_str(), &handle,
-                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        sqlite::connection db(handle);
-        if (opened != SQLITE_OK) {
-            sqlite::fail(handle, "reading the quote ids of " + file);
-        }
-        sqlite3_busy_timeout(handle, 5000);
+        const sqlite::connection db = open_reader(file, "reading the quote ids of");
+        sqlite3* handle = db.get();
         sqlite::statement scan(handle, all_ids_sql);
         auto ids = read_all_quote_ids(handle, scan);
         // The case folding table is read from SQLite once per process (some
@@ -2011,14 +2012,8 @@ std::optional<std::vector<record_id>> CollectionStore::search_ids_apart(
     const std::atomic<bool>& cancel) {
     register_text_pieces();
     const std::string file = fml::wchar2utf8(database_path);
-    sqlite3* handle = nullptr;
-    const int opened =
-        sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    sqlite::connection db(handle);
-    if (opened != SQLITE_OK) {
-        sqlite::fail(handle, "searching " + file);
-    }
-    sqlite3_busy_timeout(handle, 5000);
+    const sqlite::connection db = open_reader(file, "searching");
+    sqlite3* handle = db.get();
     // SQLite looks at the flag every thousand steps of its machine, within any read.
     sqlite3_progress_handler(
         handle, 1000,
