@@ -219,7 +219,8 @@ export function installProgram(program, folder, fixture) {
 // shared default files from the source tree. `prepare(root)` may change the
 // folders before the program first starts.
 const sessions = [];
-export async function openSession({work, name, program, baseEnv, puppeteer, fixture = false, prepare}) {
+export async function openSession({work, name, program, baseEnv, puppeteer, fixture = false, prepare,
+    renderer = 'web'}) {
     // A failed check may have left an earlier session's program running: it would
     // hold the copy keys and the tray, and its window would stand in the way.
     for (const earlier of sessions) {
@@ -244,8 +245,13 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
         QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port} --remote-debugging-address=127.0.0.1`,
     };
     if (process.getuid && process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
+    const inspect = path.join(root, 'run', 'inspect.sock');
+    if (renderer === 'native') {
+        env.HOARDLY_RENDERER = 'native';
+        env.HOARDLY_INSPECT = inspect;
+    }
     const s = {
-        root, env, port, documentKind,
+        root, env, port, documentKind, renderer,
         log: path.join(root, 'data', 'Hoardly', 'logs', 'application.log'),
         output: path.join(root, 'output.txt'),
         appLog() { return read(this.log); },
@@ -256,6 +262,13 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
     sessions.push(s);
     await waitFor('Init complete', () => s.appLog().includes('Init complete\n') || s.process.exitCode_ !== null, 20000);
     expect(s.process.exitCode_ === null, `the program ended: ${read(s.output)}`);
+    if (renderer === 'native') {
+        s.view = await nativeView(inspect);
+        s.disconnect = () => s.view.close();
+        await waitFor('the first rows', async () => (await s.view.all('#thequotelist tr')).length > 0, 10000);
+        s.startupMs = Date.now() - launched;
+        return s;
+    }
     s.browser = await waitFor('the debugging port', async () => {
         try {
             return await puppeteer.connect({browserURL: `http://127.0.0.1:${port}`, defaultViewport: null});
@@ -267,8 +280,121 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
         (await s.browser.pages()).find((p) => p.url() === 'hoardly://app/renderer.html'), 10000);
     await waitFor('the first batch', () => s.page.evaluate(() =>
         window.hoardlyRenderer && window.hoardlyRenderer.batches > 0), 10000);
+    s.view = webView(s);
+    s.disconnect = () => s.browser.disconnect();
     s.startupMs = Date.now() - launched;
     return s;
+}
+
+// ---- What the window shows --------------------------------------------------
+//
+// The same reads of either renderer's window: the web page through the debugging
+// port, the native one through the program's test inspection channel, which reads
+// the program's own element tree. An element reads as {id, tag, cls, state, row,
+// text, attributes, box}: `state` its state names ("focus current checked ..."),
+// `row` those of the table row around it (itself included), `box` where it shows
+// on screen ({x, y, width, height}) or null.
+//   all(selector), first(selector, text?), focused(), popup() (the open pop-up
+//   with its item texts, or null), list(selector) ({above, rows, below} of a long
+//   list), screenshot(file), close().
+
+function webView(s) {
+    const offset = () => {
+        const [window] = mainWindows(s.env);
+        return window ? {x: window.x, y: window.y} : {x: 0, y: 0};
+    };
+    const records = async (selector) => {
+        const at = offset();
+        const found = await s.page.evaluate((sel) => [...document.querySelectorAll(sel)].map((e) => {
+            const r = e.getBoundingClientRect();
+            const row = e.closest('tr');
+            return {id: e.id, tag: e.tagName.toLowerCase(), cls: e.getAttribute('class') || '',
+                state: e.getAttribute('data-state') || '', row: (row && row.getAttribute('data-state')) || '',
+                text: e.textContent, attributes: Object.fromEntries(e.getAttributeNames().map((n) => [n, e.getAttribute(n)])),
+                box: r.width > 0 || r.height > 0 ? {x: r.x, y: r.y, width: r.width, height: r.height} : null};
+        }), selector);
+        for (const e of found) if (e.box) e.box = {...e.box, x: e.box.x + at.x, y: e.box.y + at.y};
+        return found;
+    };
+    return {
+        all: records,
+        async first(selector, text) {
+            return (await records(selector)).find((e) => !text || e.text.trim() === text) || null;
+        },
+        async focused() {
+            return (await records('[data-state~="focus"]'))[0] || null;
+        },
+        async popup() {
+            const [popup] = await records('[data-popup]');
+            if (!popup) return null;
+            const items = await records('[data-popup] li');
+            return {...popup, items: items.map((i) => i.text.trim())};
+        },
+        async list(selector) {
+            const room = await s.page.evaluate((sel) => window.hoardlyRenderer.windowOf(document.querySelector(sel)), selector);
+            return room && {above: room.above, rows: room.rows, below: room.below};
+        },
+        screenshot: (file) => s.page.screenshot({path: file}),
+        close: () => s.browser.disconnect(),
+    };
+}
+
+async function nativeView(socketPath) {
+    const socket = await waitFor('the inspection channel', () => new Promise((resolve) => {
+        const c = net.createConnection(socketPath);
+        c.once('connect', () => resolve(c));
+        c.once('error', () => resolve(null));
+    }), 10000, 100);
+    let buffer = '';
+    const waiting = [];
+    socket.setEncoding('utf8');
+    socket.on('data', (data) => {
+        buffer += data;
+        for (let end = buffer.indexOf('\n'); end >= 0; end = buffer.indexOf('\n')) {
+            const line = buffer.slice(0, end);
+            buffer = buffer.slice(end + 1);
+            const next = waiting.shift();
+            if (next) next.resolve(JSON.parse(line));
+        }
+    });
+    const failAll = () => { for (const w of waiting.splice(0)) w.reject(new Error('the inspection channel closed')); };
+    socket.on('close', failAll);
+    socket.on('error', failAll);
+    const ask = (request) => new Promise((resolve, reject) => {
+        if (socket.destroyed) return reject(new Error('the inspection channel is closed'));
+        waiting.push({resolve, reject});
+        socket.write(`${request}\n`);
+    }).then((answer) => {
+        if (answer && answer.error) throw new Error(`inspection: ${answer.error}`);
+        return answer;
+    });
+    const shape = (e) => e && {id: e.id, tag: e.tag, cls: e.class, state: e.state, row: e.row, text: e.text,
+        attributes: e.attributes, ring: e.ring, box: e.box && {x: e.box[0], y: e.box[1], width: e.box[2], height: e.box[3]}};
+    const all = async (selector) => (await ask(`query ${selector}`)).map(shape);
+    return {
+        all,
+        async first(selector, text) {
+            return (await all(selector)).find((e) => !text || e.text.trim() === text) || null;
+        },
+        async focused() {
+            return shape(await ask('focus'));
+        },
+        async popup() {
+            const popups = await ask('popups');
+            if (popups.length === 0) return null;
+            const popup = shape(popups.at(-1));
+            const items = await all(`#${popup.id} li`);
+            return {...popup, items: items.map((i) => i.text.trim())};
+        },
+        async list(selector) {
+            const room = await ask(`list ${selector}`);
+            return {above: room.first_held, rows: room.held, below: room.count - room.first_held - room.held};
+        },
+        async screenshot(file) {
+            expect(await ask(`shot ${file}`) === true, `a picture saved to ${file}`);
+        },
+        close: () => socket.destroy(),
+    };
 }
 
 // ---- A user's hands ---------------------------------------------------------
@@ -276,15 +402,10 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
 // The centre of the first element matching `selector` (with `text`, if given), in
 // screen coordinates.
 export async function centreOf(s, selector, text) {
-    const box = await s.page.evaluate((sel, txt) => {
-        const e = [...document.querySelectorAll(sel)].find((c) => !txt || c.textContent.trim() === txt);
-        if (!e) return null;
-        const r = e.getBoundingClientRect();
-        return {x: Math.round(r.x + Math.min(40, r.width / 2)), y: Math.round(r.y + Math.min(20, r.height / 2))};
-    }, selector, text || '');
-    expect(box, `no ${selector} ${text || ''}`);
-    const [window] = mainWindows(s.env);
-    return {x: box.x + window.x, y: box.y + window.y};
+    const e = await s.view.first(selector, text);
+    expect(e && e.box, `no ${selector} ${text || ''} in view`);
+    const r = e.box;
+    return {x: Math.round(r.x + Math.min(40, r.width / 2)), y: Math.round(r.y + Math.min(20, r.height / 2))};
 }
 
 export function click(s, point, button = '1', repeat = 1) {

@@ -23,6 +23,10 @@ const program = path.resolve(option('--program', path.join(sourceDir, 'build/hoa
 const focusWindowProgram = option('--focus-window', '');
 const dragSourceProgram = option('--drag-source', '');
 const artifacts = path.resolve(option('--artifacts', path.join(os.tmpdir(), 'hoardly-e2e-artifacts')));
+// Which renderer shows the window: the web page (read through the debugging port)
+// or the program's own painter (read through its test inspection channel).
+const renderer = option('--renderer', 'web');
+const web = renderer === 'web';
 
 for (const tool of ['Xvfb', 'trayer', 'xdotool', 'xclip']) {
     if (!have(tool)) skip(`${tool} is not installed`);
@@ -30,7 +34,7 @@ for (const tool of ['Xvfb', 'trayer', 'xdotool', 'xclip']) {
 if (!fs.existsSync(program)) skip(`no program at ${program}`);
 if (!focusWindowProgram || !fs.existsSync(focusWindowProgram)) skip('no focus window helper');
 if (!dragSourceProgram || !fs.existsSync(dragSourceProgram)) skip('no drag source helper');
-const puppeteer = await loadPuppeteer();
+const puppeteer = web ? await loadPuppeteer() : null;
 
 // ---- The desktop ------------------------------------------------------------
 
@@ -48,7 +52,7 @@ baseEnv.PATH = `${standIns}:${baseEnv.PATH || process.env.PATH}`;
 // One user: private data, runtime and home folders.
 // With `quotes`, the new collection starts with that many generated quotes.
 function session(name, fixture, quotes = 0) {
-    return openSession({work, name, program, baseEnv, puppeteer, fixture, prepare: (root) => {
+    return openSession({work, name, program, baseEnv, puppeteer, fixture, renderer, prepare: (root) => {
         if (quotes === 0) return;
         let xml = '<?xml version="1.0" encoding="UTF-8"?>\n<quotes>\n';
         for (let i = 1; i <= quotes; i++) {
@@ -62,36 +66,60 @@ function session(name, fixture, quotes = 0) {
 // ---- The checks -------------------------------------------------------------
 
 const main = await session('main', false);
-console.log(`Using the ${main.documentKind}; started to a filled window in ${main.startupMs} ms`);
+console.log(`Using the ${main.documentKind} and the ${renderer} renderer; started to a filled window in ${main.startupMs} ms`);
+
+// Reads of the main session's window (desktop.mjs: what the window shows).
+const topQuote = () => main.view.first('#thequotelist .quote');
+const openPopup = (s = main) => s.view.popup();
+const popupId = async (s = main) => ((await openPopup(s)) || {}).id;
+// The centre of an item of the open pop-up.
+async function popupItem(s, text) {
+    const popup = await openPopup(s);
+    expect(popup, 'a pop-up is open');
+    return centreIn(s, `#${popup.id} li`, text);
+}
+const hasState = (e, name) => Boolean(e) && new RegExp(`\\b${name}\\b`).test(e.state);
+const rowHas = (e, name) => Boolean(e) && new RegExp(`\\b${name}\\b`).test(e.row);
+// The id of the focused element, or null.
+const focusedId = async (s = main) => ((await s.view.focused()) || {id: null}).id;
+// The text of the current row of the tag list.
+const currentTag = async () => (((await main.view.all('#taglist tr')).find((r) => hasState(r, 'current'))) || {text: ''}).text.trim();
 
 await check('the window titled "Hoardly" shows the mirrored document', async () => {
     const windows = await waitFor('a visible main window', () => mainWindows(main.env).length > 0 && mainWindows(main.env));
     expect(windows.length === 1 && windows[0].name === 'Hoardly', `one main window titled Hoardly: ${JSON.stringify(windows)}`);
-    const facts = await main.page.evaluate(() => ({
-        elements: document.body.querySelectorAll('*').length,
-        ids: ['taglist', 'thequotelist', 'p-searchbar', 'manage-tags'].filter((id) => document.getElementById(id)),
-        scripts: document.body.querySelectorAll('script, iframe, object, embed').length,
-        mirrored: window.hoardlyRenderer.nodeCount(),
-    }));
-    expect(facts.elements > 0 && facts.mirrored > facts.elements / 2, `mirrored: ${JSON.stringify(facts)}`);
-    expect(facts.ids.length === 4, `the lists the view fills: ${JSON.stringify(facts.ids)}`);
-    expect(facts.scripts === 0, 'no script-like element in the page');
+    const ids = [];
+    for (const id of ['taglist', 'thequotelist', 'p-searchbar', 'manage-tags']) {
+        if (await main.view.first(`#${id}`)) ids.push(id);
+    }
+    expect(ids.length === 4, `the lists the view fills: ${JSON.stringify(ids)}`);
+    expect((await main.view.all('body script, body iframe, body object, body embed')).length === 0, 'no script-like element in the window');
+    if (web) {
+        const facts = await main.page.evaluate(() => ({
+            elements: document.body.querySelectorAll('*').length,
+            mirrored: window.hoardlyRenderer.nodeCount(),
+        }));
+        expect(facts.elements > 0 && facts.mirrored > facts.elements / 2, `mirrored: ${JSON.stringify(facts)}`);
+    } else {
+        const shown = (await main.view.all('#taglist .vtag, #thequotelist td.text')).filter((e) => e.box);
+        expect(shown.length > 2, `tags and quotes laid out on screen: ${shown.length}`);
+    }
     const log = main.appLog();
     expect(log.includes('Loading html - successful\n'), log);
 });
 
 await check('a screenshot of the window is saved', async () => {
-    const file = path.join(artifacts, 'hoardly-window.png');
-    await main.page.screenshot({path: file});
+    const file = path.join(artifacts, `hoardly-window-${renderer}.png`);
+    await main.view.screenshot(file);
     expect(fs.statSync(file).size > 1000, 'a real picture');
     console.log(`Screenshot: ${file}`);
 });
 
 await check('a first start shows the Welcome tip on top of the list', async () => {
-    const top = await waitFor('the first row', () => main.page.evaluate(() => {
-        const first = document.querySelector('#thequotelist .quote td.text');
-        return first && first.textContent;
-    }), 5000);
+    const top = await waitFor('the first row', async () => {
+        const first = await main.view.first('#thequotelist .quote td.text');
+        return first && first.text;
+    }, 5000);
     expect(top.startsWith('Welcome to Hoardly!'), `the first row: ${JSON.stringify(top)}`);
 });
 
@@ -122,15 +150,13 @@ await check('a double Ctrl+C in another program captures the clipboard text', as
     expect(later === 2, `a single Ctrl+C passes through: ${later}`);
     expect(main.appLog().split('Captured text:').length === 2, 'one capture only');
     other.kill('SIGTERM');
-    await waitFor('the new quote on top of the list', () => main.page.evaluate((first) => {
-        const top = document.querySelector('#thequotelist .quote');
-        return top && top.textContent.includes(first);
-    }, text.split('\n')[0]), 5000);
+    await waitFor('the new quote on top of the list', async () =>
+        ((await topQuote()) || {text: ''}).text.includes(text.split('\n')[0]), 5000);
 });
 
 // The centre of the first element matching `selector` (with `text`, if given), in
 // screen coordinates of the main session's window.
-const centreOf = (page, selector, text) => centreIn({page, env: main.env}, selector, text);
+const centreOf = (view, selector, text) => centreIn({view, env: main.env}, selector, text);
 
 await check('a selected quote copied with Ctrl+C or "Copy with tags" comes back exactly from the clipboard', async () => {
     const text = 'Hoardly end-to-end \u{1F600} quote\nsecond line';
@@ -142,12 +168,9 @@ await check('a selected quote copied with Ctrl+C or "Copy with tags" comes back 
             throw new Error(`${e.message}: expected ${JSON.stringify(expected)}, got ${JSON.stringify(clipboard())}`);
         });
     };
-    const top = await centreOf(main.page, '#thequotelist .quote');
+    const top = await centreOf(main.view, '#thequotelist .quote');
     x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '1'], main.env);
-    await waitFor('the top quote selected', () => main.page.evaluate(() => {
-        const row = document.querySelector('#thequotelist .quote').closest('tr');
-        return /\bchecked\b/.test(row.getAttribute('data-state') || '');
-    }));
+    await waitFor('the top quote selected', async () => rowHas(await topQuote(), 'checked'));
     // The list's copy: each selected quote followed by a blank line.
     await copyKeys(['ctrl+c'], main.env);
     await expectClipboard('the list copy on the clipboard', `${text}\r\n\r\n`);
@@ -158,33 +181,26 @@ await check('a selected quote copied with Ctrl+C or "Copy with tags" comes back 
         {env: main.env, input: 'stale', stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
     await expectClipboard('the clipboard emptied', 'stale');
     x(['xdotool', 'mousemove', String(top.x), String(top.y), 'click', '3'], main.env);
-    await waitFor('the quote menu', () => main.page.evaluate(() => {
-        const popup = document.querySelector('[data-popup]');
-        return popup && popup.id === 'quote-menu';
-    }), 5000);
-    const item = await centreOf(main.page, '[data-popup] li', 'Copy with tags');
+    await waitFor('the quote menu', async () => (await popupId()) === 'quote-menu', 5000);
+    const item = await popupItem(main, 'Copy with tags');
     x(['xdotool', 'mousemove', String(item.x), String(item.y), 'click', '1'], main.env);
     await expectClipboard('the copy with tags on the clipboard', `${text}\r\n\r\n`);
-    await waitFor('the menu closed', () => main.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
+    await waitFor('the menu closed', async () => !(await openPopup()), 5000);
 });
 
 await check('the manage-tags menu opens under its button and ticking a tag puts it on the quote', async () => {
-    const button = await centreOf(main.page, '#thequotelist .quote button.managetags');
+    const button = await centreOf(main.view, '#thequotelist .quote button.managetags');
     x(['xdotool', 'mousemove', String(button.x), String(button.y), 'click', '1'], main.env);
-    const menu = await waitFor('the open menu', () => main.page.evaluate(() => {
-        const popup = document.querySelector('[data-popup]');
-        if (!popup) return null;
-        const r = popup.getBoundingClientRect();
-        return {id: popup.id, top: r.top, items: [...popup.querySelectorAll('li')].map((li) => li.textContent.trim())};
-    }), 5000);
+    const menu = await waitFor('the open menu', openPopup, 5000);
     expect(menu.id === 'manage-tags' && menu.items.length > 0, JSON.stringify(menu));
+    expect(menu.box && menu.box.y >= button.y, `the menu under its button: ${JSON.stringify(menu.box)}`);
     const name = menu.items[0];
-    const item = await centreOf(main.page, '[data-popup] li', name);
+    const item = await popupItem(main, name);
     x(['xdotool', 'mousemove', String(item.x), String(item.y), 'click', '1'], main.env);
-    await waitFor('the tag on the quote', () => main.page.evaluate((n) =>
-        [...document.querySelector('#thequotelist .quote').querySelectorAll('.qtag')].some((t) => t.textContent.trim() === n), name), 5000);
+    await waitFor('the tag on the quote', async () =>
+        (await main.view.all(`#${(await topQuote()).id} .qtag`)).some((t) => t.text.trim() === name), 5000);
     x(['xdotool', 'key', 'Escape'], main.env);
-    await waitFor('the menu closed', () => main.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
+    await waitFor('the menu closed', async () => !(await openPopup()), 5000);
 });
 
 await check('text dropped from another program becomes a quote; files are refused', async () => {
@@ -220,10 +236,7 @@ await check('text dropped from another program becomes a quote; files are refuse
         // the other program may be gone or busy by then.
         const afterDrag = read(dragOutput).split('result copy\n')[1];
         expect(!afterDrag.includes('asked'), `the drop asked the other program again:\n${read(dragOutput)}`);
-        await waitFor('the dropped quote on top', () => main.page.evaluate((t) => {
-            const top = document.querySelector('#thequotelist .quote');
-            return top && top.textContent.includes(t);
-        }, text));
+        await waitFor('the dropped quote on top', async () => ((await topQuote()) || {text: ''}).text.includes(text));
         const refusals = () => main.appLog().split('A drag without text is refused\n').length;
         const refusedBefore = refusals();
         const refused = await drag(['--files'], path.join(main.root, 'drag-files.txt'), () => refusals() > refusedBefore);
@@ -235,7 +248,7 @@ await check('text dropped from another program becomes a quote; files are refuse
 });
 
 await check('Export asks for a file with the save dialog and writes the shown quotes there', async () => {
-    const button = await centreOf(main.page, 'button', 'Export...');
+    const button = await centreOf(main.view, 'button', 'Export...');
     x(['xdotool', 'mousemove', String(button.x), String(button.y), 'click', '1'], main.env);
     const dialog = await waitFor('the save dialog', () => windowsOf('hoardly', main.env)
         .find((w) => w.name === 'Export to file'), 5000);
@@ -263,65 +276,65 @@ await check('captured markup, script and handlers show as plain text and run not
         '" onmouseover="window.__pwned = 6" x="',
     ].join(' ');
     const requests = [];
-    main.page.on('request', (request) => requests.push(request.url()));
+    if (web) main.page.on('request', (request) => requests.push(request.url()));
     await capture(main, corpus);
-    await waitFor('the quote shown', () => main.page.evaluate((t) => {
-        const top = document.querySelector('#thequotelist .quote');
-        return top && top.textContent.includes(t);
-    }, corpus), 5000);
+    // Shown as typed: the whole text in the quote's cell.
+    await waitFor('the quote shown', async () => {
+        const cell = await main.view.first(`#${(await topQuote()).id} td.text`);
+        return cell && cell.text === corpus && cell.box;
+    }, 5000);
     // Move the pointer over it, too: handlers would fire on that.
-    const over = await centreOf(main.page, '#thequotelist .quote');
+    const over = await centreOf(main.view, '#thequotelist .quote');
     x(['xdotool', 'mousemove', String(over.x), String(over.y)], main.env);
-    await waitFor('the pointer over the quote', () => main.page.evaluate(() =>
-        document.querySelector('#thequotelist .quote').matches(':hover')));
-    await frames(main.page);
-    const facts = await main.page.evaluate(() => ({
-        pwned: window.__pwned,
-        bad: document.querySelectorAll('#thequotelist script, #thequotelist img, #thequotelist iframe, #thequotelist svg').length,
-        handlers: [...document.querySelectorAll('#thequotelist *')].flatMap((e) => e.getAttributeNames())
-            .filter((name) => name.startsWith('on')),
-    }));
-    expect(facts.pwned === undefined, `a script ran: ${facts.pwned}`);
-    expect(facts.bad === 0 && facts.handlers.length === 0, `live markup: ${JSON.stringify(facts)}`);
+    if (web) {
+        await waitFor('the pointer over the quote', () => main.page.evaluate(() =>
+            document.querySelector('#thequotelist .quote').matches(':hover')));
+        await frames(main.page);
+        const pwned = await main.page.evaluate(() => window.__pwned);
+        expect(pwned === undefined, `a script ran: ${pwned}`);
+    } else {
+        await waitFor('the pointer over the quote', async () =>
+            (await main.view.all('#thequotelist .quote')).some((q) => hasState(q, 'hover')));
+    }
+    const bad = await main.view.all('#thequotelist script, #thequotelist img, #thequotelist iframe, #thequotelist svg');
+    const handlers = (await main.view.all('#thequotelist *')).flatMap((e) => Object.keys(e.attributes))
+        .filter((name) => name.startsWith('on'));
+    expect(bad.length === 0 && handlers.length === 0, `live markup: ${JSON.stringify({bad, handlers})}`);
     expect(requests.length === 0, `requests: ${requests}`);
 });
 
 // Every quote block of the list with the tags it shows, in list order; `visible`
 // tells whether its text lies wholly inside the quote pane, where a click reaches it.
 // The list is short: the page holds it whole.
-async function quoteBlocks(page) {
-    const facts = await page.evaluate(() => {
-        const list = document.querySelector('#thequotelist');
-        const pane = document.querySelector('#quotepane').getBoundingClientRect();
-        return {
-            room: window.hoardlyRenderer.windowOf(list),
-            blocks: [...list.querySelectorAll('.quote')].map((q) => {
-                const r = q.querySelector('td.text').getBoundingClientRect();
-                return {id: q.id, tags: [...q.querySelectorAll('.qtag')].map((t) => t.textContent.trim()),
-                    visible: r.top >= pane.top && r.bottom <= pane.bottom,
-                    text: q.querySelector('td.text').textContent};
-            }),
-        };
-    });
-    expect(facts.room && facts.room.above === 0 && facts.room.below === 0, `the whole list held: ${JSON.stringify(facts.room)}`);
-    return facts.blocks;
+async function quoteBlocks(view) {
+    const room = await view.list('#thequotelist');
+    expect(room && room.above === 0 && room.below === 0, `the whole list held: ${JSON.stringify(room)}`);
+    const pane = (await view.first('#quotepane')).box;
+    const blocks = [];
+    for (const q of await view.all('#thequotelist .quote')) {
+        const cell = await view.first(`#${q.id} td.text`);
+        const r = cell.box;
+        blocks.push({id: q.id, tags: (await view.all(`#${q.id} .qtag`)).map((t) => t.text.trim()),
+            visible: Boolean(r) && r.y >= pane.y && r.y + r.height <= pane.y + pane.height, text: cell.text});
+    }
+    return blocks;
 }
 const tagsOf = (blocks) => JSON.stringify(blocks.map(({id, tags}) => ({id, tags})));
-const tagNames = (page) => page.evaluate(() => [...document.querySelectorAll('#taglist .vtag')].map((t) => t.textContent.trim()));
+const tagNames = async (view) => (await view.all('#taglist .vtag')).map((t) => t.text.trim());
 // Waits for the tag list to read `tags` with `from` renamed to `to`, in place.
-async function tagListRenamed(page, tags, from, to) {
+async function tagListRenamed(view, tags, from, to) {
     const renamed = tags.map((t) => (t === from ? to : t));
     await waitFor(`${to} in the tag list`, async () =>
-        JSON.stringify(await tagNames(page)) === JSON.stringify(renamed), 5000).catch(async (e) => {
-        throw new Error(`${e.message}: ${await tagNames(page)}`);
+        JSON.stringify(await tagNames(view)) === JSON.stringify(renamed), 5000).catch(async (e) => {
+        throw new Error(`${e.message}: ${await tagNames(view)}`);
     });
 }
-const searchTags = (page) => page.evaluate(() => [...document.querySelectorAll('#p-searchbar .stag')].map((t) => t.textContent.trim()));
+const searchTags = async (view) => (await view.all('#p-searchbar .stag')).map((t) => t.text.trim());
 // Waits until the list shows exactly `expected` (blocks with their tags).
-async function listShows(page, what, expected) {
+async function listShows(view, what, expected) {
     let shown = [];
     await waitFor(what, async () => {
-        shown = await quoteBlocks(page);
+        shown = await quoteBlocks(view);
         return tagsOf(shown) === tagsOf(expected);
     }, 5000).catch((e) => {
         throw new Error(`${e.message}: expected ${tagsOf(expected)}, shown ${tagsOf(shown)}`);
@@ -329,102 +342,97 @@ async function listShows(page, what, expected) {
 }
 // A search by one tag, by double-clicking it in the tag list, then Clear.
 async function searchByTag(s, name, expected) {
-    click(s, await centreOf(s.page, '#taglist .vtag', name), '1', 2);
-    await listShows(s.page, `the quotes tagged ${name}`, expected);
-    expect(JSON.stringify(await searchTags(s.page)) === JSON.stringify([name]), `the search bar: ${await searchTags(s.page)}`);
-    click(s, await centreOf(s.page, '#clear-search'));
-    await waitFor('the search bar emptied', async () => (await searchTags(s.page)).length === 0, 5000);
+    click(s, await centreOf(s.view, '#taglist .vtag', name), '1', 2);
+    await listShows(s.view, `the quotes tagged ${name}`, expected);
+    expect(JSON.stringify(await searchTags(s.view)) === JSON.stringify([name]), `the search bar: ${await searchTags(s.view)}`);
+    click(s, await centreOf(s.view, '#clear-search'));
+    await waitFor('the search bar emptied', async () => (await searchTags(s.view)).length === 0, 5000);
 }
 
 await check('a tag dragged from the tag list onto a quote shows on it and a search by the tag finds it', async () => {
-    const before = await quoteBlocks(main.page);
+    const before = await quoteBlocks(main.view);
     const name = 'Capture';
     const target = before.find((b) => b.visible && !b.tags.includes(name));
     expect(target, `a quote in view without ${name}: ${tagsOf(before)}`);
-    await dragWithMouse(main, await centreOf(main.page, '#taglist .vtag', name),
-        await centreOf(main.page, `#${target.id} td.text`));
+    await dragWithMouse(main, await centreOf(main.view, '#taglist .vtag', name),
+        await centreOf(main.view, `#${target.id} td.text`));
     const expected = before.map((b) => (b.id === target.id ? {...b, tags: [...b.tags, name]} : b));
-    await listShows(main.page, `${name} on the quote`, expected);
+    await listShows(main.view, `${name} on the quote`, expected);
     // The search reads the collection: the new mark is stored.
     await searchByTag(main, name, expected.filter((b) => b.tags.includes(name)));
-    await listShows(main.page, 'the whole list again', expected);
+    await listShows(main.view, 'the whole list again', expected);
 });
 
 await check('two tags in the search bar show the quotes with all of them or with any of them; Clear shows all again', async () => {
-    const before = await quoteBlocks(main.page);
+    const before = await quoteBlocks(main.view);
     const [a, b] = ['Getting started', 'Capture'];
     const all = before.filter((q) => q.tags.includes(a) && q.tags.includes(b));
     const any = before.filter((q) => q.tags.includes(a) || q.tags.includes(b));
     expect(all.length > 0 && all.length < any.length && any.length < before.length,
         `the tags make a search worth doing: ${tagsOf(before)}`);
-    const bar = await centreOf(main.page, '#p-searchbar');
+    const bar = await centreOf(main.view, '#p-searchbar');
     for (const name of [a, b]) {
-        await dragWithMouse(main, await centreOf(main.page, '#taglist .vtag', name), bar);
-        await waitFor(`${name} in the search bar`, async () => (await searchTags(main.page)).includes(name), 5000);
+        await dragWithMouse(main, await centreOf(main.view, '#taglist .vtag', name), bar);
+        await waitFor(`${name} in the search bar`, async () => (await searchTags(main.view)).includes(name), 5000);
     }
-    expect(JSON.stringify(await searchTags(main.page)) === JSON.stringify([a, b]), `the search bar: ${await searchTags(main.page)}`);
-    click(main, await centreOf(main.page, '#mode-and'));
-    await listShows(main.page, 'the quotes with both tags', all);
-    click(main, await centreOf(main.page, '#mode-or'));
-    await listShows(main.page, 'the quotes with either tag', any);
-    click(main, await centreOf(main.page, '#mode-and'));
-    await listShows(main.page, 'the quotes with both tags again', all);
-    click(main, await centreOf(main.page, '#clear-search'));
-    await listShows(main.page, 'every quote', before);
-    expect((await searchTags(main.page)).length === 0, 'the search bar is empty');
+    expect(JSON.stringify(await searchTags(main.view)) === JSON.stringify([a, b]), `the search bar: ${await searchTags(main.view)}`);
+    click(main, await centreOf(main.view, '#mode-and'));
+    await listShows(main.view, 'the quotes with both tags', all);
+    click(main, await centreOf(main.view, '#mode-or'));
+    await listShows(main.view, 'the quotes with either tag', any);
+    click(main, await centreOf(main.view, '#mode-and'));
+    await listShows(main.view, 'the quotes with both tags again', all);
+    click(main, await centreOf(main.view, '#clear-search'));
+    await listShows(main.view, 'every quote', before);
+    expect((await searchTags(main.view)).length === 0, 'the search bar is empty');
 });
 
 await check('text typed into the search field narrows the list as it is typed, and with a tag; Escape empties it; Ctrl+F reaches it', async () => {
-    const before = await quoteBlocks(main.page);
+    const before = await quoteBlocks(main.view);
     const holding = (term) => before.filter((q) => q.text.toLowerCase().includes(term.toLowerCase()));
     // A word some quotes hold and others do not, typed in capitals: case does not count.
     const term = before.flatMap((q) => q.text.split(/[^A-Za-z]+/)).filter((w) => w.length >= 5)
         .find((w) => holding(w).length > 0 && holding(w).length < before.length);
     expect(term, `a word worth searching for in ${before.length} quotes`);
-    const focusedId = () => main.page.evaluate(() => {
-        const e = document.querySelector('[data-state~="focus"]');
-        return e ? e.id : null;
-    });
-    click(main, await centreOf(main.page, `#${before.find((b) => b.visible).id} td.text`));
+    click(main, await centreOf(main.view, `#${before.find((b) => b.visible).id} td.text`));
     x(['xdotool', 'key', 'ctrl+f'], main.env);
     await waitFor('Ctrl+F to the search field', async () => (await focusedId()) === 'find-text', 5000);
     x(['xdotool', 'type', '--delay', '20', term.toUpperCase()], main.env);
-    await listShows(main.page, `the quotes holding "${term}"`, holding(term));
-    const marks = await main.page.evaluate(() => [...document.querySelectorAll('#thequotelist mark')].map((m) => m.textContent));
+    await listShows(main.view, `the quotes holding "${term}"`, holding(term));
+    const marks = (await main.view.all('#thequotelist mark')).map((m) => m.text);
     expect(marks.length > 0 && marks.every((m) => m.toLowerCase() === term.toLowerCase()), `marked: ${JSON.stringify(marks)}`);
     // A tag in the search bar narrows it further: the text and the tag both hold.
     const tag = 'Getting started';
-    click(main, await centreOf(main.page, '#taglist .vtag', tag), '1', 2);
-    await listShows(main.page, `the quotes holding "${term}" tagged ${tag}`, holding(term).filter((q) => q.tags.includes(tag)));
-    click(main, await centreOf(main.page, '#clear-search'));
-    await listShows(main.page, `the quotes holding "${term}" again`, holding(term));
+    click(main, await centreOf(main.view, '#taglist .vtag', tag), '1', 2);
+    await listShows(main.view, `the quotes holding "${term}" tagged ${tag}`, holding(term).filter((q) => q.tags.includes(tag)));
+    click(main, await centreOf(main.view, '#clear-search'));
+    await listShows(main.view, `the quotes holding "${term}" again`, holding(term));
     // Escape in the field empties it first and leaves the window shown.
-    click(main, await centreOf(main.page, '#find-text'));
+    click(main, await centreOf(main.view, '#find-text'));
     await waitFor('the search field focused', async () => (await focusedId()) === 'find-text', 5000);
     x(['xdotool', 'key', 'Escape'], main.env);
-    await listShows(main.page, 'every quote again', before);
-    expect(await main.page.evaluate(() => document.querySelector('#find-text').textContent === ''), 'the field is empty');
+    await listShows(main.view, 'every quote again', before);
+    expect((await main.view.first('#find-text')).text === '', 'the field is empty');
     expect(mainWindows(main.env).length === 1, 'Escape in a field with text leaves the window shown');
 });
 
 await check('the Delete key removes the clicked quote from the list and from the collection', async () => {
-    const before = await quoteBlocks(main.page);
+    const before = await quoteBlocks(main.view);
     const victim = before.find((b) => b.visible && b.tags.length > 0);
     expect(victim, `a tagged quote in view: ${tagsOf(before)}`);
-    click(main, await centreOf(main.page, `#${victim.id} td.text`));
-    await waitFor('the quote selected', () => main.page.evaluate((id) =>
-        /\bchecked\b/.test(document.getElementById(id).closest('tr').getAttribute('data-state') || ''), victim.id), 5000);
+    click(main, await centreOf(main.view, `#${victim.id} td.text`));
+    await waitFor('the quote selected', async () => rowHas(await main.view.first(`#${victim.id}`), 'checked'), 5000);
     x(['xdotool', 'key', 'Delete'], main.env);
     const rest = before.filter((b) => b.id !== victim.id);
-    await listShows(main.page, 'the quote gone', rest);
+    await listShows(main.view, 'the quote gone', rest);
     // A search and a Clear read the list from the collection again.
     await searchByTag(main, victim.tags[0], rest.filter((b) => b.tags.includes(victim.tags[0])));
-    await listShows(main.page, 'every quote but the deleted one', rest);
+    await listShows(main.view, 'every quote but the deleted one', rest);
 });
 
 await check('F1 in the window hands the help file to the desktop', async () => {
     const opened = path.join(main.env.HOME, 'opened.txt');
-    click(main, await centreOf(main.page, '#taglist .vtag'));
+    click(main, await centreOf(main.view, '#taglist .vtag'));
     x(['xdotool', 'key', 'F1'], main.env);
     await waitFor('the help opened by F1', () => /Hoardly(%20| )Help\.html\n/.test(read(opened)), 10000);
     const helpFile = read(opened).trim().replace(/^file:\/\//, '').replace(/%20/g, ' ');
@@ -434,100 +442,93 @@ await check('F1 in the window hands the help file to the desktop', async () => {
 await check('a tag renamed in place from its menu or with F2 shows the new name in the tag list and on its quotes', async () => {
     // Once the edit has started: the editor holds the old name, taken back key by key.
     const rename = async (from, to) => {
-        const editing = await waitFor('the tag in edit', () => main.page.evaluate(() =>
-            !document.querySelector('[data-popup]') && document.querySelector('#taglist[editable]') &&
-            (document.querySelector('#taglist [data-state~="focus"]') || {}).textContent), 5000);
+        const editing = await waitFor('the tag in edit', async () =>
+            !(await openPopup()) && (await main.view.first('#taglist[editable]')) &&
+            ((await main.view.all('#taglist *')).find((e) => hasState(e, 'focus')) || {}).text, 5000);
         expect(editing === from, `the editor starts with the old name: ${JSON.stringify(editing)}`);
-        const tags = await tagNames(main.page);
-        const before = await quoteBlocks(main.page);
+        const tags = await tagNames(main.view);
+        const before = await quoteBlocks(main.view);
         expect(before.some((b) => b.tags.includes(from)), `a quote carries ${from}`);
         x(['xdotool', 'key', '--delay', '20', ...Array(from.length).fill('BackSpace')], main.env);
         x(['xdotool', 'type', '--delay', '20', to], main.env);
         x(['xdotool', 'key', 'Return'], main.env);
-        await tagListRenamed(main.page, tags, from, to);
+        await tagListRenamed(main.view, tags, from, to);
         const expected = before.map((b) => ({...b, tags: b.tags.map((t) => (t === from ? to : t))}));
-        await listShows(main.page, `${to} on the quotes`, expected);
+        await listShows(main.view, `${to} on the quotes`, expected);
         // The collection has the new name: a search by it finds the same quotes.
         await searchByTag(main, to, expected.filter((b) => b.tags.includes(to)));
     };
-    click(main, await centreOf(main.page, '#taglist .vtag', 'Tags'), '3');
-    await waitFor('the tag menu', () => main.page.evaluate(() => {
-        const popup = document.querySelector('[data-popup]');
-        return popup && popup.id === 'tag-menu';
-    }), 5000);
-    click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
+    click(main, await centreOf(main.view, '#taglist .vtag', 'Tags'), '3');
+    await waitFor('the tag menu', async () => (await popupId()) === 'tag-menu', 5000);
+    click(main, await popupItem(main, 'Rename'));
     await rename('Tags', 'Labels');
     // From the keyboard: the selected tag, F2. The key starts the edit and types nothing.
-    click(main, await centreOf(main.page, '#taglist .vtag', 'Search'));
-    await waitFor('the tag selected', () => main.page.evaluate(() =>
-        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Search'), 5000);
+    click(main, await centreOf(main.view, '#taglist .vtag', 'Search'));
+    await waitFor('the tag selected', async () => (await currentTag()) === 'Search', 5000);
     x(['xdotool', 'key', 'F2'], main.env);
     await rename('Search', 'Finding');
 });
 
 // The tag being renamed in the page: its name and whether it shows selected.
-const tagInEdit = (page) => page.evaluate(() => {
-    const e = document.querySelector('#taglist[editable] .vtag[editing]');
-    return e && !document.querySelector('[data-popup]') && {name: e.textContent, selected: e.hasAttribute('all-selected')};
-});
+const tagInEdit = async (view) => {
+    const e = await view.first('#taglist[editable] .vtag[editing]');
+    return e && !(await view.popup()) && {name: e.text, selected: 'all-selected' in e.attributes};
+};
 
 await check('Rename from a tag menu, by mouse or by the menu key, replaces the selected old name as F2 does', async () => {
     const renameTo = async (from, to) => {
-        const editing = await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+        const editing = await waitFor('the tag in edit', () => tagInEdit(main.view), 5000);
         expect(editing.name === from && editing.selected, `the old name shows selected: ${JSON.stringify(editing)}`);
-        const tags = await tagNames(main.page);
+        const tags = await tagNames(main.view);
         x(['xdotool', 'type', '--delay', '20', to], main.env);
         x(['xdotool', 'key', 'Return'], main.env);
-        await tagListRenamed(main.page, tags, from, to);
+        await tagListRenamed(main.view, tags, from, to);
     };
-    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'), '3');
-    await waitFor('the tag menu', () => main.page.evaluate(() =>
-        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
-    click(main, await centreOf(main.page, '[data-popup] li', 'Rename'));
+    click(main, await centreOf(main.view, '#taglist .vtag', 'Capture'), '3');
+    await waitFor('the tag menu', async () => (await popupId()) === 'tag-menu', 5000);
+    click(main, await popupItem(main, 'Rename'));
     await renameTo('Capture', 'Grabbing');
     // The keyboard: the tag is current; the menu key, Down to Rename, Enter.
-    await waitFor('the renamed tag current', () => main.page.evaluate(() =>
-        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Grabbing'), 5000);
+    await waitFor('the renamed tag current', async () => (await currentTag()) === 'Grabbing', 5000);
     x(['xdotool', 'key', 'Menu'], main.env);
-    await waitFor('the tag menu from the keyboard', () => main.page.evaluate(() =>
-        (document.querySelector('[data-popup]') || {}).id === 'tag-menu'), 5000);
+    await waitFor('the tag menu from the keyboard', async () => (await popupId()) === 'tag-menu', 5000);
     x(['xdotool', 'key', '--delay', '80', 'Down', 'Return'], main.env);
     await renameTo('Grabbing', 'Capture');
 });
 
 await check('a tag name another tag has is refused in words beside it, which go on Escape', async () => {
-    click(main, await centreOf(main.page, '#taglist .vtag', 'Capture'));
-    await waitFor('the tag current', () => main.page.evaluate(() =>
-        (document.querySelector('#taglist tr[data-state~="current"]') || {textContent: ''}).textContent.trim() === 'Capture'), 5000);
+    click(main, await centreOf(main.view, '#taglist .vtag', 'Capture'));
+    await waitFor('the tag current', async () => (await currentTag()) === 'Capture', 5000);
     x(['xdotool', 'key', 'F2'], main.env);
-    await waitFor('the tag in edit', () => tagInEdit(main.page), 5000);
+    await waitFor('the tag in edit', () => tagInEdit(main.view), 5000);
     x(['xdotool', 'type', '--delay', '20', 'Getting started'], main.env);
     x(['xdotool', 'key', 'Return'], main.env);
-    const words = await waitFor('the refusal beside the name', () => main.page.evaluate(() => {
-        const shown = document.querySelector('#taglist .refusal');
-        const r = shown && shown.getBoundingClientRect();
-        return shown && r.height > 0 && shown.textContent;
-    }), 5000);
+    const words = await waitFor('the refusal beside the name', async () => {
+        const shown = await main.view.first('#taglist .refusal');
+        return shown && shown.box && shown.box.height > 0 && shown.text;
+    }, 5000);
     expect(words === 'A tag named "Getting started" already exists', JSON.stringify(words));
     x(['xdotool', 'key', 'Escape'], main.env);
-    await waitFor('the refusal gone, the name kept', async () => !(await main.page.evaluate(() =>
-        document.querySelector('#taglist .refusal'))) && (await tagNames(main.page)).includes('Capture'), 5000);
+    await waitFor('the refusal gone, the name kept', async () => !(await main.view.first('#taglist .refusal')) &&
+        (await tagNames(main.view)).includes('Capture'), 5000);
     expect(mainWindows(main.env).length === 1, 'Escape in the editor leaves the window shown');
 });
 
 await check('Tab and Shift+Tab visit the search tools, the tag list and the quote list in turn, with a ring', async () => {
     const order = ['find-text', 'mode-and', 'mode-or', 'clear-search', 'export', 'add-tag', 'taglist', 'thequotelist'];
-    const focused = () => main.page.evaluate(() => {
-        const e = document.querySelector('[data-state~="focus"]');
+    // The native renderer says whether it draws a ring around the element.
+    const focused = async () => {
+        const e = await main.view.focused();
         if (!e) return null;
-        const style = getComputedStyle(e);
-        const ring = (style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0) ||
-            (style.boxShadow && style.boxShadow !== 'none');
-        const r = e.getBoundingClientRect();
-        return {id: e.id, ring, shown: r.width > 0 && r.height > 0};
-    });
-    const blocks = await quoteBlocks(main.page);
-    click(main, await centreOf(main.page, `#${blocks.find((b) => b.visible).id} td.text`));
+        const ring = !web ? e.ring : await main.page.evaluate((id) => {
+            const style = getComputedStyle(document.getElementById(id));
+            return (style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0) ||
+                Boolean(style.boxShadow && style.boxShadow !== 'none');
+        }, e.id);
+        return {id: e.id, ring, shown: Boolean(e.box && e.box.width > 0 && e.box.height > 0)};
+    };
+    const blocks = await quoteBlocks(main.view);
+    click(main, await centreOf(main.view, `#${blocks.find((b) => b.visible).id} td.text`));
     await waitFor('the quote list focused', async () => ((await focused()) || {}).id === 'thequotelist', 5000);
     const walk = async (key, expected) => {
         for (const id of expected) {
@@ -546,26 +547,27 @@ await check('Tab and Shift+Tab visit the search tools, the tag list and the quot
 });
 
 await check('a quote menu opened on a selection of four copies all four with their tags, in list order', async () => {
-    const blocks = await quoteBlocks(main.page);
+    const blocks = await quoteBlocks(main.view);
     const four = blocks.slice(0, 4);
     expect(four.length === 4 && four.every((b) => b.visible), `four quotes in view: ${tagsOf(blocks)}`);
-    click(main, await centreOf(main.page, `#${four[0].id} td.text`));
+    click(main, await centreOf(main.view, `#${four[0].id} td.text`));
     x(['xdotool', 'keydown', 'shift'], main.env);
-    click(main, await centreOf(main.page, `#${four[3].id} td.text`));
+    click(main, await centreOf(main.view, `#${four[3].id} td.text`));
     x(['xdotool', 'keyup', 'shift'], main.env);
-    const selected = () => main.page.evaluate(() => [...document.querySelectorAll('#thequotelist > tr[data-state~="checked"] .quote')].map((q) => q.id));
+    const selected = async () => (await main.view.all('#thequotelist .quote')).filter((q) => rowHas(q, 'checked')).map((q) => q.id);
     await waitFor('four quotes selected', async () => JSON.stringify(await selected()) === JSON.stringify(four.map((b) => b.id)), 5000);
     spawnSync('xclip', ['-selection', 'clipboard', '-i'], {env: main.env, input: 'before', stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
-    click(main, await centreOf(main.page, `#${four[2].id} td.text`), '3');
-    await waitFor('the quote menu', () => main.page.evaluate(() =>
-        (document.querySelector('[data-popup]') || {}).id === 'quote-menu'), 5000);
-    click(main, await centreOf(main.page, '[data-popup] li', 'Copy with tags'));
+    click(main, await centreOf(main.view, `#${four[2].id} td.text`), '3');
+    await waitFor('the quote menu', async () => (await popupId()) === 'quote-menu', 5000);
+    click(main, await popupItem(main, 'Copy with tags'));
     // The texts as shown (a line break shows as one) and the tags, in list order.
-    const expected = await main.page.evaluate((ids) => ids.map((id) => {
-        const q = document.getElementById(id);
-        const tags = [...q.querySelectorAll('.qtag')].map((t) => t.textContent);
-        return q.querySelector('td.text').innerText + '\r\n' + (tags.length ? 'Tags: ' + tags.join(', ') : '') + '\r\n\r\n';
-    }).join(''), four.map((b) => b.id));
+    let expected = '';
+    for (const {id} of four) {
+        const tags = (await main.view.all(`#${id} .qtag`)).map((t) => t.text);
+        const shown = web ? await main.page.evaluate((i) => document.querySelector(`#${i} td.text`).innerText, id)
+            : (await main.view.first(`#${id} td.text`)).text;
+        expected += shown + '\r\n' + (tags.length ? 'Tags: ' + tags.join(', ') : '') + '\r\n\r\n';
+    }
     const clipboard = () => spawnSync('xclip', ['-selection', 'clipboard', '-o'], {env: main.env, encoding: 'utf8', timeout: 3000}).stdout;
     await waitFor('the four quotes on the clipboard', () => clipboard() !== 'before', 5000);
     expect(clipboard() === expected, `clipboard ${JSON.stringify(clipboard())}, expected ${JSON.stringify(expected)}`);
@@ -585,7 +587,7 @@ await check('an export that cannot be written says so in a message box naming th
         fs.mkdirSync(locked);
         fs.chmodSync(locked, 0o555);
     }
-    click(main, await centreOf(main.page, 'button', 'Export...'));
+    click(main, await centreOf(main.view, 'button', 'Export...'));
     const dialog = await waitFor('the save dialog', () => windowsOf('hoardly', main.env)
         .find((w) => w.name === 'Export to file'), 5000);
     await waitFor('the keyboard on the dialog', () => x(['xdotool', 'getwindowfocus'], main.env).trim() === dialog.id, 5000);
@@ -608,8 +610,7 @@ await check('an export that cannot be written says so in a message box naming th
         await waitFor('the message box gone', () => !windowsOf('hoardly', main.env).some((w) => w.name === 'Export failed'), 5000);
     }
     // The same words stay in the status line.
-    await waitFor('the status line', () => main.page.evaluate((m) =>
-        document.getElementById('statusbar').textContent === m, message), 5000);
+    await waitFor('the status line', async () => (await main.view.first('#statusbar')).text === message, 5000);
     expect(!written(), 'nothing written');
     expect(mainWindows(main.env).length === 1, 'the window stays');
 });
@@ -640,7 +641,7 @@ await check('a second start brings the hidden window back and ends with code 3',
 });
 
 await check('SIGTERM ends the program with code 1 and clean logs', async () => {
-    main.browser.disconnect();
+    main.disconnect();
     main.process.kill('SIGTERM');
     const code = await exitCode(main.process, 15000);
     expect(code === 1, `ended with ${code}`);
@@ -693,7 +694,7 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
     const helpFile = read(opened).trim().replace(/^file:\/\//, '').replace(/%20/g, ' ');
     expect(fs.existsSync(helpFile), `the help file exists: ${helpFile}`);
     // The last item: Exit Hoardly.
-    tray.browser.disconnect();
+    tray.disconnect();
     choose(await openMenu(), 3);
     const code = await exitCode(tray.process, 15000);
     expect(code === 1, `Exit ended it with ${code}`);
@@ -706,6 +707,19 @@ await check('the tray menu shows the hidden window again, and its Exit ends the 
 
 const attack = await session('attack', true);
 await check('markup meant to attack the page stays inert and makes no request', async () => {
+    if (!web) {
+        // No script engine and no loader: handlers cannot run, and what matters is
+        // what is laid out. The attacking markup shows as text, and no script-like
+        // element takes a box.
+        const live = (await attack.view.all('script, iframe, object, embed, meta, base, img')).filter((e) => e.box);
+        expect(live.length === 0, `script-like elements laid out: ${JSON.stringify(live)}`);
+        const shown = await attack.view.first('#shown-as-text');
+        expect(shown && shown.box && shown.text.includes('<script>alert(1)</script>'), `markup shown as text: ${JSON.stringify(shown)}`);
+        attack.disconnect();
+        attack.process.kill('SIGTERM');
+        expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
+        return;
+    }
     const requests = [];
     attack.page.on('request', (request) => requests.push(request.url()));
     const messages = [];
@@ -729,15 +743,16 @@ await check('markup meant to attack the page stays inert and makes no request', 
     expect(facts.text && facts.text.includes('<script>alert(1)</script>'), `markup shown as text: ${facts.text}`);
     const outside = requests.filter((url) => !url.startsWith('hoardly://'));
     expect(outside.length === 0, `requests outside the program: ${outside}`);
-    attack.browser.disconnect();
+    attack.disconnect();
     attack.process.kill('SIGTERM');
     expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
 });
 
 // A long list: the page holds only the rows near its view, and scrolling or the
 // keyboard brings the right rows in wherever the view goes.
-const long = await session('long', false, 3000);
-await check('a long list follows scrolling and the keyboard with only the rows near the view', async () => {
+// (The native renderer scrolls by rows of its own: its long-list check is still to come.)
+const long = web ? await session('long', false, 3000) : null;
+if (web) await check('a long list follows scrolling and the keyboard with only the rows near the view', async () => {
     const facts = () => long.page.evaluate(() => {
         const list = document.querySelector('#thequotelist');
         const pane = document.querySelector('#quotepane').getBoundingClientRect();
@@ -791,7 +806,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
         const f = await facts();
         return f.seen.length > 2 && f.seen[1];
     }, 5000);
-    const target = await centreOf(long.page, '#thequotelist td.text', row);
+    const target = await centreOf(long.view, '#thequotelist td.text', row);
     x(['xdotool', 'mousemove', String(target.x), String(target.y), 'click', '1'], long.env);
     await waitFor('the clicked row current', async () => (await facts()).current === row, 5000);
     x(['xdotool', 'key', 'Home'], long.env);
@@ -826,7 +841,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
     expect(Math.abs(stayed.tops[watched] - reading.tops[watched]) <= 2,
         `the view moved: ${JSON.stringify(reading.tops)} -> ${JSON.stringify(stayed.tops)}`);
     expect(after.room.above > 500, `the window left the middle: ${JSON.stringify(after.room)}`);
-    const clickable = await centreOf(long.page, '#thequotelist td.text', stayed.seen[1]);
+    const clickable = await centreOf(long.view, '#thequotelist td.text', stayed.seen[1]);
     x(['xdotool', 'mousemove', String(clickable.x), String(clickable.y), 'click', '1'], long.env);
     await waitFor('a row current', async () => (await facts()).current === stayed.seen[1], 5000);
     x(['xdotool', 'key', 'Home'], long.env);
@@ -847,7 +862,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
             const popup = document.querySelector('[data-popup]');
             return popup && popup.id === 'quotelist-menu';
         }), 5000);
-        click(long, await centreOf(long.page, '[data-popup] li', item));
+        click(long, await centreOf(long.view, '[data-popup] li', item));
         await waitFor('the menu closed', () => long.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
     };
     await sortBy('Oldest first');
@@ -870,7 +885,7 @@ await check('a long list follows scrolling and the keyboard with only the rows n
 // A failed check above may have left its program running: its window would stand
 // in the way of the next session's.
 for (const s of [main, tray, attack, long]) {
-    if (s.process.exitCode_ === null) s.process.kill('SIGKILL');
+    if (s && s.process.exitCode_ === null) s.process.kill('SIGKILL');
 }
 
 // Without a tray host the window is the only way back: it stays shown, and closing
@@ -886,7 +901,7 @@ await check('without a tray the window stays shown and closing it ends the progr
     expect(log.split('\n').filter((line) => line.includes('No system tray')).length === 1,
         `one line about the tray:\n${log}`);
     const [window] = await waitFor('the window', () => mainWindows(noTray.env).length === 1 && mainWindows(noTray.env));
-    noTray.browser.disconnect();
+    noTray.disconnect();
     x([focusWindowProgram, '--close', window.id], noTray.env);
     const code = await exitCode(noTray.process, 15000);
     expect(code === 1, `closing ended it with ${code}`);
@@ -897,7 +912,7 @@ await check('without a tray the window stays shown and closing it ends the progr
 // message box: the tray host is gone), and the log does not claim it.
 await check('a capture that cannot be stored is told to the user and not claimed in the log', async () => {
     const s = await session('full-disk', true);
-    s.browser.disconnect();
+    s.disconnect();
     s.process.kill('SIGTERM');
     await exitCode(s.process, 15000);
     // The same user again, with files limited to 2 MB: with SIGXFSZ ignored a write
@@ -922,7 +937,7 @@ await check('a capture that cannot be stored is told to the user and not claimed
 });
 
 if (failures()) {
-    for (const s of [main, tray, attack, long, noTray]) {
+    for (const s of [main, tray, attack, long, noTray].filter(Boolean)) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }

@@ -15,6 +15,7 @@
 #include "fml/log.h"
 #include "shell/errors.h"
 #include "shell/platform/qt/drop_text.h"
+#include "shell/platform/qt/inspection.h"
 #include "shell/platform/qt/native_view.h"
 #include "shell/platform/qt/page_bridge.h"
 #include "shell/platform/qt/program_icon.h"
@@ -180,6 +181,23 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
         m_host->m_native = m_native;
         m_widget = std::make_unique<window_widget>(m_native);
         fml::app_line("The window is painted by the program itself (native renderer)");
+        if (const QString socket = qEnvironmentVariable("HOARDLY_INSPECT"); !socket.isEmpty()) {
+            inspected_view view;
+            view.box = [this](std::uint32_t serial) { return m_native->box_on_screen(serial); };
+            view.element_at = [this](QPoint at) {
+                const QPoint local = m_native->mapFromGlobal(at);
+                return m_native->element_at(local.x(), local.y());
+            };
+            view.ring = [this](std::uint32_t serial) { return m_native->draws_ring(serial); };
+            view.when_settled = [this](std::function<void()> then) {
+                m_native->when_settled(std::move(then));
+            };
+            view.quotes_shown = [this] { return m_native->quotes_shown(); };
+            view.save_picture = [this](const QString& path) { return m_native->save_picture(path); };
+            m_inspection =
+                std::make_unique<inspection_channel>(m_document, std::move(view), socket, m_guard);
+            fml::app_line("Test inspection channel open");
+        }
         return;
     }
     const web_module* module = loaded_web_module();
@@ -242,6 +260,7 @@ qt_main_window::~qt_main_window() {
     m_host->m_native = nullptr;
     m_host->m_behaviors = nullptr;
     if (m_native) {
+        m_inspection.reset();
         m_widget.reset();  // the view stops observing the document
         m_document.set_host(nullptr);
         return;

@@ -72,6 +72,7 @@ std::uint32_t virtual_key(const QKeyEvent& event) {
         case Qt::Key_Down: return 40;
         case Qt::Key_Insert: return 45;
         case Qt::Key_Delete: return 46;
+        case Qt::Key_Menu: return 93;
         default: return 0;
     }
 }
@@ -103,6 +104,16 @@ QRect border_box(const litehtml::element& element) {
                                element.padding_bottom() + element.border_bottom()));
 }
 
+// The box an element was laid out in. A table row has no box of its own in
+// litehtml: its cells have.
+QRect laid_out_box(const litehtml::element& element) {
+    QRect box = border_box(element);
+    for (std::size_t i = 0; box.isEmpty() && i < element.get_children_count(); ++i) {
+        box = box.united(border_box(*element.get_child(int(i))));
+    }
+    return box;
+}
+
 // litehtml takes media features it does not know for true, so the dark scheme's
 // rules would always apply: they are kept (unwrapped) for a dark desktop and cut
 // for a light one.
@@ -124,6 +135,18 @@ std::string for_color_scheme(std::string sheets, bool dark) {
         } else {
             sheets.erase(at, close - at);
         }
+    }
+    return sheets;
+}
+
+// The element under the pointer is marked in the tree (see native_view::hover):
+// the sheets' :hover rules match that mark.
+std::string with_hover_marks(std::string sheets) {
+    const std::string pseudo = ":hover";
+    const std::string mark = "[data-state~=\"hover\"]";
+    for (std::size_t at = sheets.find(pseudo); at != std::string::npos;
+         at = sheets.find(pseudo, at + mark.size())) {
+        sheets.replace(at, pseudo.size(), mark);
     }
     return sheets;
 }
@@ -347,8 +370,8 @@ native_view::native_view(layout::document& document, guard_function guard,
     : QWidget(parent),
       m_document(document),
       m_guard(std::move(guard)),
-      m_style_sheets(for_color_scheme(std::move(style_sheets),
-                                      palette().color(QPalette::Window).lightness() < 128)),
+      m_style_sheets(with_hover_marks(for_color_scheme(
+          std::move(style_sheets), palette().color(QPalette::Window).lightness() < 128))),
       m_container(std::make_unique<native_container>(*this)),
       m_context(std::make_unique<litehtml::context>()),
       m_pump(document, m_guard),
@@ -425,6 +448,9 @@ void native_view::relayout() {
     }
     ++m_layouts;
     update();
+    for (auto& then : std::exchange(m_when_settled, {})) {
+        then();
+    }
     if (!m_probe.isEmpty()) {
         QTimer::singleShot(0, this, [this] { m_guard([this] { write_probe(); }); });
     }
@@ -485,16 +511,21 @@ void native_view::layout_once() {
     const int panes = h - toolbar_height - statusbar_height - 1;
     const int quotes_left = tags_width + 6;
     // The search tools take the room they need at the right; the find field stands
-    // left of them and the search bar takes the rest. Their width is known once
-    // laid out: a change lays out once more.
-    for (int pass = 0; pass < 2; ++pass) {
+    // left of them and the search bar takes the rest. Their box holds just them,
+    // or it would catch the pointer over the search bar and the find field; where
+    // they start is known once laid out at full width. So the first pass takes
+    // where they started last time; when that no longer holds, they are measured
+    // at full width and placed once more.
+    for (int pass = 0; pass < 3; ++pass) {
+        const bool measuring = pass == 1;
         const int find_left = m_tools_left - 8 - 230;
         place("#app", "width:" + px(w) + ";height:" + px(h));
         place("#toolbar", "width:" + px(w - 16));
         place("#p-searchbar", "width:" + px(std::max(40, find_left - 8 - 8 - 20)));
         place("#findbox", "left:" + px(find_left) + ";width:220px");
         place("#find-text", "width:180px");
-        place("#searchtools", "width:" + px(w - 16) + ";left:0");
+        const int tools_box = measuring ? 0 : std::max(0, m_tools_left - 6);
+        place("#searchtools", "width:" + px(w - 16 - tools_box) + ";left:" + px(tools_box));
         place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
         place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
         place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
@@ -543,10 +574,12 @@ void native_view::layout_once() {
                 }
             }
         }
-        if (tools_left == m_tools_left || tools_left >= w) {
+        if (pass == 2 || (pass == 0 && tools_left == m_tools_left)) {
             break;
         }
-        m_tools_left = tools_left;
+        if (measuring && tools_left < w) {
+            m_tools_left = tools_left;
+        }
         // The next pass places everything afresh.
         for (const char* id : {"#app", "#toolbar", "#p-searchbar", "#findbox", "#find-text",
                                "#searchtools", "#panes", "#tagpane", "#splitter", "#quotepane",
@@ -581,15 +614,7 @@ void native_view::layout_once() {
             const auto found = m_elements.find(layout::serial_of(element));
             const litehtml::element::ptr shown =
                 found == m_elements.end() ? nullptr : found->second.lock();
-            if (!shown) {
-                return QRect();
-            }
-            // A table row has no box of its own in litehtml: its cells have.
-            QRect box = border_box(*shown);
-            for (std::size_t i = 0; box.isEmpty() && i < shown->get_children_count(); ++i) {
-                box = box.united(border_box(*shown->get_child(int(i))));
-            }
-            return box;
+            return shown ? laid_out_box(*shown) : QRect();
         };
         const QRect pane = box_of(layout::find_first(root, "#quotepane"));
         const layout::row_range held = layout::held_rows(quotes);
@@ -624,42 +649,65 @@ void native_view::paintEvent(QPaintEvent* event) {
     paint_outlines(painter);
 }
 
+namespace {
+
+// An outline as a rule gives it ("2px solid #0969da"), with its offset.
+struct outline {
+    int thickness = 0;
+    QColor colour;
+    int offset = 0;
+};
+
+std::optional<outline> outline_of(const litehtml::element& element) {
+    const char* rule = element.get_style_property("outline", false, nullptr);
+    if (!rule || std::string_view(rule).find("solid") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    outline found;
+    for (const QString& part : to_qt(rule).split(' ', Qt::SkipEmptyParts)) {
+        if (part.endsWith("px")) {
+            found.thickness = part.chopped(2).toInt();
+        } else if (part.startsWith('#')) {
+            found.colour = QColor(part);
+        }
+    }
+    found.offset =
+        to_qt(element.get_style_property("outline-offset", false, "0")).remove("px").toInt();
+    if (found.thickness <= 0 || !found.colour.isValid()) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+}  // namespace
+
 // litehtml lays out no outlines: the rings of the focused element and of the
 // current rows are drawn here, from the rules' "outline" and "outline-offset".
 void native_view::paint_outlines(QPainter& painter) {
     for (const auto& [serial, weak] : m_elements) {
         const litehtml::element::ptr element = weak.lock();
-        const char* outline = element ? element->get_style_property("outline", false, nullptr)
-                                      : nullptr;
-        if (!outline || std::string_view(outline).find("solid") == std::string_view::npos) {
+        const std::optional<outline> ring = element ? outline_of(*element) : std::nullopt;
+        const QRect box = element ? border_box(*element) : QRect();
+        if (!ring || box.isEmpty()) {
             continue;
         }
-        const QStringList parts = to_qt(outline).split(' ', Qt::SkipEmptyParts);
-        int thickness = 0;
-        QColor colour;
-        for (const QString& part : parts) {
-            if (part.endsWith("px")) {
-                thickness = part.chopped(2).toInt();
-            } else if (part.startsWith('#')) {
-                colour = QColor(part);
-            }
-        }
-        const int offset =
-            to_qt(element->get_style_property("outline-offset", false, "0")).remove("px").toInt();
-        const QRect box = border_box(*element);
-        if (thickness <= 0 || !colour.isValid() || box.isEmpty()) {
-            continue;
-        }
-        const int out = offset + thickness;
+        const int thickness = ring->thickness;
+        const int out = ring->offset + thickness;
         painter.setPen(Qt::NoPen);
         const QRect outer = box.adjusted(-out, -out, out, out);
-        painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), thickness), colour);
+        painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), thickness), ring->colour);
         painter.fillRect(QRect(outer.left(), outer.bottom() + 1 - thickness, outer.width(), thickness),
-                         colour);
-        painter.fillRect(QRect(outer.left(), outer.top(), thickness, outer.height()), colour);
+                         ring->colour);
+        painter.fillRect(QRect(outer.left(), outer.top(), thickness, outer.height()), ring->colour);
         painter.fillRect(QRect(outer.right() + 1 - thickness, outer.top(), thickness, outer.height()),
-                         colour);
+                         ring->colour);
     }
+}
+
+bool native_view::draws_ring(std::uint32_t serial) const {
+    const auto found = m_elements.find(serial);
+    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
+    return element && outline_of(*element) && !border_box(*element).isEmpty();
 }
 
 void native_view::resizeEvent(QResizeEvent* event) {
@@ -709,6 +757,9 @@ void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
     const QPoint at = event->position().toPoint();
     m_guard([&] {
         const std::uint32_t serial = element_at(at.x(), at.y());
+        if (cmd == layout::mouse_event::move) {
+            hover(serial);
+        }
         const bool pressed = cmd != layout::mouse_event::move || event->buttons() != Qt::NoButton;
         if (pressed) {
             report_boxes(serial);
@@ -733,6 +784,25 @@ void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
                   : cursor == "copy"      ? Qt::DragCopyCursor
                                           : Qt::ArrowCursor);
     }
+}
+
+void native_view::hover(std::uint32_t serial) {
+    if (serial == m_hovered) {
+        return;
+    }
+    // The element under the pointer and those around it are hovered, as in a page.
+    for (layout::handle e = m_document.element_by_serial(m_hovered); e; e = layout::parent(e)) {
+        layout::set_state(e, 0, layout::state::hover, false);
+    }
+    m_hovered = serial;
+    for (layout::handle e = m_document.element_by_serial(serial); e; e = layout::parent(e)) {
+        layout::set_state(e, layout::state::hover, 0, false);
+    }
+}
+
+void native_view::leaveEvent(QEvent* event) {
+    m_guard([this] { hover(0); });
+    QWidget::leaveEvent(event);
 }
 
 void native_view::mousePressEvent(QMouseEvent* event) {
@@ -820,6 +890,40 @@ void native_view::keyPressEvent(QKeyEvent* event) {
 }
 void native_view::keyReleaseEvent(QKeyEvent* event) {
     key(event, layout::key_event::up);
+}
+
+std::optional<QRect> native_view::box_on_screen(std::uint32_t serial) const {
+    const auto found = m_elements.find(serial);
+    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
+    if (!element) {
+        return std::nullopt;
+    }
+    for (litehtml::element::ptr up = element; up; up = up->parent()) {
+        if (up->get_display() == litehtml::display_none) {
+            return std::nullopt;
+        }
+    }
+    const QRect box = laid_out_box(*element);
+    if (box.isEmpty()) {
+        return std::nullopt;
+    }
+    return QRect(mapToGlobal(box.topLeft()), box.size());
+}
+
+void native_view::when_settled(std::function<void()> then) {
+    if (m_layout_pending) {
+        m_when_settled.push_back(std::move(then));
+    } else {
+        then();
+    }
+}
+
+bool native_view::save_picture(const QString& path) {
+    QSaveFile picture(path);
+    if (!picture.open(QIODevice::WriteOnly) || !grab().save(&picture, "PNG")) {
+        return false;
+    }
+    return picture.commit();
 }
 
 void native_view::write_probe() {

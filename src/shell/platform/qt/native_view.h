@@ -21,6 +21,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 #include <unordered_map>
 
@@ -52,6 +54,21 @@ public:
     // How many times the document was laid out; for tests and the log.
     std::uint64_t layouts() const { return m_layouts; }
 
+    // For the test inspection channel (inspection.h): where an element was laid
+    // out on screen (nullopt: not laid out; it may lie outside the view), whether
+    // it has a ring, a function run once the document's changes so far are laid
+    // out, the quote list's first row shown with the count of rows shown whole,
+    // and a picture of the view saved to a file.
+    std::optional<QRect> box_on_screen(std::uint32_t serial) const;
+    bool draws_ring(std::uint32_t serial) const;  // a focus or current-row ring
+    // The serial of the document element under (x, y) of the view; 0: none.
+    std::uint32_t element_at(int x, int y) const;
+    void when_settled(std::function<void()> then);
+    std::pair<std::size_t, std::size_t> quotes_shown() const {
+        return {m_first_quote, m_quotes_shown};
+    }
+    bool save_picture(const QString& path);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -60,6 +77,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool focusNextPrevChild(bool) override { return false; }  // Tab is the document's
@@ -72,12 +90,12 @@ private:
     void layout_once();
     void mouse(QMouseEvent* event, std::uint32_t cmd);
     void key(QKeyEvent* event, std::uint32_t cmd);
-    // The serial of the document element under (x, y); 0: none.
-    std::uint32_t element_at(int x, int y) const;
     // Tells the document the boxes around `serial` (itself, its ancestors and their
     // siblings), as the web page does with each press.
     void report_boxes(std::uint32_t serial);
     void scroll_quotes(int rows);
+    // Marks the element with this serial (0: none) and its ancestors hovered.
+    void hover(std::uint32_t serial);
     void write_probe();
     void paint_outlines(QPainter& painter);
 
@@ -94,8 +112,10 @@ private:
     int m_last_quote_gap = 0;  // room below the list's last row, when laid out
     int m_tags_offset = 0;     // how far the tag list is scrolled, in pixels
     int m_tags_room = 0;       // how far it may scroll, as last laid out
+    std::uint32_t m_hovered = 0;  // the element under the pointer
     int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
+    std::vector<std::function<void()>> m_when_settled;
     document_pump m_pump;
     std::uint64_t m_layouts = 0;
     QString m_probe;  // HOARDLY_PROBE's folder, or empty
