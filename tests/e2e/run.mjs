@@ -748,34 +748,54 @@ await check('markup meant to attack the page stays inert and makes no request', 
     expect(await exitCode(attack.process, 15000) === 1, 'ends with code 1');
 });
 
-// A long list: the page holds only the rows near its view, and scrolling or the
-// keyboard brings the right rows in wherever the view goes.
-// (The native renderer scrolls by rows of its own: its long-list check is still to come.)
-const long = web ? await session('long', false, 3000) : null;
-if (web) await check('a long list follows scrolling and the keyboard with only the rows near the view', async () => {
-    const facts = () => long.page.evaluate(() => {
-        const list = document.querySelector('#thequotelist');
-        const pane = document.querySelector('#quotepane').getBoundingClientRect();
-        const room = window.hoardlyRenderer.windowOf(list);
-        const rows = [...list.children];
-        const seen = rows.filter((r) => {
-            const b = r.getBoundingClientRect();
-            return b.bottom > pane.top && b.top < pane.bottom;
-        });
-        const name = (r) => r.querySelector('td.text').textContent.split('\n')[0];
-        return {room, held: rows.length, seen: seen.map(name),
-            tops: Object.fromEntries(seen.map((r) => [name(r), Math.round(r.getBoundingClientRect().top - pane.top)])),
-            current: (list.querySelector('tr[data-state~="current"] td.text') || {textContent: ''}).textContent.split('\n')[0]};
-    });
+// A long list: the window holds only the rows near its view, and scrolling or the
+// keyboard brings the right rows in wherever the view goes. The web page scrolls
+// by pixels; the native window by rows, with its scroll bar and the wheel.
+const long = await session('long', false, 3000);
+await check('a long list follows scrolling and the keyboard with only the rows near the view', async () => {
+    const name = (text) => text.split('\n')[0];
+    const facts = async () => {
+        const room = await long.view.list('#thequotelist');
+        const pane = (await long.view.first('#quotepane')).box;
+        // Each quote block with its text cell; the block's row is the list's row.
+        const blocks = await long.view.all('#thequotelist .quote');
+        const texts = await long.view.all('#thequotelist .quote td.text');
+        expect(blocks.length === texts.length, 'a text cell in every quote');
+        const cells = texts.filter((c) => c.box && c.box.y + c.box.height > pane.y && c.box.y < pane.y + pane.height);
+        const current = texts.find((c, i) => rowHas(blocks[i], 'current'));
+        return {room, held: room.rows, pane, seen: cells.map((c) => name(c.text)),
+            tops: Object.fromEntries(cells.map((c) => [name(c.text), Math.round(c.box.y - pane.y)])),
+            current: current ? name(current.text) : ''};
+    };
+    // The native window's scroll bar sits at its right edge beside the pane: a
+    // middle click jumps to that point of it.
+    const scrollTo = async (fraction) => {
+        if (web) {
+            await long.page.evaluate((f) => {
+                const pane = document.querySelector('#quotepane');
+                pane.scrollTop = (pane.scrollHeight - pane.clientHeight) * f;
+            }, fraction);
+            return;
+        }
+        const {pane} = await facts();
+        const [window] = mainWindows(long.env);
+        const arrows = 20;
+        const y = pane.y + arrows + (pane.height - 2 * arrows) * fraction;
+        click(long, {x: window.x + window.width - 6, y: Math.round(Math.min(pane.y + pane.height - arrows, y))}, '2');
+    };
+    // The centre of the text of the row whose first line is `first`.
+    const rowCentre = async (first) => {
+        const cell = (await long.view.all('#thequotelist td.text')).find((c) => name(c.text) === first);
+        expect(cell && cell.box, `no row ${first} laid out`);
+        return {x: Math.round(cell.box.x + Math.min(40, cell.box.width / 2)),
+            y: Math.round(cell.box.y + Math.min(20, cell.box.height / 2))};
+    };
+    const settle = () => (web ? frames(long.page) : long.view.list('#thequotelist'));
     const start = await waitFor('the whole list', async () => {
         const f = await facts();
         return f.room && f.room.above + f.room.rows + f.room.below === 3000 && f.seen.length > 0 && f;
     }, 20000);
-    expect(start.held < 200, `the page holds ${start.held} rows`);
-    const scrollTo = (fraction) => long.page.evaluate((f) => {
-        const pane = document.querySelector('#quotepane');
-        pane.scrollTop = (pane.scrollHeight - pane.clientHeight) * f;
-    }, fraction);
+    expect(start.held < 200, `the window holds ${start.held} rows`);
     // A jump into the middle, then to the end: rows fill the view each time.
     await scrollTo(0.5);
     const middle = await waitFor('rows in the middle of the list', async () => {
@@ -783,16 +803,29 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
         return f.room.above > 500 && f.room.below > 500 && f.seen.length > 2 && f;
     }, 5000);
     // Reading on from there a little at a time: the rows move by exactly what was
-    // scrolled, however the rows held change behind them.
+    // scrolled (the page by pixels, the native window a row a notch of the wheel),
+    // however the rows held change behind them.
     for (let step = 0; step < 24; step++) {
-        const by = step < 12 ? 250 : -250;  // down, then back up
+        const down = step < 12;
         const was = await facts();
-        await long.page.evaluate((d) => { document.querySelector('#quotepane').scrollTop += d; }, by);
-        await frames(long.page);
+        if (web) {
+            await long.page.evaluate((d) => { document.querySelector('#quotepane').scrollTop += d; }, down ? 250 : -250);
+        } else {
+            x(['xdotool', 'mousemove', String(Math.round(was.pane.x + was.pane.width / 2)),
+                String(Math.round(was.pane.y + was.pane.height / 2)), 'click', down ? '5' : '4'], long.env);
+            await waitFor(`a row ${down ? 'down' : 'up'}`, async () => (await facts()).seen[0] !== was.seen[0], 5000);
+        }
+        await settle();
         const now = await facts();
-        const common = was.seen.find((t) => now.seen.includes(t));
-        expect(common && Math.abs(now.tops[common] - was.tops[common] + by) <= 2,
-            `step ${step}: ${JSON.stringify(was.tops)} -> ${JSON.stringify(now.tops)}`);
+        if (web) {
+            const common = was.seen.find((t) => now.seen.includes(t));
+            expect(common && Math.abs(now.tops[common] - was.tops[common] + (down ? 250 : -250)) <= 2,
+                `step ${step}: ${JSON.stringify(was.tops)} -> ${JSON.stringify(now.tops)}`);
+        } else {
+            const moved = down ? now.seen[0] === was.seen[1] : now.seen[1] === was.seen[0];
+            expect(moved && now.tops[now.seen[0]] === was.tops[was.seen[0]],
+                `step ${step}: ${JSON.stringify(was.tops)} -> ${JSON.stringify(now.tops)}`);
+        }
     }
     await scrollTo(1);
     const end = await waitFor('the last rows', async () => {
@@ -804,9 +837,9 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
     await scrollTo(0.3);
     const row = await waitFor('a row to click', async () => {
         const f = await facts();
-        return f.seen.length > 2 && f.seen[1];
+        return f.room.above > 0 && f.seen.length > 2 && f.seen[1];
     }, 5000);
-    const target = await centreOf(long.view, '#thequotelist td.text', row);
+    const target = await rowCentre(row);
     x(['xdotool', 'mousemove', String(target.x), String(target.y), 'click', '1'], long.env);
     await waitFor('the clicked row current', async () => (await facts()).current === row, 5000);
     x(['xdotool', 'key', 'Home'], long.env);
@@ -827,7 +860,7 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
         const f = await facts();
         return f.room.above > 500 && f.seen.length > 3;
     }, 5000);
-    await frames(long.page);
+    await settle();
     const reading = await facts();
     const text = 'Captured while reading the middle';
     await capture(long, text);
@@ -835,13 +868,13 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
         const f = await facts();
         return f.room.above + f.room.rows + f.room.below === 3001 && f;
     }, 5000);
-    await frames(long.page);
+    await settle();
     const stayed = await facts();
     const watched = reading.seen[1];
     expect(Math.abs(stayed.tops[watched] - reading.tops[watched]) <= 2,
         `the view moved: ${JSON.stringify(reading.tops)} -> ${JSON.stringify(stayed.tops)}`);
     expect(after.room.above > 500, `the window left the middle: ${JSON.stringify(after.room)}`);
-    const clickable = await centreOf(long.view, '#thequotelist td.text', stayed.seen[1]);
+    const clickable = await rowCentre(stayed.seen[1]);
     x(['xdotool', 'mousemove', String(clickable.x), String(clickable.y), 'click', '1'], long.env);
     await waitFor('a row current', async () => (await facts()).current === stayed.seen[1], 5000);
     x(['xdotool', 'key', 'Home'], long.env);
@@ -850,20 +883,13 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
         return f.room.above === 0 && f.current === text && f.seen.includes(text);
     }, 5000);
     // Sorting the whole list from its menu (on the pane's margin): the newest quote
-    // goes to the far end and comes back, with the page still holding a window.
+    // goes to the far end and comes back, with the window still holding a few rows.
     const sortBy = async (item) => {
-        const [window] = mainWindows(long.env);
-        const margin = await long.page.evaluate(() => {
-            const r = document.querySelector('#quotepane').getBoundingClientRect();
-            return {x: Math.round(r.left + 3), y: Math.round(r.top + r.height / 2)};
-        });
-        click(long, {x: margin.x + window.x, y: margin.y + window.y}, '3');
-        await waitFor('the list menu', () => long.page.evaluate(() => {
-            const popup = document.querySelector('[data-popup]');
-            return popup && popup.id === 'quotelist-menu';
-        }), 5000);
-        click(long, await centreOf(long.view, '[data-popup] li', item));
-        await waitFor('the menu closed', () => long.page.evaluate(() => !document.querySelector('[data-popup]')), 5000);
+        const {pane} = await facts();
+        click(long, {x: Math.round(pane.x + 3), y: Math.round(pane.y + pane.height / 2)}, '3');
+        await waitFor('the list menu', async () => (await popupId(long)) === 'quotelist-menu', 5000);
+        click(long, await popupItem(long, item));
+        await waitFor('the menu closed', async () => !(await openPopup(long)), 5000);
     };
     await sortBy('Oldest first');
     await scrollTo(1);
@@ -885,7 +911,7 @@ if (web) await check('a long list follows scrolling and the keyboard with only t
 // A failed check above may have left its program running: its window would stand
 // in the way of the next session's.
 for (const s of [main, tray, attack, long]) {
-    if (s && s.process.exitCode_ === null) s.process.kill('SIGKILL');
+    if (s.process.exitCode_ === null) s.process.kill('SIGKILL');
 }
 
 // Without a tray host the window is the only way back: it stays shown, and closing
@@ -937,7 +963,7 @@ await check('a capture that cannot be stored is told to the user and not claimed
 });
 
 if (failures()) {
-    for (const s of [main, tray, attack, long, noTray].filter(Boolean)) {
+    for (const s of [main, tray, attack, long, noTray]) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }

@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QWheelEvent>
 #include <chrono>
+#include <limits>
 #include <vector>
 
 #include "layout/dom.h"
@@ -379,6 +380,26 @@ native_view::native_view(layout::document& document, guard_function guard,
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The lists scroll as a page does, with a bar each; the document keeps the
+    // keyboard, so the bars take no focus.
+    m_quote_bar = new QScrollBar(Qt::Vertical, this);
+    m_tag_bar = new QScrollBar(Qt::Vertical, this);
+    for (QScrollBar* bar : {m_quote_bar, m_tag_bar}) {
+        bar->setFocusPolicy(Qt::NoFocus);
+        bar->hide();
+    }
+    connect(m_quote_bar, &QScrollBar::valueChanged, this, [this](int value) {
+        if (!m_placing_bars && std::size_t(value) != m_first_quote) {
+            scroll_quotes_to(std::size_t(value));
+            schedule_layout();
+        }
+    });
+    connect(m_tag_bar, &QScrollBar::valueChanged, this, [this](int value) {
+        if (!m_placing_bars && value != m_tags_offset) {
+            m_tags_offset = value;
+            schedule_layout();
+        }
+    });
     m_document.set_observer(this);
     schedule_layout();
 }
@@ -398,7 +419,7 @@ void native_view::on_patch(const layout::patch& change) {
             break;
         case layout::patch_kind::rows:
             if (change.state & 1) {
-                m_first_quote = 0;  // the list starts afresh at its top
+                scroll_quotes_to(0);  // the list starts afresh at its top
             }
             break;
         case layout::patch_kind::scroll_to_view: {
@@ -409,9 +430,9 @@ void native_view::on_patch(const layout::patch& change) {
                     // A row above the view comes to the top; one below it, to the
                     // bottom, as far as the rows last shown tell how many fit.
                     if (*index < m_first_quote || (change.state & 1)) {
-                        m_first_quote = *index;
+                        scroll_quotes_to(*index);
                     } else if (*index >= m_first_quote + m_quotes_shown) {
-                        m_first_quote = *index + 1 - m_quotes_shown;
+                        scroll_quotes_to(*index + 1 - m_quotes_shown);
                     }
                 }
             }
@@ -434,6 +455,15 @@ void native_view::schedule_layout() {
 
 void native_view::relayout() {
     m_layout_pending = false;
+    // The row shown first stays first while rows come and go around it (a capture
+    // lands on top while the user reads further down), as a scrolled page keeps
+    // what is in view where it is.
+    const layout::handle quotes = layout::find_first(m_document.root(), "#thequotelist");
+    if (const layout::handle first = m_document.element_by_serial(m_first_row); first && quotes) {
+        if (const auto index = layout::row_index(quotes, first)) {
+            m_first_quote = *index;
+        }
+    }
     layout_once();
     // Near the end of the quote list, as many rows come back into view as fit above
     // the last one, as a scrolled page never shows room past its end.
@@ -446,7 +476,13 @@ void native_view::relayout() {
             break;
         }
     }
+    // At the very top the list stays at its top: what arrives there is shown.
+    const layout::handle first = quotes && layout::is_long_list(quotes) && m_first_quote > 0
+                                     ? layout::row_at(quotes, m_first_quote)
+                                     : nullptr;
+    m_first_row = first ? layout::serial_of(first) : 0;
     ++m_layouts;
+    place_scroll_bars();
     update();
     for (auto& then : std::exchange(m_when_settled, {})) {
         then();
@@ -818,13 +854,61 @@ void native_view::mouseMoveEvent(QMouseEvent* event) {
     mouse(event, layout::mouse_event::move);
 }
 
+void native_view::place_scroll_bars() {
+    m_placing_bars = true;
+    const auto box_of = [&](const char* selector) {
+        const layout::handle element = layout::find_first(m_document.root(), selector);
+        const auto found =
+            element ? m_elements.find(layout::serial_of(element)) : m_elements.end();
+        const litehtml::element::ptr shown =
+            found == m_elements.end() ? nullptr : found->second.lock();
+        return shown ? border_box(*shown) : QRect();
+    };
+    const int thickness = m_quote_bar->sizeHint().width();
+    // The quote list: at the window's right edge, over the pane's margin, one step
+    // a row.
+    const layout::handle quotes = layout::find_first(m_document.root(), "#thequotelist");
+    const std::size_t count = quotes ? layout::row_count(quotes) : 0;
+    const QRect pane = box_of("#quotepane");
+    const int last_first = int(std::min<std::size_t>(
+        count - std::min(count, m_quotes_shown), std::size_t(std::numeric_limits<int>::max())));
+    if (pane.isEmpty() || (last_first == 0 && m_first_quote == 0)) {
+        m_quote_bar->hide();
+    } else {
+        m_quote_bar->setGeometry(QRect(width() - thickness, pane.top(), thickness, pane.height()));
+        m_quote_bar->setRange(0, std::max(last_first, int(m_first_quote)));
+        m_quote_bar->setPageStep(int(std::max<std::size_t>(1, m_quotes_shown)));
+        m_quote_bar->setValue(int(m_first_quote));
+        m_quote_bar->show();
+    }
+    // The tag list: over the right edge of its pane, in pixels.
+    const QRect tags = box_of("#tagpane");
+    if (tags.isEmpty() || m_tags_room == 0) {
+        m_tag_bar->hide();
+    } else {
+        m_tag_bar->setGeometry(QRect(tags.right() + 1 - thickness, tags.top(), thickness,
+                                     tags.height()));
+        m_tag_bar->setRange(0, m_tags_room);
+        m_tag_bar->setPageStep(std::max(1, tags.height()));
+        m_tag_bar->setSingleStep(27);
+        m_tag_bar->setValue(m_tags_offset);
+        m_tag_bar->show();
+    }
+    m_placing_bars = false;
+}
+
 void native_view::scroll_quotes(int rows) {
     const std::size_t next = rows < 0 ? m_first_quote - std::min(m_first_quote, std::size_t(-rows))
                                       : m_first_quote + std::size_t(rows);
     if (next != m_first_quote) {
-        m_first_quote = next;
-        schedule_layout();
+        scroll_quotes_to(next);
     }
+}
+
+void native_view::scroll_quotes_to(std::size_t first) {
+    m_first_quote = first;
+    m_first_row = 0;  // no longer the row to keep in place
+    schedule_layout();
 }
 
 void native_view::wheelEvent(QWheelEvent* event) {

@@ -16,6 +16,7 @@
 // renderer.
 
 #include <QPainter>
+#include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -67,6 +68,8 @@ public:
     std::pair<std::size_t, std::size_t> quotes_shown() const {
         return {m_first_quote, m_quotes_shown};
     }
+    // The quote list's scroll bar (hidden while every row fits).
+    const QScrollBar& quote_bar() const { return *m_quote_bar; }
     bool save_picture(const QString& path);
 
 protected:
@@ -94,6 +97,9 @@ private:
     // siblings), as the web page does with each press.
     void report_boxes(std::uint32_t serial);
     void scroll_quotes(int rows);
+    void scroll_quotes_to(std::size_t first);
+    // Puts the scroll bars beside their panes with the ranges last laid out.
+    void place_scroll_bars();
     // Marks the element with this serial (0: none) and its ancestors hovered.
     void hover(std::uint32_t serial);
     void write_probe();
@@ -108,11 +114,15 @@ private:
     std::unordered_map<std::uint32_t, std::weak_ptr<litehtml::element>> m_elements;  // by serial
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
+    std::uint32_t m_first_row = 0;  // its element, as last laid out; 0: none
     std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
     int m_last_quote_gap = 0;  // room below the list's last row, when laid out
     int m_tags_offset = 0;     // how far the tag list is scrolled, in pixels
     int m_tags_room = 0;       // how far it may scroll, as last laid out
     std::uint32_t m_hovered = 0;  // the element under the pointer
+    QScrollBar* m_quote_bar;  // in rows
+    QScrollBar* m_tag_bar;    // in pixels
+    bool m_placing_bars = false;  // their changes come from the layout, not the user
     int m_tools_left = 530;         // where the search tools start, as last laid out
     bool m_layout_pending = false;
     std::vector<std::function<void()>> m_when_settled;
