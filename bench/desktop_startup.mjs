@@ -8,9 +8,14 @@
 // quote, with the keyboard hold the program reports for those presses. Each run
 // starts on a fresh copy of the same collection, already made once (a generated
 // collection is made by tests/e2e's make_collection and kept in the cache folder).
+// With --renderer native the window is painted by the program itself: it has no
+// web engine processes, and the times come from its own record of the frames it
+// painted (its test inspection channel), the first frame with rows for a start and
+// the first frame with the list one longer for a capture.
 // A measurement, not a test: run by hand, never by CTest.
 //
-// Usage: node bench/desktop_startup.mjs --program build/hoardly [--quotes default,10000,100000,1000000]
+// Usage: node bench/desktop_startup.mjs --program build/hoardly [--renderer web|native]
+//        [--quotes default,10000,100000,1000000]
 //        [--runs 3] [--captures 0] [--double-copy build/bench/bench_double_copy]
 //        [--focus-window build/tests/e2e/e2e_focus_window]
 //        [--make-collection build/tests/e2e/e2e_make_collection] [--cache <folder>]
@@ -28,6 +33,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const sourceDir = path.resolve(here, '..');
 const require = createRequire(path.join(sourceDir, 'tests', 'e2e', 'package.json'));
 const puppeteer = require('puppeteer-core');
+const {nativeView} = await import(path.join(sourceDir, 'tests', 'e2e', 'desktop.mjs'));
 
 function option(name, fallback) {
     const i = process.argv.indexOf(name);
@@ -38,6 +44,7 @@ const program = path.resolve(option('--program', path.join(sourceDir, 'build', '
 const sizes = option('--quotes', 'default,10000,100000,1000000').split(',')
     .map((n) => (n === 'default' ? n : Number(n)));
 const runs = Number(option('--runs', '3'));
+const native = option('--renderer', 'web') === 'native';
 const captures = Number(option('--captures', '0'));
 const makeCollection = path.resolve(option('--make-collection',
     path.join(path.dirname(program), 'tests', 'e2e', 'e2e_make_collection')));
@@ -123,6 +130,10 @@ function environment(root, port) {
         QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port}`,
     };
     if (process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
+    if (native) {
+        env.HOARDLY_RENDERER = 'native';
+        env.HOARDLY_INSPECT = path.join(root, 'run', 'inspect.sock');
+    }
     return env;
 }
 
@@ -132,6 +143,7 @@ async function runOnce(root, length) {
     const port = await freePort();
     const started = Date.now();
     const child = spawn(program, [], {env: environment(root, port), stdio: 'ignore'});
+    if (native) return runNative(root, length, child, started);
     const browser = await waitFor('the debugging port', async () => {
         try {
             return await puppeteer.connect({browserURL: `http://127.0.0.1:${port}`, defaultViewport: null});
@@ -162,6 +174,61 @@ async function runOnce(root, length) {
     const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
     const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
     return {firstMs, usableMs, memory, programMemory, parts, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+}
+
+// The same for the native renderer, read through its inspection channel.
+async function runNative(root, length, child, started) {
+    const view = await waitFor('the inspection channel', () => nativeView(path.join(root, 'run', 'inspect.sock'))
+        .catch(() => null), 60000);
+    const count = await waitFor('the list', async () => {
+        const now = (await view.list('#thequotelist'));
+        const total = now.above + now.rows + now.below;
+        return (length === 0 ? total > 0 : total === length) && total;
+    }, 120000);
+    const paints = await view.paints();
+    const firstMs = Math.round(paints.find((p) => p.quotes > 0).done - started);
+    const usableMs = Math.round(paints.find((p) => p.quotes === count).done - started);
+    await sleep(1000);  // whatever the start left to settle
+    // The launcher runs the desktop program in its own process (exec).
+    const memory = treePss(child.pid);
+    const programMemory = pss(child.pid);
+    const parts = programParts(child.pid);
+    const latencies = await measureNativeCaptures(view, root);
+    view.close();
+    child.kill('SIGTERM');
+    await new Promise((resolve) => child.on('exit', resolve));
+    const log = fs.readFileSync(path.join(root, 'data', 'Hoardly', 'logs', 'application.log'), 'utf8');
+    const hold = log.match(/Copy keys: (\d+) presses decided, the longest held (\d+) us/);
+    return {firstMs, usableMs, memory, programMemory, parts, count, latencies, hold: hold ? Number(hold[2]) : NaN};
+}
+
+async function measureNativeCaptures(view, root) {
+    if (captures === 0 || !fs.existsSync(doubleCopy) || !fs.existsSync(focusWindow)) return [];
+    const env = environment(root, 0);
+    const other = spawn(focusWindow, [], {env, stdio: ['ignore', 'pipe', 'ignore']});
+    await new Promise((resolve) => other.stdout.once('data', resolve));
+    const latencies = [];
+    const length = async () => {
+        const now = await view.list('#thequotelist');
+        return now.above + now.rows + now.below;
+    };
+    for (let i = 0; i < captures; i++) {
+        const text = `Bench capture ${i} at ${Date.now()}`;
+        spawnSync('xclip', ['-selection', 'clipboard', '-i'],
+            {env, input: text, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000});
+        await sleep(700);  // apart from the last presses
+        const before = await length();
+        const pressed = Number(spawnSync(doubleCopy, [], {env, encoding: 'utf8'}).stdout);
+        await waitFor('the captured quote', async () => {
+            const top = await view.first('#thequotelist td.text');
+            return top && top.text === text;
+        }, 10000);
+        await sleep(100);
+        const shown = (await view.paints()).find((p) => p.quotes === before + 1 && p.done >= pressed);
+        latencies.push(shown.done - pressed);
+    }
+    other.kill('SIGTERM');
+    return latencies;
 }
 
 // Captures `captures` clips while another program has the focus; returns the

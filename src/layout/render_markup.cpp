@@ -26,7 +26,7 @@ public:
 
     void element(const element_node& e, bool in_row) {
         const std::string_view tag = name_text(e.m_tag);
-        if (!is_safe_element(tag) || tag == "head") {
+        if (!is_safe_element(tag) || tag == "head" || m_options.left_out.contains(e.m_serial)) {
             return;
         }
         m_out += '<';

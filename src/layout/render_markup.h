@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace layout {
 
@@ -21,6 +22,8 @@ struct render_markup_options {
     // Style text added to an element's own (by serial): where the renderer put a
     // pop-up, how far it scrolled a pane.
     std::unordered_map<std::uint32_t, std::string> extra_style;
+    // Elements (by serial) left out with all they hold: rows out of view.
+    std::unordered_set<std::uint32_t> left_out;
     // Markup put first inside the root element, in place of the document's own
     // head (whose style links the renderer reads itself): the renderer's styles.
     std::string head;

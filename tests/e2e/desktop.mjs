@@ -339,7 +339,7 @@ function webView(s) {
     };
 }
 
-async function nativeView(socketPath) {
+export async function nativeView(socketPath) {
     const socket = await waitFor('the inspection channel', () => new Promise((resolve) => {
         const c = net.createConnection(socketPath);
         c.once('connect', () => resolve(c));
@@ -392,6 +392,10 @@ async function nativeView(socketPath) {
         },
         async screenshot(file) {
             expect(await ask(`shot ${file}`) === true, `a picture saved to ${file}`);
+        },
+        // The frames painted lately: {layout, quotes, done} (done: ms since the epoch).
+        async paints() {
+            return (await ask('paints')).map(([layout, quotes, done]) => ({layout, quotes, done}));
         },
         close: () => socket.destroy(),
     };

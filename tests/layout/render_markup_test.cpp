@@ -112,5 +112,14 @@ TEST(render_markup, a_long_list_gives_the_rows_it_holds_with_huge_texts_shortene
     EXPECT_EQ(count_of(html, "<tr "), 10u);
     EXPECT_NE(html.find(">row 50000<"), std::string::npos);
     EXPECT_NE(html.find(">row 50009<"), std::string::npos);
+    // Rows the painter leaves out (out of view) go with all they hold.
+    layout::render_markup_options options;
+    for (std::size_t i = 50'000; i < 50'008; ++i) {
+        options.left_out.insert(layout::serial_of(layout::row_at(list, i)));
+    }
+    html = layout::render_markup(doc, options);
+    EXPECT_EQ(count_of(html, "<tr "), 2u);
+    EXPECT_EQ(html.find(">row 50007<"), std::string::npos);
+    EXPECT_NE(html.find(">row 50008<"), std::string::npos);
     layout::set_row_source(list, nullptr);
 }

@@ -277,6 +277,9 @@ std::string inspection_channel::answer(const std::string& request) const {
                ",\"first_shown\":" + std::to_string(first_shown) +
                ",\"shown\":" + std::to_string(shown) + "}";
     }
+    if (command == "paints") {
+        return m_view.paints ? m_view.paints() : "[]";
+    }
     if (command == "shot") {
         return m_view.save_picture(QString::fromStdString(argument)) ? "true" : "false";
     }

@@ -194,6 +194,18 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
             };
             view.quotes_shown = [this] { return m_native->quotes_shown(); };
             view.save_picture = [this](const QString& path) { return m_native->save_picture(path); };
+            m_native->keep_paint_records();
+            view.paints = [this] {
+                std::string out = "[";
+                for (const native_view::paint_record& paint : m_native->paint_records()) {
+                    char entry[96];
+                    std::snprintf(entry, sizeof entry, "%s[%llu,%zu,%.3f]", out.size() > 1 ? "," : "",
+                                  static_cast<unsigned long long>(paint.layout), paint.quotes,
+                                  paint.done_ms);
+                    out += entry;
+                }
+                return out + "]";
+            };
             m_inspection =
                 std::make_unique<inspection_channel>(m_document, std::move(view), socket, m_guard);
             fml::app_line("Test inspection channel open");

@@ -16,6 +16,8 @@
 #include <QSaveFile>
 #include <QWheelEvent>
 #include <chrono>
+#include <map>
+#include <tuple>
 #include <limits>
 #include <vector>
 
@@ -165,9 +167,34 @@ public:
 
     QPainter* painter = nullptr;  // during a paint
 
+    // Each layout is a new litehtml document, which asks for its fonts again:
+    // they are kept from one to the next, as finding a font and its metrics is
+    // most of a layout's time.
     litehtml::uint_ptr create_font(const char* face_name, int size, int weight,
                                    litehtml::font_style italic, unsigned int decoration,
                                    litehtml::font_metrics* fm) override {
+        const font_key key{face_name ? face_name : "", size, weight, int(italic), decoration};
+        auto found = m_fonts.find(key);
+        if (found == m_fonts.end()) {
+            found = m_fonts.emplace(key, make_font(face_name, size, weight, italic, decoration)).first;
+        }
+        if (fm) {
+            *fm = found->second.layout_metrics;
+        }
+        return reinterpret_cast<litehtml::uint_ptr>(&found->second);
+    }
+    void delete_font(litehtml::uint_ptr) override {}  // kept for the next layout
+
+    struct held_font {
+        QFont font;
+        QFontMetrics metrics;
+        litehtml::font_metrics layout_metrics{};
+    };
+    static const held_font& of(litehtml::uint_ptr font) {
+        return *reinterpret_cast<const held_font*>(font);
+    }
+    static held_font make_font(const char* face_name, int size, int weight,
+                               litehtml::font_style italic, unsigned int decoration) {
         QFont font;
         QStringList families;
         for (const QString& name : to_qt(face_name).split(',')) {
@@ -186,35 +213,26 @@ public:
         font.setItalic(italic == litehtml::fontStyleItalic);
         font.setUnderline(decoration & litehtml::font_decoration_underline);
         font.setStrikeOut(decoration & litehtml::font_decoration_linethrough);
-        auto held = std::make_unique<QFont>(font);
-        if (fm) {
-            const QFontMetrics metrics(*held);
-            fm->ascent = metrics.ascent();
-            fm->descent = metrics.descent();
-            fm->height = metrics.height();
-            fm->x_height = metrics.xHeight();
-            fm->draw_spaces = italic == litehtml::fontStyleItalic || decoration != 0;
-        }
-        m_fonts.push_back(std::move(held));
-        return reinterpret_cast<litehtml::uint_ptr>(m_fonts.back().get());
-    }
-    void delete_font(litehtml::uint_ptr font) override {
-        std::erase_if(m_fonts, [&](const auto& held) {
-            return reinterpret_cast<litehtml::uint_ptr>(held.get()) == font;
-        });
+        held_font held{font, QFontMetrics(font), {}};
+        held.layout_metrics.ascent = held.metrics.ascent();
+        held.layout_metrics.descent = held.metrics.descent();
+        held.layout_metrics.height = held.metrics.height();
+        held.layout_metrics.x_height = held.metrics.xHeight();
+        held.layout_metrics.draw_spaces = italic == litehtml::fontStyleItalic || decoration != 0;
+        return held;
     }
     int text_width(const char* text, litehtml::uint_ptr font) override {
-        return QFontMetrics(*reinterpret_cast<QFont*>(font)).horizontalAdvance(to_qt(text));
+        return of(font).metrics.horizontalAdvance(to_qt(text));
     }
     void draw_text(litehtml::uint_ptr, const char* text, litehtml::uint_ptr font,
                    litehtml::web_color color, const litehtml::position& pos) override {
         if (!painter) {
             return;
         }
-        const QFont& qfont = *reinterpret_cast<QFont*>(font);
-        painter->setFont(qfont);
+        const held_font& held = of(font);
+        painter->setFont(held.font);
         painter->setPen(to_qt(color));
-        painter->drawText(pos.x, pos.y + QFontMetrics(qfont).ascent(), to_qt(text));
+        painter->drawText(pos.x, pos.y + held.metrics.ascent(), to_qt(text));
         m_texts.push_back(to_qt(text));
     }
     int pt_to_px(int pt) const override { return pt * 96 / 72; }
@@ -360,7 +378,8 @@ public:
 
 private:
     native_view& m_view;
-    std::vector<std::unique_ptr<QFont>> m_fonts;
+    using font_key = std::tuple<std::string, int, int, int, unsigned int>;
+    std::map<font_key, held_font> m_fonts;  // std::map: its entries never move
     std::vector<QRect> m_clips;
     std::vector<QString> m_texts;
     std::string m_cursor;
@@ -464,15 +483,15 @@ void native_view::relayout() {
             m_first_quote = *index;
         }
     }
-    layout_once();
+    lay_out();
     // Near the end of the quote list, as many rows come back into view as fit above
     // the last one, as a scrolled page never shows room past its end.
     for (int round = 0; round < 40 && m_first_quote > 0 && m_last_quote_gap > 0; ++round) {
         --m_first_quote;
-        layout_once();
+        lay_out();
         if (m_last_quote_gap < 0) {
             ++m_first_quote;
-            layout_once();
+            lay_out();
             break;
         }
     }
@@ -481,6 +500,7 @@ void native_view::relayout() {
                                      ? layout::row_at(quotes, m_first_quote)
                                      : nullptr;
     m_first_row = first ? layout::serial_of(first) : 0;
+    m_quotes_laid_out = quotes ? layout::row_count(quotes) : 0;
     ++m_layouts;
     place_scroll_bars();
     update();
@@ -492,7 +512,12 @@ void native_view::relayout() {
     }
 }
 
-void native_view::layout_once() {
+void native_view::lay_out() {
+    for (int tries = 0; !layout_once() && tries < 8; ++tries) {
+    }
+}
+
+bool native_view::layout_once() {
     const int w = std::max(width(), 420);
     const int h = std::max(height(), 300);
     const layout::handle root = m_document.root();
@@ -510,10 +535,15 @@ void native_view::layout_once() {
             layout::hold_rows(quotes, m_first_quote, layout::default_held_rows);
             m_document.set_observer(this);
         }
-        // The list may hold rows above the first one shown (it keeps its window
-        // full near the end): those take no room.
-        for (std::size_t i = layout::held_rows(quotes).first; i < m_first_quote; ++i) {
-            options.extra_style[layout::serial_of(layout::row_at(quotes, i))] = "display:none";
+        // Only the rows that may show are laid out: the list holds more (rows
+        // above the first one shown, as it keeps its window full near the end, and
+        // rows below the pane), and each row is many elements to lay out.
+        const layout::row_range now_held = layout::held_rows(quotes);
+        m_rows_laid_end = std::min(now_held.last, m_first_quote + m_rows_to_lay);
+        for (std::size_t i = now_held.first; i < now_held.last; ++i) {
+            if (i < m_first_quote || i >= m_rows_laid_end) {
+                options.left_out.insert(layout::serial_of(layout::row_at(quotes, i)));
+            }
         }
     }
     for (const auto& [serial, where] : m_popups) {
@@ -547,21 +577,17 @@ void native_view::layout_once() {
     const int panes = h - toolbar_height - statusbar_height - 1;
     const int quotes_left = tags_width + 6;
     // The search tools take the room they need at the right; the find field stands
-    // left of them and the search bar takes the rest. Their box holds just them,
-    // or it would catch the pointer over the search bar and the find field; where
-    // they start is known once laid out at full width. So the first pass takes
-    // where they started last time; when that no longer holds, they are measured
-    // at full width and placed once more.
-    for (int pass = 0; pass < 3; ++pass) {
-        const bool measuring = pass == 1;
+    // left of them and the search bar takes the rest. Their width is known once
+    // laid out: a change lays out once more. (Their box spans the tool bar: the
+    // pointer passes through it, see element_at.)
+    for (int pass = 0; pass < 2; ++pass) {
         const int find_left = m_tools_left - 8 - 230;
         place("#app", "width:" + px(w) + ";height:" + px(h));
         place("#toolbar", "width:" + px(w - 16));
         place("#p-searchbar", "width:" + px(std::max(40, find_left - 8 - 8 - 20)));
         place("#findbox", "left:" + px(find_left) + ";width:220px");
         place("#find-text", "width:180px");
-        const int tools_box = measuring ? 0 : std::max(0, m_tools_left - 6);
-        place("#searchtools", "width:" + px(w - 16 - tools_box) + ";left:" + px(tools_box));
+        place("#searchtools", "width:" + px(w - 16) + ";left:0");
         place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
         place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
         place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
@@ -610,12 +636,10 @@ void native_view::layout_once() {
                 }
             }
         }
-        if (pass == 2 || (pass == 0 && tools_left == m_tools_left)) {
+        if (tools_left == m_tools_left || tools_left >= w) {
             break;
         }
-        if (measuring && tools_left < w) {
-            m_tools_left = tools_left;
-        }
+        m_tools_left = tools_left;
         // The next pass places everything afresh.
         for (const char* id : {"#app", "#toolbar", "#p-searchbar", "#findbox", "#find-text",
                                "#searchtools", "#panes", "#tagpane", "#splitter", "#quotepane",
@@ -666,7 +690,20 @@ void native_view::layout_once() {
         const std::size_t count = layout::row_count(quotes);
         const QRect last = count == 0 ? QRect() : box_of(layout::row_at(quotes, count - 1));
         m_last_quote_gap = last.isEmpty() ? 0 : pane.bottom() - last.bottom();
+        // The rows laid out did not reach the pane's bottom while more are held:
+        // more rows next time, and this layout again. Otherwise a few more than
+        // showed, for the next change.
+        const QRect last_laid = m_rows_laid_end > m_first_quote
+                                    ? box_of(layout::row_at(quotes, m_rows_laid_end - 1))
+                                    : QRect();
+        if (m_rows_laid_end < held.last && !last_laid.isEmpty() &&
+            last_laid.bottom() <= pane.bottom() && m_rows_to_lay < layout::max_held_rows) {
+            m_rows_to_lay *= 2;
+            return false;
+        }
+        m_rows_to_lay = std::max<std::size_t>(m_quotes_shown + 3, min_rows_to_lay);
     }
+    return true;
 }
 
 void native_view::paintEvent(QPaintEvent* event) {
@@ -683,6 +720,14 @@ void native_view::paintEvent(QPaintEvent* event) {
     m_container->painter = nullptr;
     painter.setClipping(false);
     paint_outlines(painter);
+    if (m_keep_paints && (m_paints.empty() || m_paints.back().layout != m_layouts)) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        m_paints.push_back({m_layouts, m_quotes_laid_out,
+                            std::chrono::duration<double, std::milli>(now).count()});
+        if (m_paints.size() > 512) {
+            m_paints.pop_front();
+        }
+    }
 }
 
 namespace {
@@ -755,13 +800,40 @@ std::uint32_t native_view::element_at(int x, int y) const {
     if (!m_html) {
         return 0;
     }
+    std::uint32_t found = 0;
     for (litehtml::element::ptr element = m_html->root()->get_element_by_point(x, y, x, y);
          element; element = element->parent()) {
-        if (const std::uint32_t serial = serial_attribute(element.get())) {
-            return serial;
+        if ((found = serial_attribute(element.get())) != 0) {
+            break;
         }
     }
-    return 0;
+    // The search tools' box spans the tool bar to right-align them, over the search
+    // bar and the find field: a point on it but on none of the tools belongs to
+    // what lies beneath, the deepest element laid out there.
+    const layout::handle hit = m_document.element_by_serial(found);
+    if (!hit || layout::get_attribute_utf8(hit, "id") != "searchtools") {
+        return found;
+    }
+    std::uint32_t beneath = 0;
+    std::size_t depth = 0;
+    const QPoint point(x, y);
+    for (const auto& [serial, weak] : m_elements) {
+        const litehtml::element::ptr element = weak.lock();
+        const layout::handle node = m_document.element_by_serial(serial);
+        if (!element || !node || node == hit || layout::closest(node, "#searchtools") ||
+            !border_box(*element).contains(point) || !layout::closest(node, "#toolbar")) {
+            continue;
+        }
+        std::size_t d = 0;
+        for (layout::handle up = node; up; up = layout::parent(up)) {
+            ++d;
+        }
+        if (d > depth) {
+            depth = d;
+            beneath = serial;
+        }
+    }
+    return beneath ? beneath : found;
 }
 
 void native_view::report_boxes(std::uint32_t serial) {

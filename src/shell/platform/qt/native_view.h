@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -68,6 +69,17 @@ public:
     std::pair<std::size_t, std::size_t> quotes_shown() const {
         return {m_first_quote, m_quotes_shown};
     }
+    // The frames painted, for timing them from outside (a start, a capture): each
+    // new layout's first paint, with the quote list's length then and the wall
+    // clock (milliseconds since the epoch) when it was done. Kept only once asked
+    // for, the last few hundred.
+    struct paint_record {
+        std::uint64_t layout = 0;
+        std::size_t quotes = 0;
+        double done_ms = 0;
+    };
+    void keep_paint_records() { m_keep_paints = true; }
+    const std::deque<paint_record>& paint_records() const { return m_paints; }
     // The quote list's scroll bar (hidden while every row fits).
     const QScrollBar& quote_bar() const { return *m_quote_bar; }
     bool save_picture(const QString& path);
@@ -90,7 +102,10 @@ private:
     bool wants_markup() const override { return false; }
     void schedule_layout();
     void relayout();
-    void layout_once();
+    // Lays the document out as far as the quote rows laid out fill the pane.
+    void lay_out();
+    // One layout; false when it laid out too few quote rows to fill the pane.
+    bool layout_once();
     void mouse(QMouseEvent* event, std::uint32_t cmd);
     void key(QKeyEvent* event, std::uint32_t cmd);
     // Tells the document the boxes around `serial` (itself, its ancestors and their
@@ -115,6 +130,9 @@ private:
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
     std::uint32_t m_first_row = 0;  // its element, as last laid out; 0: none
+    static constexpr std::size_t min_rows_to_lay = 8;
+    std::size_t m_rows_to_lay = min_rows_to_lay;  // quote rows laid out from the first on
+    std::size_t m_rows_laid_end = 0;   // one past the last row laid out
     std::size_t m_quotes_shown = 1;  // rows the pane showed whole, as last laid out
     int m_last_quote_gap = 0;  // room below the list's last row, when laid out
     int m_tags_offset = 0;     // how far the tag list is scrolled, in pixels
@@ -128,6 +146,9 @@ private:
     std::vector<std::function<void()>> m_when_settled;
     document_pump m_pump;
     std::uint64_t m_layouts = 0;
+    std::size_t m_quotes_laid_out = 0;  // the quote list's length, as last laid out
+    bool m_keep_paints = false;
+    std::deque<paint_record> m_paints;
     QString m_probe;  // HOARDLY_PROBE's folder, or empty
     std::string m_markup;  // what was laid out last, kept for the probe only
 };
