@@ -224,6 +224,9 @@ TEST(qt_desktop_accessible, focus_edits_selection_and_removal_are_told_after_lay
     EXPECT_EQ(w.root()->focusChild(), field);
     EXPECT_EQ(field->text(QAccessible::Value), "abc");
     EXPECT_TRUE(w.heard_of(QAccessible::ValueChanged, "Find text"));
+    EXPECT_TRUE(w.heard_of(QAccessible::TextUpdated, "Find text"));
+    ASSERT_TRUE(field->textInterface());
+    EXPECT_EQ(field->textInterface()->text(1, 3), "bc");
 
     // The focused list speaks of its current row; checked rows are selected.
     heard.clear();
@@ -251,6 +254,7 @@ TEST(qt_desktop_accessible, focus_edits_selection_and_removal_are_told_after_lay
     EXPECT_EQ(beta->role(), QAccessible::EditableText);
     EXPECT_EQ(beta->text(QAccessible::Value), "beta");
     EXPECT_TRUE(beta->state().editable && beta->state().focused);
+    EXPECT_EQ(beta->textInterface()->characterCount(), 4);
     EXPECT_TRUE(w.heard_of(QAccessible::Focus, "beta"));
     w.document.text_input(name, u"gamma");
     w.settle();

@@ -286,7 +286,9 @@ private:
 
 // One element as a client sees it. It names the element by serial and reads the
 // document at every question, so it never holds a stale picture.
-class element_accessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+class element_accessible final : public QAccessibleInterface,
+                                 public QAccessibleActionInterface,
+                                 public QAccessibleTextInterface {
 public:
     element_accessible(view_accessible& root, handle element)
         : m_root(root), m_serial(layout::serial_of(element)),
@@ -503,8 +505,44 @@ public:
     }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this)
-                                                    : nullptr;
+        if (type == QAccessible::ActionInterface) {
+            return static_cast<QAccessibleActionInterface*>(this);
+        }
+        if (type == QAccessible::TextInterface && editable(element())) {
+            return static_cast<QAccessibleTextInterface*>(this);
+        }
+        return nullptr;
+    }
+
+    // The text of a field being edited, read-only to a client: the document
+    // keeps the caret at the end, and a name shown selected is selected whole.
+    QString text(int start, int end) const override {
+        return text(QAccessible::Value).mid(start, end - start);
+    }
+    int characterCount() const override { return int(text(QAccessible::Value).size()); }
+    int cursorPosition() const override { return characterCount(); }
+    int selectionCount() const override {
+        return layout::get_attribute(element(), "all-selected") ||
+                       layout::find_first(element(), "[all-selected]")
+                   ? 1
+                   : 0;
+    }
+    void selection(int index, int* start, int* end) const override {
+        const bool whole = index == 0 && selectionCount() == 1;
+        *start = 0;
+        *end = whole ? characterCount() : 0;
+    }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
     }
     QStringList actionNames() const override {
         QStringList names;
@@ -779,6 +817,11 @@ void view_accessible::laid_out() {
         if (value != made->said_value) {
             QAccessibleValueChangeEvent event(made, value);
             deliver(event);
+            // What a screen reader speaks of a field: the text it holds now.
+            if (made->textInterface()) {
+                QAccessibleTextUpdateEvent update(made, 0, made->said_value, value);
+                deliver(update);
+            }
         }
         QAccessible::State differ;
         differ.focused = state.focused != made->said_state.focused;
