@@ -24,6 +24,7 @@
 #include "layout/dom.h"
 #include "layout/long_list.h"
 #include "layout/render_markup.h"
+#include "shell/platform/qt/native_accessible.h"
 
 namespace hrd::qt {
 
@@ -420,15 +421,22 @@ native_view::native_view(layout::document& document, guard_function guard,
         }
     });
     m_document.set_observer(this);
+    install_native_accessibility();
     schedule_layout();
 }
 
 native_view::~native_view() {
+    if (m_watcher) {
+        m_watcher->view_gone();
+    }
     m_document.set_observer(nullptr);
     m_html.reset();
 }
 
 void native_view::on_patch(const layout::patch& change) {
+    if (m_watcher) {
+        m_watcher->changed(change);
+    }
     switch (change.kind) {
         case layout::patch_kind::show_popup:
             m_popups[change.node] = {change.pos.x, change.pos.y};
@@ -506,6 +514,9 @@ void native_view::relayout() {
     update();
     for (auto& then : std::exchange(m_when_settled, {})) {
         then();
+    }
+    if (m_watcher) {
+        m_watcher->laid_out();
     }
     if (!m_probe.isEmpty()) {
         QTimer::singleShot(0, this, [this] { m_guard([this] { write_probe(); }); });
@@ -911,6 +922,25 @@ void native_view::hover(std::uint32_t serial) {
 void native_view::leaveEvent(QEvent* event) {
     m_guard([this] { hover(0); });
     QWidget::leaveEvent(event);
+}
+
+bool native_view::click(std::uint32_t serial) {
+    const auto found = m_elements.find(serial);
+    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
+    const QRect box = element ? laid_out_box(*element) : QRect();
+    if (!box_on_screen(serial) || box.isEmpty()) {
+        return false;
+    }
+    const layout::point at{box.center().x(), box.center().y()};
+    m_guard([&] {
+        report_boxes(serial);
+        for (const std::uint32_t cmd : {layout::mouse_event::down, layout::mouse_event::up}) {
+            m_document.mouse_input(m_document.element_by_serial(serial), cmd, at,
+                                   layout::mouse_button::main, 0);
+        }
+        m_pump.schedule_timer();
+    });
+    return true;
 }
 
 void native_view::mousePressEvent(QMouseEvent* event) {

@@ -43,6 +43,10 @@ namespace hrd::qt {
 class native_container;
 
 class native_view final : public QWidget, public layout::patch_observer {
+    // A class of its own to Qt, so accessibility finds its interface
+    // (native_accessible.h) before the plain widget's.
+    Q_OBJECT
+
 public:
     using guard_function = std::function<void(const std::function<void()>&)>;
 
@@ -83,6 +87,25 @@ public:
     // The quote list's scroll bar (hidden while every row fits).
     const QScrollBar& quote_bar() const { return *m_quote_bar; }
     bool save_picture(const QString& path);
+
+    // For accessibility (native_accessible.h), which reads the same document: it
+    // hears of every change and of every layout through a watcher, acts as the
+    // user would, and runs its changes through the same guard as input.
+    class watcher {
+    public:
+        virtual void changed(const layout::patch& change) = 0;
+        virtual void laid_out() = 0;
+        virtual void view_gone() = 0;  // the view is being destroyed
+
+    protected:
+        ~watcher() = default;
+    };
+    void set_watcher(watcher* w) { m_watcher = w; }
+    layout::document& document() const { return m_document; }
+    void guarded(const std::function<void()>& work) { m_guard(work); }
+    // Presses and releases the main button over the element, as a click would;
+    // false when it is not laid out.
+    bool click(std::uint32_t serial);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -151,6 +174,7 @@ private:
     std::deque<paint_record> m_paints;
     QString m_probe;  // HOARDLY_PROBE's folder, or empty
     std::string m_markup;  // what was laid out last, kept for the probe only
+    watcher* m_watcher = nullptr;
 };
 
 }  // namespace hrd::qt
