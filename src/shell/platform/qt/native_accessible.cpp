@@ -474,9 +474,10 @@ public:
         const std::uint32_t bits = layout::get_state(e);
         const kind k = kind_of(e);
         const auto box = m_root.view()->box_on_screen(m_serial);
+        // A row out of view is not laid out at all, or laid out but outside its pane.
         s.invisible = !box;
+        s.offscreen = !box;
         if (box) {
-            // A row scrolled out of its pane is laid out but not seen.
             const handle pane = k == kind::row ? layout::parent(layout::parent(e)) : nullptr;
             const auto clip = pane ? m_root.view()->box_on_screen(layout::serial_of(pane))
                                    : std::optional<QRect>(m_root.rect());
