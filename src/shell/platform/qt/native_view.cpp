@@ -557,6 +557,14 @@ bool native_view::layout_once() {
             }
         }
     }
+    // Closed menus are not laid out at all.
+    const std::vector<layout::handle> open = m_document.open_popups();
+    layout::select_elements(root, "menu.popup", [&](layout::handle menu) {
+        if (std::find(open.begin(), open.end(), menu) == open.end()) {
+            options.left_out.insert(layout::serial_of(menu));
+        }
+        return false;
+    });
     for (const auto& [serial, where] : m_popups) {
         options.extra_style[serial] =
             "left:" + std::to_string(where.first) + "px;top:" + std::to_string(where.second) + "px";
