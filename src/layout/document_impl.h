@@ -97,6 +97,9 @@ struct document_impl {
     patch_observer* observer = nullptr;
     const clock* the_clock = nullptr;
     style_sheets sheets;
+    // The first half of a character outside the BMP, typed as two UTF-16 units,
+    // until its second half comes.
+    char16_t typed_high_surrogate = 0;
 
     id_index ids;
 

@@ -302,7 +302,9 @@ bool deliver_key(document_impl& doc, element_node& target, std::uint32_t cmd, st
 // element marked "all-selected" holds text the user sees selected, as a rename
 // starts: the first character typed replaces it, Backspace empties it, and an
 // arrow, Home or End keeps it and puts the caret at its end.
-bool edit_text(element_node& e, std::uint32_t cmd, std::uint32_t key) {
+// A typed character comes as a code point or as UTF-16 units (a character outside
+// the BMP in two calls); `high` holds a first half until its second comes.
+bool edit_text(element_node& e, std::uint32_t cmd, std::uint32_t key, char16_t& high) {
     static const name_id all_selected = intern_name("all-selected");
     const bool selected = e.m_attributes.has(all_selected);
     const auto keep_text = [&] {
@@ -310,10 +312,30 @@ bool edit_text(element_node& e, std::uint32_t cmd, std::uint32_t key) {
             set_attribute(&e, "all-selected", std::nullopt);
         }
     };
+    if (cmd == key_event::character && key >= 0xD800 && key <= 0xDBFF) {
+        high = char16_t(key);
+        return true;
+    }
     if (cmd == key_event::character && key >= 0x20) {
+        std::u16string typed;
+        if (key >= 0xDC00 && key <= 0xDFFF) {
+            if (high == 0) {
+                return true;  // half a character: nothing to add
+            }
+            typed = {high, char16_t(key)};
+        } else if (key > 0xFFFF && key <= 0x10FFFF) {
+            typed = {char16_t(0xD800 + ((key - 0x10000) >> 10)),
+                     char16_t(0xDC00 + ((key - 0x10000) & 0x3FF))};
+        } else if (key <= 0xFFFF) {
+            typed = {char16_t(key)};
+        }
+        high = 0;
+        if (typed.empty()) {
+            return true;
+        }
         auto text = selected ? std::u16string() : get_inner_text(&e).value_or(u"");
         keep_text();
-        text += char16_t(key);
+        text += typed;
         return set_inner_text(&e, text);
     }
     if (cmd == key_event::down && selected &&
@@ -737,7 +759,7 @@ bool document::key_input(std::uint32_t cmd, std::uint32_t key, std::uint32_t alt
     if (!handled && doc.focus && is_editable(doc.focus)) {
         element_node& edited = *doc.focus;
         const auto before = get_inner_text(&edited);
-        handled = edit_text(edited, cmd, key);
+        handled = edit_text(edited, cmd, key, doc.typed_high_surrogate);
         if (get_inner_text(&edited) != before) {
             post_event(&edited, behavior_event::edit_value_changed, &edited, 0);
         }

@@ -524,6 +524,16 @@ TEST_F(events_fixture, focus_moves_with_presses_and_states_and_drives_editing) {
     EXPECT_EQ(get_inner_text(cell), u"new <name>");
     EXPECT_EQ(take_log(), "grid:2:8000 grid:2:0 grid:2:8002 grid:2:2 grid:2:8002 grid:2:2");
     EXPECT_FALSE(m_doc.text_input(by_id("elsewhere"), u"no"));
+    // A character outside the BMP comes whole as a code point, or as its two UTF-16
+    // units one after the other (as a page types it); half a character adds nothing.
+    m_doc.key_input(key_event::character, 0xD83D, 0);
+    m_doc.key_input(key_event::character, 0xDE00, 0);
+    m_doc.key_input(key_event::character, 0x1F431, 0);
+    m_doc.key_input(key_event::character, 0xDE00, 0);
+    m_doc.key_input(key_event::character, 0xD83D, 0);
+    m_doc.key_input(key_event::character, '!', 0);
+    EXPECT_EQ(get_inner_text(cell), u"new <name>\U0001F600\U0001F431!");
+    take_log();
 
     // A press on a plain element moves the focus away: the edit's focus-lost
     // passes the table in the sinking pass.

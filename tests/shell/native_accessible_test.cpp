@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QInputMethodEvent>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -321,6 +322,47 @@ TEST(qt_desktop_accessible, press_goes_through_the_document_and_menus_show_while
     EXPECT_NE(w.root()->child(w.root()->childCount() - 1)->role(), QAccessible::PopupMenu);
     EXPECT_TRUE(std::any_of(heard.begin(), heard.end(),
                             [](const heard_event& h) { return h.type == QAccessible::ObjectDestroyed; }));
+}
+
+}  // namespace
+
+namespace {
+
+// Composed text (an input method's) goes into the field being edited as typed
+// text does, and the input method is told where the caret is; with nothing being
+// edited it composes nothing.
+TEST(qt_desktop_native, an_input_method_types_into_the_edited_field_only) {
+    window w;
+    const auto commit = [&](const QString& text) {
+        QInputMethodEvent event;
+        event.setCommitString(text);
+        QCoreApplication::sendEvent(w.view.get(), &event);
+        w.settle();
+    };
+    // As Qt asks it: through the widget.
+    const auto query = [&](Qt::InputMethodQuery what) {
+        return static_cast<QWidget&>(*w.view).inputMethodQuery(what);
+    };
+    w.document.set_focus(w.find("#thequotelist"));
+    w.settle();
+    EXPECT_FALSE(query(Qt::ImEnabled).toBool());
+    commit(QString::fromUtf8("\xE6\x97\xA5"));
+    EXPECT_EQ(layout::get_inner_text(w.find("#find-text")), u"");
+
+    w.document.set_focus(w.find("#find-text"));
+    w.settle();
+    EXPECT_TRUE(query(Qt::ImEnabled).toBool());
+    commit(QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"));
+    EXPECT_EQ(layout::get_inner_text(w.find("#find-text")), u"\u65E5\u672C \U0001F600");
+    EXPECT_EQ(query(Qt::ImSurroundingText).toString().toStdU16String(),
+              u"\u65E5\u672C \U0001F600");
+    const QRect caret = query(Qt::ImCursorRectangle).toRect();
+    const auto field = w.view->box_on_screen(layout::serial_of(w.find("#find-text")));
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(QRect(w.view->mapFromGlobal(field->topLeft()), field->size())
+                    .adjusted(-1, -1, 1, 1)
+                    .contains(caret.center()))
+        << caret.x() << "," << caret.y();
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QInputMethod>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -399,6 +401,7 @@ native_view::native_view(layout::document& document, guard_function guard,
       m_probe(qEnvironmentVariable("HOARDLY_PROBE")) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The lists scroll as a page does, with a bar each; the document keeps the
     // keyboard, so the bars take no focus.
@@ -511,6 +514,13 @@ void native_view::relayout() {
     m_quotes_laid_out = quotes ? layout::row_count(quotes) : 0;
     ++m_layouts;
     place_scroll_bars();
+    // An input method asks whether it may compose text when the widget takes the
+    // focus; within the window the focus moves between elements, which it is told.
+    const std::uint32_t focus = layout::serial_of(m_document.focus());
+    if (focus != m_focus_told && hasFocus()) {
+        m_focus_told = focus;
+        QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImCursorRectangle);
+    }
     update();
     for (auto& then : std::exchange(m_when_settled, {})) {
         then();
@@ -1070,13 +1080,54 @@ void native_view::key(QKeyEvent* event, std::uint32_t cmd) {
         const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
                                !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
         if (cmd == layout::key_event::down && printable) {
-            for (const QChar unit : text) {
-                m_document.key_input(layout::key_event::character, unit.unicode(), states);
+            for (const char32_t code : text.toUcs4()) {
+                m_document.key_input(layout::key_event::character, code, states);
             }
         }
         m_pump.schedule_timer();
     });
     event->accept();
+}
+
+void native_view::inputMethodEvent(QInputMethodEvent* event) {
+    const QString text = event->commitString();
+    m_guard([&] {
+        const layout::handle focus = m_document.focus();
+        if (text.isEmpty() || !focus || !layout::is_editable(focus)) {
+            return;
+        }
+        for (const char32_t code : text.toUcs4()) {
+            if (code >= 0x20) {
+                m_document.key_input(layout::key_event::character, code, 0);
+            }
+        }
+        m_pump.schedule_timer();
+    });
+    event->accept();
+}
+
+QVariant native_view::inputMethodQuery(Qt::InputMethodQuery query) const {
+    const layout::handle focus = m_document.focus();
+    const bool editing = focus && layout::is_editable(focus);
+    switch (query) {
+        case Qt::ImEnabled:
+            return editing;
+        case Qt::ImCursorRectangle: {
+            // The caret stands at the end of the edited text.
+            const auto box = editing ? box_on_screen(layout::serial_of(focus)) : std::nullopt;
+            if (!box) {
+                return QRect();
+            }
+            const QRect local(mapFromGlobal(box->topLeft()), box->size());
+            return QRect(local.right(), local.top(), 1, local.height());
+        }
+        case Qt::ImSurroundingText:
+            return editing ? QString::fromStdU16String(
+                                 layout::get_inner_text(focus).value_or(std::u16string()))
+                           : QString();
+        default:
+            return QWidget::inputMethodQuery(query);
+    }
 }
 
 void native_view::keyPressEvent(QKeyEvent* event) {

@@ -117,6 +117,10 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Text from an input method (composed characters, a CJK or emoji picker) goes
+    // to the element being edited as typed characters do.
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool focusNextPrevChild(bool) override { return false; }  // Tab is the document's
 
@@ -161,6 +165,7 @@ private:
     int m_tags_offset = 0;     // how far the tag list is scrolled, in pixels
     int m_tags_room = 0;       // how far it may scroll, as last laid out
     std::uint32_t m_hovered = 0;  // the element under the pointer
+    std::uint32_t m_focus_told = 0;  // the focused element the input method knows of
     QScrollBar* m_quote_bar;  // in rows
     QScrollBar* m_tag_bar;    // in pixels
     bool m_placing_bars = false;  // their changes come from the layout, not the user
