@@ -151,7 +151,7 @@ std::string with_hover_marks(std::string sheets) {
     return sheets;
 }
 
-constexpr int toolbar_height = 49;  // its padding, its content and its border
+constexpr int toolbar_height = 61;  // its padding, its content and its border
 constexpr int statusbar_height = 25;
 
 }  // namespace
