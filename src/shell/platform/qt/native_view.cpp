@@ -525,7 +525,7 @@ void native_view::layout_once() {
         place("#findbox", "left:" + px(find_left) + ";width:220px");
         place("#find-text", "width:180px");
         const int tools_box = measuring ? 0 : std::max(0, m_tools_left - 6);
-        place("#searchtools", "width:" + px(w - 16 - tools_box) + ";left:" + px(tools_box));
+        place("#searchtools", "width:" + px(w - 8 - tools_box) + ";left:" + px(tools_box));
         place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
         place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
         place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
