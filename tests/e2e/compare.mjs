@@ -45,8 +45,8 @@ const {baseEnv} = await startDesktop(work);
 //   row: a list's rows and their parts: text-sized, and each row further down
 //        may carry what the rows above it gained, a little per row;
 //   menu: an open menu and its items, placed at the pointer: text-sized.
-// Seen when written: frame 1, control 7 (the find field 7px narrower, the tools and
-// New tag shifted by up to 7px), row 11 (the fourth quote's parts), menu 4.
+// Seen when written: frame 1, control 7 (the native find field is 7px narrower),
+// row 11 (four rows down, within 3px and 3px a row above), menu 4.
 const tolerance = {frame: 4, control: 8, row: 8, menu: 8};
 const perRowAbove = 3;  // further vertical room for each list row above
 // Overlaps of this many pixels or fewer are borders meeting, not overlaps.
