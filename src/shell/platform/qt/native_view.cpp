@@ -157,7 +157,7 @@ std::string with_hover_marks(std::string sheets) {
     return sheets;
 }
 
-constexpr int toolbar_height = 49;  // its padding, its content and its border
+constexpr int toolbar_height = 61;  // its padding, its content and its border
 constexpr int statusbar_height = 25;
 
 }  // namespace
@@ -616,7 +616,7 @@ bool native_view::layout_once() {
         place("#p-searchbar", "width:" + px(std::max(40, find_left - 8 - 8 - 20)));
         place("#findbox", "left:" + px(find_left) + ";width:220px");
         place("#find-text", "width:180px");
-        place("#searchtools", "width:" + px(w - 16) + ";left:0");
+        place("#searchtools", "width:" + px(w - 8) + ";left:0");
         place("#panes", "top:" + px(toolbar_height) + ";width:" + px(w) + ";height:" + px(panes));
         place("#tagpane", "width:" + px(tags_width) + ";height:" + px(panes));
         place("#splitter", "left:" + px(tags_width + 1) + ";height:" + px(panes));
