@@ -198,7 +198,7 @@ void build_collection(const fs::path& folder, int quotes) {
 
 // The cached collection of `quotes` quotes, built on first use.
 fs::path cached_collection(int quotes) {
-    const fs::path folder = cache_root() / ("collection-v6-" + std::to_string(quotes));
+    const fs::path folder = cache_root() / ("collection-v7-" + std::to_string(quotes));
     if (!fs::exists(folder / "complete")) {
         fs::remove_all(folder);
         build_collection(folder, quotes);

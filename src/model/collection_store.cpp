@@ -89,9 +89,9 @@ CREATE VIRTUAL TABLE quote_text USING fts5(
 // The text index: which quotes (by seq) hold each folded piece of one, two or three
 // characters without a blank (text_index.h). It holds no copy of the text (the quote
 // table has it), so removing a quote hands it the text to take out, and no places
-// within the text: a word of up to three characters is one piece, found exactly; a
-// longer one is found in the quotes holding all its pieces, whose texts then tell
-// whether the pieces make the word. Triggers write it in the statement that writes the
+// within the text: a word of up to three characters is found exactly (a pair as the
+// beginning of pieces); a longer one is found in the quotes holding all its pieces,
+// whose texts then tell whether the pieces make the word. Triggers write it in the statement that writes the
 // quote, so it is always in the same transaction, by whatever path the quote comes or
 // goes. Each capture adds a small piece of index that is later merged with others;
 // merging sixteen at a time rather than four halves that work, which is most of what
@@ -206,7 +206,7 @@ void check_database_file(const std::string& file, const std::string& name) {
                             decimal(version) + ", this one reads " +
                             decimal(collection_schema_version) + ")");
     }
-    if (version != collection_schema_version && version != 1 && version != 2) {
+    if (version != collection_schema_version && version != 1 && version != 2 && version != 3) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -673,7 +673,7 @@ private:
     }
 
     // The seqs of the quotes holding every piece of the words, ascending: a word of up
-    // to three characters is its own piece; a longer one gives the pieces of three
+    // to three characters is its own piece (a pair: the beginning of pieces); a longer one gives the pieces of three
     // that lie side by side along it, and the texts decide. Each piece is given to the
     // index as one quoted string, so nothing of the words is read as query syntax.
     std::vector<std::int64_t> index_matches(const std::vector<std::u32string>& words) {
@@ -713,6 +713,11 @@ private:
                 }
             }
             expression += '"';
+            // A pair is the beginning of the pieces of three that start with it, or a
+            // piece of its own where it ends a word (text_index.h).
+            if (piece.size() == 2) {
+                expression += '*';
+            }
         }
         sqlite::statement match(
             m_db, "SELECT rowid FROM quote_text WHERE quote_text MATCH ?1 ORDER BY rowid");
@@ -1266,10 +1271,11 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
     return db;
 }
 
-// Gives a file of version 1 or 2 the current text index: the older index dropped, the
-// new one made and filled and the version set in one transaction, so a start that
-// stops part way leaves the file as it was and the next one begins again. A file of
-// the current version is left alone.
+// Gives a file of version 1, 2 or 3 the current text index: the older index dropped
+// (emptied, for version 3, whose table is the current one), the new one made and
+// filled and the version set in one transaction, so a start that stops part way leaves
+// the file as it was and the next one begins again. A file of the current version is
+// left alone.
 void add_text_index(sqlite3* db, const std::string& file, const std::string& name,
                     const index_progress& progress) {
     std::int64_t version = 0;
@@ -1290,8 +1296,10 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                             decimal(version) + ", this one reads " +
                             decimal(collection_schema_version) + ")");
     }
+    // Version 3 has the current layout, with every pair of characters in its index.
     if ((version != 1 || schema_of(db) != collection_schema_v1()) &&
-        (version != 2 || schema_of(db) != collection_schema_v2())) {
+        (version != 2 || schema_of(db) != collection_schema_v2()) &&
+        (version != 3 || schema_of(db) != collection_schema())) {
         throw open_db_error(name + ": " + file +
                             " is an SQLite database but not a Hoardly collection");
     }
@@ -1303,7 +1311,12 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
                 "DROP TRIGGER quote_text_added; DROP TRIGGER quote_text_removed; "
                 "DROP TRIGGER quote_text_changed; DROP TABLE quote_text;");
         }
-        sqlite::connection::execute_on(db, text_index_sql().c_str());
+        if (version == 3) {
+            sqlite::connection::execute_on(
+                db, "INSERT INTO quote_text(quote_text) VALUES('delete-all')");
+        } else {
+            sqlite::connection::execute_on(db, text_index_sql().c_str());
+        }
         // Pieces are gathered in memory in larger runs while the whole collection goes
         // in, so fewer runs are written and merged; back to the small default after.
         sqlite::connection::execute_on(

@@ -29,8 +29,9 @@ inline constexpr int search_mode_and = 0;  // a quote must carry every search ta
 inline constexpr int search_mode_or = 1;   // one of them is enough
 
 // The layout version of the collection file, recorded in PRAGMA user_version. A file
-// of version 1 (without the text index) gets its index when it is opened.
-inline constexpr int collection_schema_version = 3;
+// of version 1 (without the text index) gets its index when it is opened; one of
+// version 2 or 3 (an index of other pieces) has it rebuilt.
+inline constexpr int collection_schema_version = 4;
 
 // What a search selects: the quotes that satisfy the tags (none: every quote) and
 // whose text holds every whitespace-separated word of `text`, ignoring case.

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "fml/text.h"
 #include "model/fts5_calls.h"
@@ -12,9 +14,11 @@ namespace hrd {
 namespace {
 
 // A piece of up to three code points as one number: 21 bits each, the unused places
-// holding a value no code point has, so pieces of different lengths never meet.
+// holding a value no code point has, so pieces of different lengths never meet. The
+// top bit marks a pair that begins some three-character piece of the text.
 constexpr std::uint64_t no_point = 0x1FFFFF;
 constexpr std::uint64_t empty_slot = ~std::uint64_t{0};
+constexpr std::uint64_t begins_three = std::uint64_t{1} << 63;
 
 // The pieces already handed over for one text. A text of millions of characters stops
 // remembering once the table is three quarters full: the index takes a piece twice
@@ -37,7 +41,7 @@ public:
         if (m_full) {
             return true;
         }
-        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
+        std::size_t at = slot_of(key);
         const std::size_t mask = m_slots.size() - 1;
         while (m_slots[at] != empty_slot) {
             if (m_slots[at] == key) {
@@ -49,8 +53,24 @@ public:
         m_full = ++m_count * 4 > m_slots.size() * 3;
         return true;
     }
+    // Whether `key` is remembered.
+    bool holds(std::uint64_t key) const {
+        std::size_t at = slot_of(key);
+        const std::size_t mask = m_slots.size() - 1;
+        while (m_slots[at] != empty_slot) {
+            if (m_slots[at] == key) {
+                return true;
+            }
+            at = (at + 1) & mask;
+        }
+        return false;
+    }
 
 private:
+    std::size_t slot_of(std::uint64_t key) const {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
+    }
+
     std::vector<std::uint64_t> m_slots;
     unsigned m_shift = 64;
     std::size_t m_count = 0;
@@ -60,11 +80,17 @@ private:
 // Hands every distinct piece of `text` to `emit(folded UTF-8, size, start, end)`, with
 // the byte range of the original text it comes from; stops at the first answer that is
 // not SQLITE_OK and returns it.
+//
+// A pair of characters is found as the beginning of the three-character pieces, which
+// a search asks for by their first two characters: only a pair that ends a word, and
+// begins no piece of three anywhere in the text, is a piece of its own. That leaves
+// out about two pieces in five, and each piece is work for every capture.
 template <class Emit>
 int cut(std::string_view text, Emit&& emit) {
     std::vector<std::uint32_t> starts;  // byte offset of each code point, then the end
     std::vector<std::uint32_t> folded_at;
     std::vector<std::uint64_t> points;
+    std::vector<std::uint32_t> word_ends;  // where a pair ending a word begins
     std::string folded;
     starts.reserve(text.size() + 1);
     folded.reserve(text.size());
@@ -79,47 +105,84 @@ int cut(std::string_view text, Emit&& emit) {
     folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
     const std::size_t count = points.size();
     seen_pieces seen(count * 3);
+    const auto hand_over = [&](std::size_t i, std::size_t length) {
+        return emit(folded.data() + folded_at[i],
+                    static_cast<std::size_t>(folded_at[i + length] - folded_at[i]),
+                    static_cast<int>(starts[i]), static_cast<int>(starts[i + length]));
+    };
+    const auto blank = [&](std::size_t i) {
+        return separates_words(static_cast<char32_t>(points[i]));
+    };
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint64_t key = (no_point << 42) | (no_point << 21) | no_point;
-        for (std::size_t length = 1; length <= 3 && i + length <= count; ++length) {
-            // A search word never holds a blank: neither does a piece worth keeping.
-            if (separates_words(static_cast<char32_t>(points[i + length - 1]))) {
-                break;
-            }
-            key = (key & ~(no_point << (63 - 21 * length))) |
-                  (points[i + length - 1] << (63 - 21 * length));
-            if (!seen.add(key)) {
-                continue;
-            }
-            const int answer = emit(folded.data() + folded_at[i],
-                                    static_cast<std::size_t>(folded_at[i + length] - folded_at[i]),
-                                    static_cast<int>(starts[i]), static_cast<int>(starts[i + length]));
-            if (answer != SQLITE_OK) {
+        // A search word never holds a blank: neither does a piece worth keeping.
+        if (blank(i)) {
+            continue;
+        }
+        std::uint64_t key = (points[i] << 42) | (no_point << 21) | no_point;
+        if (seen.add(key)) {
+            if (const int answer = hand_over(i, 1); answer != SQLITE_OK) {
                 return answer;
             }
+        }
+        if (i + 1 >= count || blank(i + 1)) {
+            continue;
+        }
+        key = (key & ~(no_point << 21)) | (points[i + 1] << 21);
+        if (i + 2 >= count || blank(i + 2)) {
+            word_ends.push_back(static_cast<std::uint32_t>(i));
+            continue;
+        }
+        seen.add(key | begins_three);
+        key = (key & ~no_point) | points[i + 2];
+        if (seen.add(key)) {
+            if (const int answer = hand_over(i, 3); answer != SQLITE_OK) {
+                return answer;
+            }
+        }
+    }
+    for (const std::uint32_t i : word_ends) {
+        const std::uint64_t key = (points[i] << 42) | (points[i + 1] << 21) | no_point;
+        if (seen.holds(key | begins_three) || !seen.add(key)) {
+            continue;
+        }
+        if (const int answer = hand_over(i, 2); answer != SQLITE_OK) {
+            return answer;
         }
     }
     return SQLITE_OK;
 }
 
+// The bytes of the first `points` code points of a piece (at most its size).
+std::size_t head_bytes(const char* piece, std::size_t size, int points) {
+    std::size_t at = 0;
+    for (int i = 0; i < points && at < size; ++i) {
+        const auto lead = static_cast<unsigned char>(piece[at]);
+        at += lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    }
+    return std::min(at, size);
+}
+
 // The index keeps its pieces in a hash table whose hash of a few bytes of text has
 // little spread, so its chains grow long and each piece costs a long walk. Each token
-// is the folded piece followed by two bytes mixed from all of it, which spread the
-// pieces over the table; a search appends the same two bytes to the pieces it asks for.
+// starts with two bytes mixed from the first two characters of its piece (all of it
+// when shorter), then the folded piece: the bytes spread the pieces over the table, and
+// every piece that begins with the same two characters begins with the same token
+// bytes, so a search for a pair asks for the tokens beginning with it.
 constexpr std::size_t spread_bytes = 2;
 
 std::size_t with_spread(const char* piece, std::size_t size, char* token) {
+    const std::size_t head = head_bytes(piece, size, 2);
     std::uint64_t mixed = 0x9E3779B97F4A7C15ull;
-    for (std::size_t i = 0; i < size; ++i) {
-        token[i] = piece[i];
+    for (std::size_t i = 0; i < head; ++i) {
         mixed = (mixed ^ static_cast<unsigned char>(piece[i])) * 0x100000001B3ull;
     }
     mixed ^= mixed >> 29;
     mixed *= 0xBF58476D1CE4E5B9ull;
     mixed ^= mixed >> 32;
     // Never a zero byte: the index ends its keys with one.
-    token[size] = static_cast<char>(1 + (mixed & 0xFF) % 255);
-    token[size + 1] = static_cast<char>(1 + ((mixed >> 8) & 0xFF) % 255);
+    token[0] = static_cast<char>(1 + (mixed & 0xFF) % 255);
+    token[1] = static_cast<char>(1 + ((mixed >> 8) & 0xFF) % 255);
+    std::memcpy(token + spread_bytes, piece, size);
     return size + spread_bytes;
 }
 
@@ -142,7 +205,8 @@ int tokenize(fts5::tokenizer_handle*, void* context, int flags, const char* text
     }
     try {
         std::string spread;
-        // A search asks for pieces it has cut and folded itself: each is one token.
+        // A search asks for pieces it has cut and folded itself: each is one token (a
+        // pair is asked for as the beginning of tokens, the same bytes).
         if ((flags & fts5::tokenize_query) != 0) {
             spread.resize(static_cast<std::size_t>(size) + spread_bytes);
             const std::size_t length = with_spread(text, static_cast<std::size_t>(size), spread.data());
