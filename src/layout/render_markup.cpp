@@ -63,6 +63,9 @@ public:
         if (!style.empty()) {
             attribute("style", style);
         }
+        if (m_options.mark_empty && is_empty(e)) {
+            attribute("data-empty", "");
+        }
         m_out += '>';
         if (m_first) {
             m_first = false;
@@ -88,6 +91,18 @@ public:
     }
 
 private:
+    static bool is_empty(const element_node& e) {
+        if (e.find_extras() != nullptr && is_long_list(const_cast<element_node*>(&e)) &&
+            row_count(const_cast<element_node*>(&e)) > 0) {
+            return false;
+        }
+        for (const node* child : e.m_children.items()) {
+            if (!child->is_text() || !static_cast<const text_node*>(child)->m_text.empty()) {
+                return false;
+            }
+        }
+        return true;
+    }
     void attribute(std::string_view name, std::string_view value) {
         m_out += ' ';
         m_out += name;

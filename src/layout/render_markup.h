@@ -22,6 +22,9 @@ struct render_markup_options {
     // Style text added to an element's own (by serial): where the renderer put a
     // pop-up, how far it scrolled a pane.
     std::unordered_map<std::uint32_t, std::string> extra_style;
+    // Elements with no content at all carry data-empty="", for a renderer whose
+    // selectors lack :empty.
+    bool mark_empty = false;
     // Elements (by serial) left out with all they hold: rows out of view.
     std::unordered_set<std::uint32_t> left_out;
     // Markup put first inside the root element, in place of the document's own

@@ -86,6 +86,19 @@ TEST(render_markup, serials_states_and_the_painter_s_head_and_never_script) {
     EXPECT_NE(breaks.find(">one<br data-serial="), std::string::npos) << breaks;
     EXPECT_EQ(breaks.find("</br>"), std::string::npos) << breaks;
     EXPECT_EQ(breaks.find("</hr>"), std::string::npos) << breaks;
+
+    // Asked for, an element with no content (an emptied text counts as none) is
+    // marked empty; one holding a blank is not.
+    layout::set_html(box, "<p id=none></p><p id=emptied>x</p><p id=blank> </p>",
+                     layout::html_place::replace_content);
+    layout::set_inner_text(layout::find_first(doc.root(), "#emptied"), u"");
+    layout::render_markup_options marking;
+    marking.mark_empty = true;
+    const std::string marked = layout::render_markup(doc, marking);
+    EXPECT_NE(marked.find("id=\"none\" data-empty=\"\">"), std::string::npos) << marked;
+    EXPECT_NE(marked.find("id=\"emptied\" data-empty=\"\">"), std::string::npos) << marked;
+    EXPECT_NE(marked.find("id=\"blank\">"), std::string::npos) << marked;
+    EXPECT_EQ(layout::render_markup(doc).find("data-empty"), std::string::npos);
 }
 
 TEST(render_markup, a_long_list_gives_the_rows_it_holds_with_huge_texts_shortened) {

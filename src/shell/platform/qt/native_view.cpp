@@ -145,14 +145,16 @@ std::string for_color_scheme(std::string sheets, bool dark) {
     return sheets;
 }
 
-// The element under the pointer is marked in the tree (see native_view::hover):
-// the sheets' :hover rules match that mark.
-std::string with_hover_marks(std::string sheets) {
-    const std::string pseudo = ":hover";
-    const std::string mark = "[data-state~=\"hover\"]";
-    for (std::size_t at = sheets.find(pseudo); at != std::string::npos;
-         at = sheets.find(pseudo, at + mark.size())) {
-        sheets.replace(at, pseudo.size(), mark);
+// Pseudo-classes litehtml does not match, as marks the markup carries instead:
+// the element under the pointer is marked in the tree (see native_view::hover),
+// and an element with no content is marked as it is written out.
+std::string with_pseudo_class_marks(std::string sheets) {
+    for (const auto& [pseudo, mark] : {std::pair<std::string, std::string>{":hover", "[data-state~=\"hover\"]"},
+                                       {":empty", "[data-empty]"}}) {
+        for (std::size_t at = sheets.find(pseudo); at != std::string::npos;
+             at = sheets.find(pseudo, at + mark.size())) {
+            sheets.replace(at, pseudo.size(), mark);
+        }
     }
     return sheets;
 }
@@ -393,7 +395,7 @@ native_view::native_view(layout::document& document, guard_function guard,
     : QWidget(parent),
       m_document(document),
       m_guard(std::move(guard)),
-      m_style_sheets(with_hover_marks(for_color_scheme(
+      m_style_sheets(with_pseudo_class_marks(for_color_scheme(
           std::move(style_sheets), palette().color(QPalette::Window).lightness() < 128))),
       m_container(std::make_unique<native_container>(*this)),
       m_context(std::make_unique<litehtml::context>()),
@@ -543,6 +545,7 @@ bool native_view::layout_once() {
     const int h = std::max(height(), 300);
     const layout::handle root = m_document.root();
     layout::render_markup_options options;
+    options.mark_empty = true;
     const layout::handle quotes = layout::find_first(root, "#thequotelist");
     if (quotes && layout::is_long_list(quotes)) {
         const std::size_t count = layout::row_count(quotes);
