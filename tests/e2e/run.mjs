@@ -908,9 +908,33 @@ await check('a long list follows scrolling and the keyboard with only the rows n
     expect(await exitCode(long.process, 15000) === 1, 'ends with code 1');
 });
 
+// On a screen scaled by 1.5 (a HiDPI screen, QT_SCALE_FACTOR) the native window
+// is laid out as before and drawn with 1.5 times the pixels, and the pointer finds
+// what it shows. (The web page scales itself.)
+const scaled = web ? null : await openSession({work, name: 'scaled', program, renderer,
+    baseEnv: {...baseEnv, QT_SCALE_FACTOR: '1.5'}, fixture: false});
+if (!web) await check('on a screen scaled by 1.5 the native window is drawn larger and a click reaches what it shows', async () => {
+    const [window] = await waitFor('the window', () => mainWindows(scaled.env).length === 1 && mainWindows(scaled.env));
+    expect(window.width >= 1.5 * 940 && window.height >= 1.5 * 660, `a window 1.5 times the size: ${JSON.stringify(window)}`);
+    const button = await scaled.view.first('#mode-or');
+    expect(button.box.height >= 1.5 * 24, `a button 1.5 times as tall: ${JSON.stringify(button.box)}`);
+    click(scaled, await centreIn(scaled, '#mode-or'));
+    await waitFor('Any tag chosen', async () => hasState(await scaled.view.first('#mode-or'), 'checked'), 5000);
+    const file = path.join(artifacts, 'hoardly-window-native-scaled.png');
+    await scaled.view.screenshot(file);
+    // A PNG's width and height stand at bytes 16 and 20 of its header.
+    const header = fs.readFileSync(file).subarray(16, 24);
+    const size = {width: header.readUInt32BE(0), height: header.readUInt32BE(4)};
+    expect(Math.abs(size.width - window.width) <= 2 && Math.abs(size.height - window.height) <= 2,
+        `the picture has the window's pixels: ${JSON.stringify(size)} for ${JSON.stringify(window)}`);
+    scaled.disconnect();
+    scaled.process.kill('SIGTERM');
+    expect(await exitCode(scaled.process, 15000) === 1, 'ends with code 1');
+});
+
 // A failed check above may have left its program running: its window would stand
 // in the way of the next session's.
-for (const s of [main, tray, attack, long]) {
+for (const s of [main, tray, attack, long, scaled].filter(Boolean)) {
     if (s.process.exitCode_ === null) s.process.kill('SIGKILL');
 }
 
@@ -963,7 +987,7 @@ await check('a capture that cannot be stored is told to the user and not claimed
 });
 
 if (failures()) {
-    for (const s of [main, tray, attack, long, noTray]) {
+    for (const s of [main, tray, attack, long, scaled, noTray].filter(Boolean)) {
         fs.cpSync(s.log, path.join(artifacts, `${path.basename(s.root)}-application.log`));
         fs.cpSync(s.output, path.join(artifacts, `${path.basename(s.root)}-output.txt`));
     }

@@ -183,9 +183,20 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
         fml::app_line("The window is painted by the program itself (native renderer)");
         if (const QString socket = qEnvironmentVariable("HOARDLY_INSPECT"); !socket.isEmpty()) {
             inspected_view view;
-            view.box = [this](std::uint32_t serial) { return m_native->box_on_screen(serial); };
+            // In the X server's pixels, where a test's pointer goes: Qt's own screen
+            // coordinates are divided by the scale (QT_SCALE_FACTOR, a HiDPI screen).
+            view.box = [this](std::uint32_t serial) -> std::optional<QRect> {
+                const auto box = m_native->box_on_screen(serial);
+                if (!box) {
+                    return std::nullopt;
+                }
+                const qreal scale = m_native->devicePixelRatioF();
+                return QRectF(QPointF(box->topLeft()) * scale, QSizeF(box->size()) * scale)
+                    .toRect();
+            };
             view.element_at = [this](QPoint at) {
-                const QPoint local = m_native->mapFromGlobal(at);
+                const QPoint local = m_native->mapFromGlobal(QPointF(at) / m_native->devicePixelRatioF())
+                                         .toPoint();
                 return m_native->element_at(local.x(), local.y());
             };
             view.ring = [this](std::uint32_t serial) { return m_native->draws_ring(serial); };
