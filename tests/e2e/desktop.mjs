@@ -393,6 +393,8 @@ export async function nativeView(socketPath) {
         async screenshot(file) {
             expect(await ask(`shot ${file}`) === true, `a picture saved to ${file}`);
         },
+        // The pointer's shape over the window, as a CSS cursor name.
+        cursor: () => ask('cursor'),
         // The frames painted lately: {layout, quotes, done} (done: ms since the epoch).
         async paints() {
             return (await ask('paints')).map(([layout, quotes, done]) => ({layout, quotes, done}));
@@ -416,7 +418,8 @@ export function click(s, point, button = '1', repeat = 1) {
     x(['xdotool', 'mousemove', String(point.x), String(point.y), 'click', '--repeat', String(repeat),
         '--delay', '80', button], s.env);
 }
-export async function dragWithMouse(s, from, to, steps = 6) {
+// `before` (if given) runs once the pointer is over `to`, before the release.
+export async function dragWithMouse(s, from, to, steps = 6, before = null) {
     x(['xdotool', 'mousemove', String(from.x), String(from.y)], s.env);
     await sleep(100);
     x(['xdotool', 'mousedown', '1'], s.env);
@@ -426,6 +429,7 @@ export async function dragWithMouse(s, from, to, steps = 6) {
             String(Math.round(from.y + ((to.y - from.y) * i) / steps))], s.env);
     }
     await sleep(150);
+    if (before) await before();
     x(['xdotool', 'mouseup', '1'], s.env);
 }
 

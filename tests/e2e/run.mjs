@@ -354,8 +354,13 @@ await check('a tag dragged from the tag list onto a quote shows on it and a sear
     const name = 'Capture';
     const target = before.find((b) => b.visible && !b.tags.includes(name));
     expect(target, `a quote in view without ${name}: ${tagsOf(before)}`);
+    // The pointer shows a tag being carried (the native window's own cursor; the
+    // web page's is Chromium's to show).
+    const carried = web ? null : async () =>
+        waitFor('the copy cursor while the tag is carried', async () => (await main.view.cursor()) === 'copy', 5000);
     await dragWithMouse(main, await centreOf(main.view, '#taglist .vtag', name),
-        await centreOf(main.view, `#${target.id} td.text`));
+        await centreOf(main.view, `#${target.id} td.text`), 6, carried);
+    if (!web) await waitFor('the cursor back', async () => (await main.view.cursor()) !== 'copy', 5000);
     const expected = before.map((b) => (b.id === target.id ? {...b, tags: [...b.tags, name]} : b));
     await listShows(main.view, `${name} on the quote`, expected);
     // The search reads the collection: the new mark is stored.

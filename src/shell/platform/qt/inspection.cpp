@@ -277,6 +277,11 @@ std::string inspection_channel::answer(const std::string& request) const {
                ",\"first_shown\":" + std::to_string(first_shown) +
                ",\"shown\":" + std::to_string(shown) + "}";
     }
+    if (command == "cursor") {
+        std::string out;
+        append_json_string(out, m_view.cursor ? m_view.cursor() : "default");
+        return out;
+    }
     if (command == "paints") {
         return m_view.paints ? m_view.paints() : "[]";
     }

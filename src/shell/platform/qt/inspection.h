@@ -17,6 +17,7 @@
 //   at <x> <y>        the record of the element under that point of the screen, or null
 //   list <selector>   a long list's rows: {count, first_held, held, first_shown, shown}
 //   shot <path>       saves a picture of the window there; answers true or false
+//   cursor            the pointer's shape over the window, as a CSS cursor name
 //   paints            the frames painted lately, oldest first: [layout, quotes, done]
 //                     for each new layout's first paint, with the quote list's length
 //                     and the wall clock in milliseconds since the epoch
@@ -50,6 +51,8 @@ struct inspected_view {
     std::function<void(std::function<void()>)> when_settled;
     // The first row of a long list shown, and how many rows show whole.
     std::function<std::pair<std::size_t, std::size_t>()> quotes_shown;
+    // The pointer's shape over the window, as a CSS cursor name ("default", "copy").
+    std::function<std::string()> cursor;
     // The renderer's paint records, as the `paints` request gives them (JSON).
     std::function<std::string()> paints;
     // Saves a picture of the window to the path; false when it cannot.

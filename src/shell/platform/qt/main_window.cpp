@@ -205,6 +205,17 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
             };
             view.quotes_shown = [this] { return m_native->quotes_shown(); };
             view.save_picture = [this](const QString& path) { return m_native->save_picture(path); };
+            view.cursor = [this]() -> std::string {
+                switch (m_native->cursor().shape()) {
+                    case Qt::PointingHandCursor: return "pointer";
+                    case Qt::IBeamCursor: return "text";
+                    case Qt::SplitHCursor: return "col-resize";
+                    case Qt::OpenHandCursor: return "grab";
+                    case Qt::ClosedHandCursor: return "grabbing";
+                    case Qt::DragCopyCursor: return "copy";
+                    default: return "default";
+                }
+            };
             m_native->keep_paint_records();
             view.paints = [this] {
                 std::string out = "[";

@@ -516,6 +516,11 @@ void native_view::relayout() {
     m_quotes_laid_out = quotes ? layout::row_count(quotes) : 0;
     ++m_layouts;
     place_scroll_bars();
+    // The pointer's shape follows the document under it (a drag ends, a row
+    // arrives beneath it) without waiting for it to move.
+    if (underMouse()) {
+        update_cursor(mapFromGlobal(QCursor::pos()));
+    }
     // An input method asks whether it may compose text when the widget takes the
     // focus; within the window the focus moves between elements, which it is told.
     const std::uint32_t focus = layout::serial_of(m_document.focus());
@@ -912,18 +917,25 @@ void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
                                buttons, key_states(event->modifiers()));
         m_pump.schedule_timer();
     });
-    if (m_html && cmd == layout::mouse_event::move) {
-        litehtml::position::vector boxes;
-        m_html->on_mouse_over(at.x(), at.y(), at.x(), at.y(), boxes);
-        const std::string& cursor = m_container->cursor();
-        setCursor(cursor == "pointer"     ? Qt::PointingHandCursor
-                  : cursor == "text"      ? Qt::IBeamCursor
-                  : cursor == "col-resize" ? Qt::SplitHCursor
-                  : cursor == "grab"      ? Qt::OpenHandCursor
-                  : cursor == "grabbing"  ? Qt::ClosedHandCursor
-                  : cursor == "copy"      ? Qt::DragCopyCursor
-                                          : Qt::ArrowCursor);
+    if (cmd == layout::mouse_event::move) {
+        update_cursor(at);
     }
+}
+
+void native_view::update_cursor(QPoint at) {
+    if (!m_html) {
+        return;
+    }
+    litehtml::position::vector boxes;
+    m_html->on_mouse_over(at.x(), at.y(), at.x(), at.y(), boxes);
+    const std::string& cursor = m_container->cursor();
+    setCursor(cursor == "pointer"      ? Qt::PointingHandCursor
+              : cursor == "text"       ? Qt::IBeamCursor
+              : cursor == "col-resize" ? Qt::SplitHCursor
+              : cursor == "grab"       ? Qt::OpenHandCursor
+              : cursor == "grabbing"   ? Qt::ClosedHandCursor
+              : cursor == "copy"       ? Qt::DragCopyCursor
+                                       : Qt::ArrowCursor);
 }
 
 void native_view::hover(std::uint32_t serial) {

@@ -142,6 +142,8 @@ private:
     void scroll_quotes_to(std::size_t first);
     // Puts the scroll bars beside their panes with the ranges last laid out.
     void place_scroll_bars();
+    // The pointer's shape for the element at this point of the view.
+    void update_cursor(QPoint at);
     // Marks the element with this serial (0: none) and its ancestors hovered.
     void hover(std::uint32_t serial);
     void write_probe();
