@@ -1,6 +1,9 @@
 #include "layout/render_markup.h"
 
+#include <span>
+
 #include "layout/document.h"
+#include "layout/dom.h"
 #include "layout/long_list.h"
 #include "layout/markup.h"
 #include "layout/names.h"
@@ -76,14 +79,52 @@ public:
         }
         const bool long_list = e.find_extras() != nullptr &&
                                is_long_list(const_cast<element_node*>(&e));
-        for (const node* child : e.m_children.items()) {
-            if (child->is_text()) {
-                const std::string& text = static_cast<const text_node*>(child)->m_text;
-                m_out += escape_text(in_row && text.size() > max_row_text_bytes ? shown_text(text)
-                                                                                 : text);
-            } else {
-                element(static_cast<const element_node&>(*child), in_row || long_list);
+        const bool rows = in_row || long_list;
+        const std::span<node* const> children = e.m_children.items();
+        for (std::size_t i = 0; i < children.size();) {
+            // The children a word runs across, from i to last.
+            std::size_t last = i;
+            while (m_options.keep_words_whole && last + 1 < children.size() &&
+                   ends_in_word(*children[last], rows) && starts_in_word(*children[last + 1], rows)) {
+                ++last;
             }
+            if (last == i) {
+                child(*children[i++], rows);
+                continue;
+            }
+            // The first child's last word and the last child's first word go
+            // inside an unbreakable span with everything between them.
+            const auto split = [](const std::string& text, bool at_last_blank) {
+                const std::size_t at = at_last_blank ? text.find_last_of(blanks)
+                                                     : text.find_first_of(blanks);
+                return at == std::string::npos ? (at_last_blank ? 0 : text.size())
+                                               : at + (at_last_blank ? 1 : 0);
+            };
+            std::string tail;  // after the span
+            if (children[i]->is_text()) {
+                const std::string text = text_of(*children[i], rows);
+                const std::size_t cut = split(text, true);
+                m_out += escape_text(std::string_view(text).substr(0, cut));
+                m_out += "<span style=\"display:inline-block;vertical-align:top;white-space:nowrap\">";
+                m_out += escape_text(std::string_view(text).substr(cut));
+            } else {
+                m_out += "<span style=\"display:inline-block;vertical-align:top;white-space:nowrap\">";
+                child(*children[i], rows);
+            }
+            for (std::size_t k = i + 1; k < last; ++k) {
+                child(*children[k], rows);
+            }
+            if (children[last]->is_text()) {
+                const std::string text = text_of(*children[last], rows);
+                const std::size_t cut = split(text, false);
+                m_out += escape_text(std::string_view(text).substr(0, cut));
+                tail = text.substr(cut);
+            } else {
+                child(*children[last], rows);
+            }
+            m_out += "</span>";
+            m_out += escape_text(tail);
+            i = last + 1;
         }
         m_out += "</";
         m_out += tag;
@@ -91,6 +132,45 @@ public:
     }
 
 private:
+    static constexpr const char* blanks = " \t\n\r";
+
+    void child(const node& n, bool in_row) {
+        if (n.is_text()) {
+            m_out += escape_text(text_of(n, in_row));
+        } else {
+            element(static_cast<const element_node&>(n), in_row);
+        }
+    }
+    static std::string text_of(const node& n, bool in_row) {
+        const std::string& text = static_cast<const text_node&>(n).m_text;
+        return in_row && text.size() > max_row_text_bytes ? shown_text(text) : text;
+    }
+    // Whether a node's text ends (starts) with a character of a word: text nodes
+    // and inline elements only; blocks and rows break lines anyway.
+    static bool inline_text(const node& n, bool in_row, std::string& text) {
+        if (n.is_text()) {
+            text = text_of(n, in_row);
+            return true;
+        }
+        const auto& e = static_cast<const element_node&>(n);
+        const std::string_view tag = name_text(e.m_tag);
+        if (tag != "mark" && tag != "span" && tag != "b" && tag != "i" && tag != "em" &&
+            tag != "strong" && tag != "a" && tag != "code") {
+            return false;
+        }
+        text = get_inner_text_utf8(const_cast<element_node*>(&e)).value_or("");
+        return true;
+    }
+    static bool ends_in_word(const node& n, bool in_row) {
+        std::string text;
+        return inline_text(n, in_row, text) && !text.empty() &&
+               std::string_view(blanks).find(text.back()) == std::string_view::npos;
+    }
+    static bool starts_in_word(const node& n, bool in_row) {
+        std::string text;
+        return inline_text(n, in_row, text) && !text.empty() &&
+               std::string_view(blanks).find(text.front()) == std::string_view::npos;
+    }
     static bool is_empty(const element_node& e) {
         if (e.find_extras() != nullptr && is_long_list(const_cast<element_node*>(&e)) &&
             row_count(const_cast<element_node*>(&e)) > 0) {

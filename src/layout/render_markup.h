@@ -25,6 +25,9 @@ struct render_markup_options {
     // Elements with no content at all carry data-empty="", for a renderer whose
     // selectors lack :empty.
     bool mark_empty = false;
+    // A word that runs across an inline element's edge ("<mark>quote</mark>s") is
+    // kept on one line, for a renderer that would break it there.
+    bool keep_words_whole = false;
     // Elements (by serial) left out with all they hold: rows out of view.
     std::unordered_set<std::uint32_t> left_out;
     // Markup put first inside the root element, in place of the document's own

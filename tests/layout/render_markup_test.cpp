@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "layout/document.h"
 #include "layout/dom.h"
 #include "layout/long_list.h"
@@ -99,6 +101,28 @@ TEST(render_markup, serials_states_and_the_painter_s_head_and_never_script) {
     EXPECT_NE(marked.find("id=\"emptied\" data-empty=\"\">"), std::string::npos) << marked;
     EXPECT_NE(marked.find("id=\"blank\">"), std::string::npos) << marked;
     EXPECT_EQ(layout::render_markup(doc).find("data-empty"), std::string::npos);
+
+    // Asked for, a word that runs across a mark's edge stays on one line; words
+    // that meet a mark at a blank, and blocks, are left as they are.
+    layout::set_html(box, "called <mark>quote</mark>s, and <mark>quote</mark> <mark>x</mark>y<mark>z</mark>"
+                          "<p>a</p>b",
+                     layout::html_place::replace_content);
+    layout::render_markup_options words;
+    words.keep_words_whole = true;
+    const std::string kept = layout::render_markup(doc, words);
+    const auto mark = [&](const char* text) {
+        return "<mark data-serial=\"[0-9]+\">" + std::string(text) + "</mark>";
+    };
+    EXPECT_TRUE(std::regex_search(
+        kept, std::regex("called <span style=\"display:inline-block;vertical-align:top;white-space:nowrap\">" + mark("quote") +
+                         "s,</span> and " + mark("quote") + " <span style=\"display:inline-block;vertical-align:top;white-space:nowrap\">" +
+                         mark("x") + "y" + mark("z") + "</span><p ")))
+        << kept;
+    layout::document read_back;
+    read_back.load_html(kept);
+    EXPECT_EQ(layout::get_inner_text_utf8(layout::find_first(read_back.root(), "#box")),
+              "called quotes, and quote xyzab");
+    EXPECT_EQ(layout::render_markup(doc).find("nowrap"), std::string::npos);
 }
 
 TEST(render_markup, a_long_list_gives_the_rows_it_holds_with_huge_texts_shortened) {

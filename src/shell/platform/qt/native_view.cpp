@@ -551,6 +551,7 @@ bool native_view::layout_once() {
     const layout::handle root = m_document.root();
     layout::render_markup_options options;
     options.mark_empty = true;
+    options.keep_words_whole = true;
     const layout::handle quotes = layout::find_first(root, "#thequotelist");
     if (quotes && layout::is_long_list(quotes)) {
         const std::size_t count = layout::row_count(quotes);
