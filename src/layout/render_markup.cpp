@@ -1,6 +1,9 @@
 #include "layout/render_markup.h"
 
+#include <vector>
+
 #include "layout/document.h"
+#include "layout/dom.h"
 #include "layout/long_list.h"
 #include "layout/markup.h"
 #include "layout/names.h"
@@ -25,9 +28,32 @@ public:
         : m_options(options), m_out(out) {}
 
     void element(const element_node& e, bool in_row) {
+        if (!open(e)) {
+            return;
+        }
+        const std::string_view tag = name_text(e.m_tag);
+        if (is_void(tag)) {
+            return;  // no content and no end tag, which a reader would take for another
+        }
+        const bool long_list = e.find_extras() != nullptr &&
+                               is_long_list(const_cast<element_node*>(&e));
+        for (const node* child : e.m_children.items()) {
+            if (child->is_text()) {
+                const std::string& text = static_cast<const text_node*>(child)->m_text;
+                m_out += escape_text(in_row && text.size() > max_row_text_bytes ? shown_text(text)
+                                                                                 : text);
+            } else {
+                element(static_cast<const element_node&>(*child), in_row || long_list);
+            }
+        }
+        close(e);
+    }
+
+    // The opening tag (with the head after the root's); false for an element left out.
+    bool open(const element_node& e) {
         const std::string_view tag = name_text(e.m_tag);
         if (!is_safe_element(tag) || tag == "head" || m_options.left_out.contains(e.m_serial)) {
-            return;
+            return false;
         }
         m_out += '<';
         m_out += tag;
@@ -68,24 +94,17 @@ public:
             m_first = false;
             m_out += m_options.head;
         }
-        if (is_void(tag)) {
-            return;  // no content and no end tag, which a reader would take for another
-        }
-        const bool long_list = e.find_extras() != nullptr &&
-                               is_long_list(const_cast<element_node*>(&e));
-        for (const node* child : e.m_children.items()) {
-            if (child->is_text()) {
-                const std::string& text = static_cast<const text_node*>(child)->m_text;
-                m_out += escape_text(in_row && text.size() > max_row_text_bytes ? shown_text(text)
-                                                                                 : text);
-            } else {
-                element(static_cast<const element_node&>(*child), in_row || long_list);
-            }
-        }
+        return true;
+    }
+
+    void close(const element_node& e) {
         m_out += "</";
-        m_out += tag;
+        m_out += name_text(e.m_tag);
         m_out += '>';
     }
+
+    // The root's head is written only when the root is written.
+    void not_at_root() { m_first = false; }
 
 private:
     void attribute(std::string_view name, std::string_view value) {
@@ -119,6 +138,48 @@ std::string render_markup(const document& doc, const render_markup_options& opti
     }
     writer(options, out).element(*root, false);
     return out;
+}
+
+std::string render_element_markup(const document& doc, handle element,
+                                  const render_markup_options& options) {
+    std::string out;
+    if (!element || !doc.root()) {
+        return out;
+    }
+    // Texts are shortened below a long list, as in the whole document.
+    bool in_row = false;
+    for (handle up = parent(element); up && !in_row; up = parent(up)) {
+        in_row = up->find_extras() != nullptr && is_long_list(up);
+    }
+    writer write(options, out);
+    if (element != doc.root()) {
+        write.not_at_root();
+    }
+    write.element(*element, in_row);
+    return out;
+}
+
+markup_frame render_ancestors_markup(const document& doc, handle element,
+                                     const render_markup_options& options) {
+    markup_frame frame;
+    std::vector<handle> chain;
+    for (handle up = element ? parent(element) : nullptr; up; up = parent(up)) {
+        chain.push_back(up);
+    }
+    if (chain.empty() || chain.back() != doc.root()) {
+        return frame;  // not in the document
+    }
+    writer opening(options, frame.opening);
+    for (auto up = chain.rbegin(); up != chain.rend(); ++up) {
+        if (!opening.open(**up)) {
+            return {};
+        }
+    }
+    writer closing(options, frame.closing);
+    for (const handle up : chain) {
+        closing.close(*up);
+    }
+    return frame;
 }
 
 }  // namespace layout
