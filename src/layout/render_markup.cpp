@@ -1,6 +1,7 @@
 #include "layout/render_markup.h"
 
 #include <span>
+#include <vector>
 
 #include "layout/document.h"
 #include "layout/dom.h"
@@ -28,52 +29,10 @@ public:
         : m_options(options), m_out(out) {}
 
     void element(const element_node& e, bool in_row) {
-        const std::string_view tag = name_text(e.m_tag);
-        if (!is_safe_element(tag) || tag == "head" || m_options.left_out.contains(e.m_serial)) {
+        if (!open(e)) {
             return;
         }
-        m_out += '<';
-        m_out += tag;
-        m_out += " data-serial=\"";
-        m_out += std::to_string(e.m_serial);
-        m_out += '"';
-        std::string style;
-        e.m_attributes.for_each([&](name_id name, std::string_view value) {
-            const std::string_view text = name_text(name);
-            if (text == "data-serial" || !is_safe_attribute(text, value)) {
-                return;
-            }
-            if (text == "style") {
-                style += value;
-                return;
-            }
-            attribute(text, value);
-        });
-        if (e.m_state != 0) {
-            attribute("data-state", state_names(e.m_state));
-        }
-        if (const element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
-            for (const auto& [name, value] : extras->style) {
-                append_style(style, name_text(name), value);
-            }
-        }
-        if (const auto it = m_options.extra_style.find(e.m_serial); it != m_options.extra_style.end()) {
-            if (!style.empty()) {
-                style += ';';
-            }
-            style += it->second;
-        }
-        if (!style.empty()) {
-            attribute("style", style);
-        }
-        if (m_options.mark_empty && is_empty(e)) {
-            attribute("data-empty", "");
-        }
-        m_out += '>';
-        if (m_first) {
-            m_first = false;
-            m_out += m_options.head;
-        }
+        const std::string_view tag = name_text(e.m_tag);
         if (is_void(tag)) {
             return;  // no content and no end tag, which a reader would take for another
         }
@@ -126,10 +85,68 @@ public:
             m_out += escape_text(tail);
             i = last + 1;
         }
-        m_out += "</";
+        close(e);
+    }
+
+    // The opening tag (with the head after the root's); false for an element left out.
+    bool open(const element_node& e) {
+        const std::string_view tag = name_text(e.m_tag);
+        if (!is_safe_element(tag) || tag == "head" || m_options.left_out.contains(e.m_serial)) {
+            return false;
+        }
+        m_out += '<';
         m_out += tag;
+        m_out += " data-serial=\"";
+        m_out += std::to_string(e.m_serial);
+        m_out += '"';
+        std::string style;
+        e.m_attributes.for_each([&](name_id name, std::string_view value) {
+            const std::string_view text = name_text(name);
+            if (text == "data-serial" || !is_safe_attribute(text, value)) {
+                return;
+            }
+            if (text == "style") {
+                style += value;
+                return;
+            }
+            attribute(text, value);
+        });
+        if (e.m_state != 0) {
+            attribute("data-state", state_names(e.m_state));
+        }
+        if (const element_extras* extras = e.find_extras(); extras && !extras->style.empty()) {
+            for (const auto& [name, value] : extras->style) {
+                append_style(style, name_text(name), value);
+            }
+        }
+        if (const auto it = m_options.extra_style.find(e.m_serial); it != m_options.extra_style.end()) {
+            if (!style.empty()) {
+                style += ';';
+            }
+            style += it->second;
+        }
+        if (!style.empty()) {
+            attribute("style", style);
+        }
+        if (m_options.mark_empty && is_empty(e)) {
+            attribute("data-empty", "");
+        }
+        m_out += '>';
+        if (m_first) {
+            m_first = false;
+            m_out += m_options.head;
+        }
+        return true;
+    }
+
+    void close(const element_node& e) {
+        m_out += "</";
+        m_out += name_text(e.m_tag);
         m_out += '>';
     }
+
+    // The root's head is written only when the root is written.
+    void not_at_root() { m_first = false; }
 
 private:
     static constexpr const char* blanks = " \t\n\r";
@@ -214,6 +231,48 @@ std::string render_markup(const document& doc, const render_markup_options& opti
     }
     writer(options, out).element(*root, false);
     return out;
+}
+
+std::string render_element_markup(const document& doc, handle element,
+                                  const render_markup_options& options) {
+    std::string out;
+    if (!element || !doc.root()) {
+        return out;
+    }
+    // Texts are shortened below a long list, as in the whole document.
+    bool in_row = false;
+    for (handle up = parent(element); up && !in_row; up = parent(up)) {
+        in_row = up->find_extras() != nullptr && is_long_list(up);
+    }
+    writer write(options, out);
+    if (element != doc.root()) {
+        write.not_at_root();
+    }
+    write.element(*element, in_row);
+    return out;
+}
+
+markup_frame render_ancestors_markup(const document& doc, handle element,
+                                     const render_markup_options& options) {
+    markup_frame frame;
+    std::vector<handle> chain;
+    for (handle up = element ? parent(element) : nullptr; up; up = parent(up)) {
+        chain.push_back(up);
+    }
+    if (chain.empty() || chain.back() != doc.root()) {
+        return frame;  // not in the document
+    }
+    writer opening(options, frame.opening);
+    for (auto up = chain.rbegin(); up != chain.rend(); ++up) {
+        if (!opening.open(**up)) {
+            return {};
+        }
+    }
+    writer closing(options, frame.closing);
+    for (const handle up : chain) {
+        closing.close(*up);
+    }
+    return frame;
 }
 
 }  // namespace layout

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "layout/types.h"
+
 namespace layout {
 
 class document;
@@ -37,5 +39,23 @@ struct render_markup_options {
 
 // The whole document as HTML (no doctype), or "" when it has no root.
 std::string render_markup(const document& doc, const render_markup_options& options = {});
+
+// A renderer may lay out parts of the document apart (each row of a list, so that
+// a change to one row lays out that row alone). A part is written as it stands in
+// the whole document, and put in its ancestors' tags (with their attributes and
+// styles, the head after the root's, none of their other children), so that the
+// style sheets' selectors and inherited styles reach it as in the whole document.
+
+// `element` with all it holds, as render_markup writes it; "" when left out.
+std::string render_element_markup(const document& doc, handle element,
+                                  const render_markup_options& options = {});
+// The opening tags of `element`'s ancestors, the root's first, and their closing
+// tags; both empty when it is not in the document or an ancestor is left out.
+struct markup_frame {
+    std::string opening;
+    std::string closing;
+};
+markup_frame render_ancestors_markup(const document& doc, handle element,
+                                     const render_markup_options& options = {});
 
 }  // namespace layout

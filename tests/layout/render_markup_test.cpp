@@ -160,3 +160,65 @@ TEST(render_markup, a_long_list_gives_the_rows_it_holds_with_huge_texts_shortene
     EXPECT_NE(html.find(">row 50008<"), std::string::npos);
     layout::set_row_source(list, nullptr);
 }
+
+// A renderer that lays out each row apart writes the row inside its ancestors'
+// tags: that must read exactly as the whole document does with the rest left out,
+// or the style sheets would match the row differently.
+TEST(render_markup, a_part_in_its_ancestors_tags_reads_as_in_the_whole_document) {
+    layout::document doc;
+    doc.load_html(
+        "<html><head><title>t</title></head><body class=page><div id=pane style='color: red'>"
+        "<table id=list class=quotes></table><p id=beside>x</p></div><p id=other>y</p>"
+        "</body></html>");
+    const layout::handle pane = layout::find_first(doc.root(), "#pane");
+    const layout::handle list = layout::find_first(doc.root(), "#list");
+    numbered_rows rows;
+    rows.count = 20;
+    rows.huge = std::string(layout::max_row_text_bytes * 2, 'h');
+    layout::set_row_source(list, &rows);
+    layout::set_state(list, layout::state::focus, 0, false);
+    layout::set_state(layout::row_at(list, 7), layout::state::checked, 0, false);
+
+    layout::render_markup_options options;
+    options.head = "<head><style>td{}</style></head>";
+    options.extra_style[layout::serial_of(pane)] = "left:3px";
+    const layout::handle row = layout::row_at(list, 7);
+    const layout::markup_frame frame = layout::render_ancestors_markup(doc, row, options);
+    const std::string part = layout::render_element_markup(doc, row, options);
+
+    // The whole document with all but the row and its ancestors left out.
+    layout::render_markup_options alone = options;
+    for (const char* other : {"#beside", "#other"}) {
+        alone.left_out.insert(layout::serial_of(layout::find_first(doc.root(), other)));
+    }
+    for (std::size_t i = 0; i < layout::held_rows(list).last; ++i) {
+        if (i != 7) {
+            alone.left_out.insert(layout::serial_of(layout::row_at(list, i)));
+        }
+    }
+    EXPECT_EQ(frame.opening + part + frame.closing, layout::render_markup(doc, alone));
+    EXPECT_EQ(frame.opening.rfind("<html data-serial=", 0), 0u) << frame.opening;
+    EXPECT_NE(frame.opening.find("<style>td{}</style>"), std::string::npos) << frame.opening;
+    EXPECT_NE(frame.opening.find("style=\"color: red;left:3px\""), std::string::npos)
+        << frame.opening;
+    EXPECT_EQ(frame.closing, "</table></div></body></html>");
+    // The row as it stands in the whole document: its state, its text shortened.
+    EXPECT_NE(layout::render_markup(doc, options).find(part), std::string::npos);
+    EXPECT_EQ(part.rfind("<tr data-serial=", 0), 0u) << part;
+    EXPECT_NE(part.find("data-state=\"checked\""), std::string::npos) << part;
+    EXPECT_NE(part.find(layout::shown_text(rows.huge)), std::string::npos);
+    EXPECT_EQ(part.find(rows.huge), std::string::npos);
+
+    // The root is the whole document, in no frame.
+    EXPECT_EQ(layout::render_element_markup(doc, doc.root(), options),
+              layout::render_markup(doc, options));
+    const layout::markup_frame none = layout::render_ancestors_markup(doc, doc.root(), options);
+    EXPECT_TRUE(none.opening.empty() && none.closing.empty());
+    // Left out: the element itself gives nothing, an ancestor left out no frame.
+    options.left_out.insert(layout::serial_of(row));
+    EXPECT_EQ(layout::render_element_markup(doc, row, options), "");
+    options.left_out = {layout::serial_of(pane)};
+    const layout::markup_frame cut = layout::render_ancestors_markup(doc, row, options);
+    EXPECT_TRUE(cut.opening.empty() && cut.closing.empty());
+    layout::set_row_source(list, nullptr);
+}

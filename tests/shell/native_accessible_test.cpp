@@ -43,7 +43,8 @@ std::u16string long_text() {
 
 struct quotes final : layout::row_source {
     std::vector<hrd::tag> tags{hrd::tag(1, u"alpha"), hrd::tag(2, u"beta")};
-    std::size_t row_count() const override { return 1000; }
+    std::size_t count = 1000;
+    std::size_t row_count() const override { return count; }
     void append_rows(std::size_t first, std::size_t last, std::string& markup) override {
         for (std::size_t i = first; i < last; ++i) {
             hrd::quote q(hrd::record_id(i + 1),
@@ -363,6 +364,93 @@ TEST(qt_desktop_native, an_input_method_types_into_the_edited_field_only) {
                     .adjusted(-1, -1, 1, 1)
                     .contains(caret.center()))
         << caret.x() << "," << caret.y();
+}
+
+// Each quote row is laid out as a document of its own and kept while its markup
+// stays the same: a change to one row lays out that row alone, a row put in on top
+// one row, and the rows stack down the pane as one list would, where the pointer,
+// the rings and the boxes find them.
+TEST(qt_desktop_native, a_row_is_laid_out_again_only_when_it_changed) {
+    window w;
+    const layout::handle list = w.find("#thequotelist");
+    const auto box = [&](layout::handle element) {
+        const auto shown = w.view->box_on_screen(layout::serial_of(element));
+        return shown ? QRect(w.view->mapFromGlobal(shown->topLeft()), shown->size()) : QRect();
+    };
+    // The rows laid out from the top (row 1 is taller than the pane).
+    const auto rows_shown = [&] {
+        std::vector<QRect> boxes;
+        for (std::size_t i = 0; i < 5 && !box(layout::row_at(list, i)).isEmpty(); ++i) {
+            boxes.push_back(box(layout::row_at(list, i)));
+        }
+        return boxes;
+    };
+    const std::vector<QRect> before = rows_shown();
+    ASSERT_GE(before.size(), 3u);
+    for (std::size_t i = 1; i < before.size(); ++i) {
+        EXPECT_EQ(before[i].top(), before[i - 1].bottom() + 1) << i;
+        EXPECT_EQ(before[i].left(), before[0].left());
+    }
+    // The list's own box is its rows', from the first down.
+    const QRect whole = box(list);
+    EXPECT_EQ(whole.top(), before.front().top());
+    EXPECT_GE(whole.bottom(), before.back().bottom());
+    // The point finds each row where it lies, whichever document holds it; below
+    // the pane the rows are hidden.
+    const QRect pane = box(w.find("#quotepane"));
+    const auto in_row = [&](std::uint32_t serial, std::size_t index) {
+        for (layout::handle e = w.document.element_by_serial(serial); e; e = layout::parent(e)) {
+            if (e == layout::row_at(list, index)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        const QPoint at = box(layout::find_first(layout::row_at(list, i), "td.text")).center();
+        EXPECT_EQ(in_row(w.view->element_at(at.x(), at.y()), i), pane.contains(at)) << i;
+        const layout::handle tag = layout::find_first(layout::row_at(list, i), "div.qtag");
+        const QPoint on_tag = box(tag).center();
+        if (pane.contains(on_tag)) {
+            EXPECT_EQ(w.view->element_at(on_tag.x(), on_tag.y()), layout::serial_of(tag)) << i;
+        }
+    }
+
+    // A row checked and made current: that row alone again, with its ring; the
+    // window around it is not laid out again.
+    const std::uint64_t rows = w.view->rows_made();
+    const std::uint64_t chromes = w.view->chromes_made();
+    layout::set_rows_checked(list, {2, 3}, true);
+    w.settle();
+    EXPECT_EQ(w.view->rows_made(), rows + 1);
+    EXPECT_EQ(w.view->chromes_made(), chromes);
+    EXPECT_EQ(rows_shown(), before);
+    const layout::handle quote = layout::find_first(layout::row_at(list, 2), "div.quote");
+    EXPECT_FALSE(w.view->draws_ring(layout::serial_of(quote)));
+    layout::set_current_row(list, 2);
+    w.settle();
+    EXPECT_EQ(w.view->rows_made(), rows + 2);
+    EXPECT_TRUE(w.view->draws_ring(layout::serial_of(quote)));
+    EXPECT_EQ(rows_shown(), before);
+
+    // A row put in on top: one row laid out, the others move down by its height.
+    const std::uint64_t before_capture = w.view->rows_made();
+    ++w.rows.count;
+    layout::rows_inserted(list, 0, 1);
+    w.settle();
+    EXPECT_EQ(w.view->rows_made(), before_capture + 1);
+    const std::vector<QRect> after = rows_shown();
+    ASSERT_GE(after.size(), 3u);
+    EXPECT_EQ(after[1].top(), after[0].bottom() + 1);
+    EXPECT_EQ(after[1].height(), before[0].height());
+    EXPECT_EQ(after[2].height(), before[1].height());
+
+    // A narrower window lays every row out again.
+    const std::uint64_t before_resize = w.view->rows_made();
+    w.view->resize(800, 700);
+    w.settle();
+    EXPECT_GE(w.view->rows_made(), before_resize + rows_shown().size());
+    EXPECT_LT(box(layout::row_at(list, 0)).width(), after[0].width());
 }
 
 }  // namespace

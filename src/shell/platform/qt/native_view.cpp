@@ -171,6 +171,11 @@ public:
     explicit native_container(native_view& view) : m_view(view) {}
 
     QPainter* painter = nullptr;  // during a paint
+    // What a part is painted within (a quote row: its band of the pane); empty: the
+    // whole view. Only the chrome paints the page's background: a part is painted
+    // over it.
+    QRect base_clip;
+    bool paint_root = true;
 
     // Each layout is a new litehtml document, which asks for its fonts again:
     // they are kept from one to the next, as finding a font and its metrics is
@@ -250,7 +255,7 @@ public:
         size.height = 0;
     }
     void draw_background(litehtml::uint_ptr, const litehtml::background_paint& bg) override {
-        if (!painter || bg.color.alpha == 0) {
+        if (!painter || bg.color.alpha == 0 || (bg.is_root && !paint_root)) {
             return;
         }
         const litehtml::border_radiuses& r = bg.border_radius;
@@ -335,6 +340,8 @@ public:
         QRect clip = to_qt(pos);
         if (!m_clips.empty()) {
             clip = clip.intersected(m_clips.back());
+        } else if (!base_clip.isEmpty()) {
+            clip = clip.intersected(base_clip);
         }
         m_clips.push_back(clip);
         if (painter) {
@@ -346,8 +353,10 @@ public:
             m_clips.pop_back();
         }
         if (painter) {
-            if (m_clips.empty()) {
+            if (m_clips.empty() && base_clip.isEmpty()) {
                 painter->setClipping(false);
+            } else if (m_clips.empty()) {
+                painter->setClipRect(base_clip);
             } else {
                 painter->setClipRect(m_clips.back());
             }
@@ -399,6 +408,7 @@ native_view::native_view(layout::document& document, guard_function guard,
           std::move(style_sheets), palette().color(QPalette::Window).lightness() < 128))),
       m_container(std::make_unique<native_container>(*this)),
       m_context(std::make_unique<litehtml::context>()),
+      m_sheets(std::make_unique<litehtml::css>()),
       m_pump(document, m_guard),
       m_probe(qEnvironmentVariable("HOARDLY_PROBE")) {
     setFocusPolicy(Qt::StrongFocus);
@@ -425,6 +435,12 @@ native_view::native_view(layout::document& document, guard_function guard,
             schedule_layout();
         }
     });
+    // The sheets are read once, for every document laid out: each part's document
+    // would read them again from its head.
+    const litehtml::document::ptr reader = litehtml::document::createFromString(
+        "<html></html>", m_container.get(), m_context.get());
+    m_sheets->parse_stylesheet(m_style_sheets.c_str(), "", reader, nullptr);
+    m_sheets->sort_selectors();
     m_document.set_observer(this);
     install_native_accessibility();
     schedule_layout();
@@ -435,7 +451,12 @@ native_view::~native_view() {
         m_watcher->view_gone();
     }
     m_document.set_observer(nullptr);
-    m_html.reset();
+    m_elements.clear();
+    m_rows.clear();
+    m_menus.clear();
+    m_row_cache.clear();
+    m_menu_cache.clear();
+    m_chrome = {};
 }
 
 void native_view::on_patch(const layout::patch& change) {
@@ -591,7 +612,8 @@ bool native_view::layout_once() {
     for (const layout::handle popup : m_document.open_popups()) {
         options.extra_style.try_emplace(layout::serial_of(popup), "left:0;top:0");
     }
-    options.head = "<head><style>" + m_style_sheets + "</style></head>";
+    // The sheets come with every document as read once (m_sheets), not in its head.
+    options.head = "<head></head>";
 
     // The tag pane keeps the width the splitter gave it (a style set at run time).
     int tags_width = 220;
@@ -614,6 +636,17 @@ bool native_view::layout_once() {
     const auto px = [](int value) { return std::to_string(value) + "px"; };
     const int panes = h - toolbar_height - statusbar_height - 1;
     const int quotes_left = tags_width + 6;
+    // The chrome holds neither the quote rows laid out nor the open menus: they are
+    // parts of their own.
+    std::vector<std::uint32_t> parts;
+    if (quotes && layout::is_long_list(quotes)) {
+        for (std::size_t i = m_first_quote; i < m_rows_laid_end; ++i) {
+            parts.push_back(layout::serial_of(layout::row_at(quotes, i)));
+        }
+    }
+    for (const layout::handle popup : open) {
+        parts.push_back(layout::serial_of(popup));
+    }
     // The search tools take the room they need at the right; the find field stands
     // left of them and the search bar takes the rest. Their width is known once
     // laid out: a change lays out once more. (Their box spans the tool bar: the
@@ -633,38 +666,31 @@ bool native_view::layout_once() {
                                 ";height:" + px(panes - 16));
         place("#statusbar", "top:" + px(h - statusbar_height) + ";width:" + px(w - 16));
         place("#taglist", "position:relative;top:" + px(-m_tags_offset));
+        std::vector<std::uint32_t> added;
+        for (const std::uint32_t part : parts) {
+            if (options.left_out.insert(part).second) {
+                added.push_back(part);
+            }
+        }
         std::string markup = layout::render_markup(m_document, options);
-        // Open pop-ups are marked for the style sheet as the web page marks them.
-        for (const layout::handle popup : m_document.open_popups()) {
-            const std::string needle =
-                "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
-            if (const auto at = markup.find(needle); at != std::string::npos) {
-                markup.insert(at + needle.size(), " data-popup=\"open\"");
-            }
+        for (const std::uint32_t part : added) {
+            options.left_out.erase(part);
         }
-        m_html = litehtml::document::createFromString(markup.c_str(), m_container.get(),
-                                                      m_context.get());
-        if (!m_probe.isEmpty()) {
-            m_markup = std::move(markup);
+        // The markup holds the window's size: the same markup lays out the same.
+        if (!m_chrome.html || markup != m_chrome_markup) {
+            m_chrome.html = litehtml::document::createFromString(markup.c_str(), m_container.get(),
+                                                                 m_context.get(), m_sheets.get());
+            m_chrome.html->render(w);
+            m_chrome_markup = std::move(markup);
+            ++m_chromes_made;
         }
-        m_html->render(w);
         m_elements.clear();
-        std::vector<litehtml::element::ptr> stack{m_html->root()};
-        while (!stack.empty()) {
-            litehtml::element::ptr element = stack.back();
-            stack.pop_back();
-            if (const std::uint32_t serial = serial_attribute(element.get())) {
-                m_elements[serial] = element;
-            }
-            for (std::size_t i = 0; i < element->get_children_count(); ++i) {
-                stack.push_back(element->get_child(int(i)));
-            }
-        }
+        add_elements(m_chrome.html->root(), QPoint());
         int tools_left = w;
         if (const layout::handle tools = layout::find_first(root, "#searchtools")) {
             if (const auto found = m_elements.find(layout::serial_of(tools));
                 found != m_elements.end()) {
-                if (const litehtml::element::ptr box = found->second.lock()) {
+                if (const litehtml::element::ptr box = found->second.element.lock()) {
                     for (std::size_t i = 0; i < box->get_children_count(); ++i) {
                         const QRect child = border_box(*box->get_child(int(i)));
                         if (!child.isEmpty()) {
@@ -687,15 +713,119 @@ bool native_view::layout_once() {
             }
         }
     }
+    // The quote rows, each inside its ancestors as the whole document has it, and
+    // stacked from the pane's top as the list's rows are. A row whose markup did not
+    // change keeps its layout, unless what is around it changed.
+    m_rows.clear();
+    m_list_serial = 0;
+    m_list_box = QRect();
+    if (quotes && layout::is_long_list(quotes) && m_rows_laid_end > m_first_quote) {
+        const layout::markup_frame frame =
+            layout::render_ancestors_markup(m_document, layout::row_at(quotes, m_first_quote),
+                                            options);
+        std::string frame_key = frame.opening + frame.closing;
+        if (frame_key != m_row_frame) {
+            m_row_cache.clear();
+            m_row_frame = std::move(frame_key);
+        }
+        std::unordered_map<std::string, region> kept;
+        int down = 0;
+        for (std::size_t i = m_first_quote; i < m_rows_laid_end; ++i) {
+            const layout::handle row = layout::row_at(quotes, i);
+            std::string markup = layout::render_element_markup(m_document, row, options);
+            region part;
+            if (const auto found = m_row_cache.find(markup); found != m_row_cache.end()) {
+                part = found->second;
+            } else {
+                part.html = litehtml::document::createFromString(
+                    (frame.opening + markup + frame.closing).c_str(), m_container.get(),
+                    m_context.get(), m_sheets.get());
+                part.html->render(w);
+                const litehtml::element::ptr shown = find_in(*part.html, layout::serial_of(row));
+                part.height = shown ? laid_out_box(*shown).height() : 0;
+                ++m_rows_made;
+            }
+            part.offset = QPoint(0, down);
+            part.serial = layout::serial_of(row);
+            if (const litehtml::element::ptr shown = find_in(*part.html, layout::serial_of(row))) {
+                add_elements(shown, part.offset);
+            }
+            down += part.height;
+            m_rows.push_back(part);
+            kept.emplace(std::move(markup), std::move(part));
+        }
+        m_row_cache = std::move(kept);
+        // The list's box is its rows' lists' together (the chrome's, holding no
+        // rows, has no size): as tall as its rows, as wide as the widest.
+        if (m_elements.contains(layout::serial_of(quotes))) {
+            m_list_serial = layout::serial_of(quotes);
+            for (const region& row : m_rows) {
+                if (const litehtml::element::ptr table =
+                        find_in(*row.html, layout::serial_of(quotes))) {
+                    m_list_box = m_list_box.united(border_box(*table).translated(row.offset));
+                }
+            }
+        }
+    } else {
+        m_row_cache.clear();
+    }
+    m_pane_box = QRect();
+    m_pane_clip = QRect();
+    if (const layout::handle pane = layout::find_first(root, "#quotepane")) {
+        const auto shown = m_elements.find(layout::serial_of(pane));
+        if (const litehtml::element::ptr element =
+                shown == m_elements.end() ? nullptr : shown->second.element.lock()) {
+            m_pane_box = border_box(*element);
+            m_pane_clip = to_qt(element->get_placement());
+        }
+    }
+    // The open menus, over everything else.
+    m_menus.clear();
+    std::unordered_map<std::string, region> menus_kept;
+    for (const layout::handle popup : open) {
+        const layout::markup_frame frame = layout::render_ancestors_markup(m_document, popup, options);
+        std::string markup = frame.opening +
+                             layout::render_element_markup(m_document, popup, options) +
+                             frame.closing;
+        // Marked for the style sheet as the web page marks them.
+        const std::string needle =
+            "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
+        if (const auto at = markup.find(needle); at != std::string::npos) {
+            markup.insert(at + needle.size(), " data-popup=\"open\"");
+        }
+        region part;
+        if (const auto found = m_menu_cache.find(markup); found != m_menu_cache.end()) {
+            part = found->second;
+        } else {
+            part.html = litehtml::document::createFromString(markup.c_str(), m_container.get(),
+                                                             m_context.get(), m_sheets.get());
+            part.html->render(w);
+        }
+        part.serial = layout::serial_of(popup);
+        if (const litehtml::element::ptr shown = find_in(*part.html, part.serial)) {
+            add_elements(shown, part.offset);
+        }
+        m_menus.push_back(part);
+        menus_kept.emplace(std::move(markup), std::move(part));
+    }
+    m_menu_cache = std::move(menus_kept);
+    if (!m_probe.isEmpty()) {
+        // The probe shows the window as one document: what the parts were cut from.
+        options.head = "<head><style>" + m_style_sheets + "</style></head>";
+        m_markup = layout::render_markup(m_document, options);
+        for (const layout::handle popup : open) {
+            const std::string needle =
+                "data-serial=\"" + std::to_string(layout::serial_of(popup)) + "\"";
+            if (const auto at = m_markup.find(needle); at != std::string::npos) {
+                m_markup.insert(at + needle.size(), " data-popup=\"open\"");
+            }
+        }
+    }
     // How far the tag list may scroll: until its end meets the pane's.
     {
         const auto box_by_id = [&](const char* selector) {
             const layout::handle element = layout::find_first(root, selector);
-            const auto found = element ? m_elements.find(layout::serial_of(element))
-                                       : m_elements.end();
-            const litehtml::element::ptr shown =
-                found == m_elements.end() ? nullptr : found->second.lock();
-            return shown ? border_box(*shown) : QRect();
+            return element ? border_box_of(layout::serial_of(element)) : QRect();
         };
         const QRect list = box_by_id("#taglist");
         const QRect pane = box_by_id("#tagpane");
@@ -709,10 +839,7 @@ bool native_view::layout_once() {
     m_last_quote_gap = 0;
     if (quotes && layout::is_long_list(quotes)) {
         const auto box_of = [&](layout::handle element) {
-            const auto found = m_elements.find(layout::serial_of(element));
-            const litehtml::element::ptr shown =
-                found == m_elements.end() ? nullptr : found->second.lock();
-            return shown ? laid_out_box(*shown) : QRect();
+            return element ? laid_out_box_of(layout::serial_of(element)) : QRect();
         };
         const QRect pane = box_of(layout::find_first(root, "#quotepane"));
         const layout::row_range held = layout::held_rows(quotes);
@@ -744,17 +871,113 @@ bool native_view::layout_once() {
     return true;
 }
 
+void native_view::add_elements(const litehtml::element::ptr& from, QPoint offset) {
+    std::vector<litehtml::element::ptr> stack{from};
+    while (!stack.empty()) {
+        litehtml::element::ptr element = std::move(stack.back());
+        stack.pop_back();
+        if (const std::uint32_t serial = serial_attribute(element.get())) {
+            m_elements[serial] = {element, offset};
+        }
+        for (std::size_t i = 0; i < element->get_children_count(); ++i) {
+            stack.push_back(element->get_child(int(i)));
+        }
+    }
+}
+
+litehtml::element::ptr native_view::find_in(litehtml::document& html, std::uint32_t serial) {
+    std::vector<litehtml::element::ptr> stack{html.root()};
+    while (!stack.empty()) {
+        litehtml::element::ptr element = std::move(stack.back());
+        stack.pop_back();
+        if (serial_attribute(element.get()) == serial) {
+            return element;
+        }
+        for (std::size_t i = 0; i < element->get_children_count(); ++i) {
+            stack.push_back(element->get_child(int(i)));
+        }
+    }
+    return nullptr;
+}
+
+QRect native_view::border_box_of(std::uint32_t serial) const {
+    if (serial != 0 && serial == m_list_serial) {
+        return m_list_box;
+    }
+    const auto found = m_elements.find(serial);
+    const litehtml::element::ptr element =
+        found == m_elements.end() ? nullptr : found->second.element.lock();
+    return element ? border_box(*element).translated(found->second.offset) : QRect();
+}
+
+QRect native_view::laid_out_box_of(std::uint32_t serial) const {
+    if (serial != 0 && serial == m_list_serial) {
+        return m_list_box;
+    }
+    const auto found = m_elements.find(serial);
+    const litehtml::element::ptr element =
+        found == m_elements.end() ? nullptr : found->second.element.lock();
+    return element ? laid_out_box(*element).translated(found->second.offset) : QRect();
+}
+
+const native_view::region* native_view::region_at(int x, int y) const {
+    if (!m_chrome.html) {
+        return nullptr;
+    }
+    // A menu on top takes the point where it lies.
+    for (auto menu = m_menus.rbegin(); menu != m_menus.rend(); ++menu) {
+        for (litehtml::element::ptr up = menu->html->root()->get_element_by_point(x, y, x, y); up;
+             up = up->parent()) {
+            if (serial_attribute(up.get()) == menu->serial) {
+                return &*menu;
+            }
+        }
+    }
+    // The rows show within the quote pane.
+    if (m_pane_box.contains(QPoint(x, y))) {
+        for (const region& row : m_rows) {
+            if (y - row.offset.y() >= m_list_box.top() &&
+                y - row.offset.y() < m_list_box.top() + row.height) {
+                return &row;
+            }
+        }
+    }
+    return &m_chrome;
+}
+
 void native_view::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), QColor(0xf6, 0xf8, 0xfa));
-    if (!m_html) {
+    if (!m_chrome.html) {
         return;
     }
     m_container->painter = &painter;
     const QRect area = event->rect();
-    const litehtml::position clip(area.x(), area.y(), area.width(), area.height());
     m_container->take_texts();
-    m_html->draw(reinterpret_cast<litehtml::uint_ptr>(&painter), 0, 0, &clip);
+    const auto draw = [&](const region& part, QRect within) {
+        within = within.intersected(area);
+        if (within.isEmpty()) {
+            return;
+        }
+        const litehtml::position clip(within.x(), within.y(), within.width(), within.height());
+        m_container->base_clip = within;
+        m_container->paint_root = &part == &m_chrome;
+        painter.setClipRect(within);
+        part.html->draw(reinterpret_cast<litehtml::uint_ptr>(&painter), part.offset.x(),
+                        part.offset.y(), &clip);
+    };
+    draw(m_chrome, area);
+    // Each row in its band of the pane, which clips them as it clipped the list.
+    for (const region& row : m_rows) {
+        draw(row, m_pane_clip.intersected(QRect(m_pane_clip.left(),
+                                                m_list_box.top() + row.offset.y(),
+                                                m_pane_clip.width(), row.height)));
+    }
+    for (const region& menu : m_menus) {
+        draw(menu, area);
+    }
+    m_container->base_clip = QRect();
+    m_container->paint_root = true;
     m_container->painter = nullptr;
     painter.setClipping(false);
     paint_outlines(painter);
@@ -803,10 +1026,10 @@ std::optional<outline> outline_of(const litehtml::element& element) {
 // litehtml lays out no outlines: the rings of the focused element and of the
 // current rows are drawn here, from the rules' "outline" and "outline-offset".
 void native_view::paint_outlines(QPainter& painter) {
-    for (const auto& [serial, weak] : m_elements) {
-        const litehtml::element::ptr element = weak.lock();
+    for (const auto& [serial, shown] : m_elements) {
+        const litehtml::element::ptr element = shown.element.lock();
         const std::optional<outline> ring = element ? outline_of(*element) : std::nullopt;
-        const QRect box = element ? border_box(*element) : QRect();
+        const QRect box = element ? border_box_of(serial) : QRect();
         if (!ring || box.isEmpty()) {
             continue;
         }
@@ -825,8 +1048,9 @@ void native_view::paint_outlines(QPainter& painter) {
 
 bool native_view::draws_ring(std::uint32_t serial) const {
     const auto found = m_elements.find(serial);
-    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
-    return element && outline_of(*element) && !border_box(*element).isEmpty();
+    const litehtml::element::ptr element =
+        found == m_elements.end() ? nullptr : found->second.element.lock();
+    return element && outline_of(*element) && !border_box_of(serial).isEmpty();
 }
 
 void native_view::resizeEvent(QResizeEvent* event) {
@@ -835,11 +1059,15 @@ void native_view::resizeEvent(QResizeEvent* event) {
 }
 
 std::uint32_t native_view::element_at(int x, int y) const {
-    if (!m_html) {
+    const region* part = region_at(x, y);
+    if (!part) {
         return 0;
     }
     std::uint32_t found = 0;
-    for (litehtml::element::ptr element = m_html->root()->get_element_by_point(x, y, x, y);
+    const int in_x = x - part->offset.x();
+    const int in_y = y - part->offset.y();
+    for (litehtml::element::ptr element =
+             part->html->root()->get_element_by_point(in_x, in_y, in_x, in_y);
          element; element = element->parent()) {
         if ((found = serial_attribute(element.get())) != 0) {
             break;
@@ -855,11 +1083,10 @@ std::uint32_t native_view::element_at(int x, int y) const {
     std::uint32_t beneath = 0;
     std::size_t depth = 0;
     const QPoint point(x, y);
-    for (const auto& [serial, weak] : m_elements) {
-        const litehtml::element::ptr element = weak.lock();
+    for (const auto& [serial, shown] : m_elements) {
         const layout::handle node = m_document.element_by_serial(serial);
-        if (!element || !node || node == hit || layout::closest(node, "#searchtools") ||
-            !border_box(*element).contains(point) || !layout::closest(node, "#toolbar")) {
+        if (!node || node == hit || layout::closest(node, "#searchtools") ||
+            !border_box_of(serial).contains(point) || !layout::closest(node, "#toolbar")) {
             continue;
         }
         std::size_t d = 0;
@@ -875,26 +1102,29 @@ std::uint32_t native_view::element_at(int x, int y) const {
 }
 
 void native_view::report_boxes(std::uint32_t serial) {
-    const auto report = [&](const litehtml::element& element) {
-        const QRect box = border_box(element);
-        layout::set_location(m_document.element_by_serial(serial_attribute(&element)),
-                             {box.left(), box.top(), box.right() + 1, box.bottom() + 1});
-    };
-    const auto found = m_elements.find(serial);
-    litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
-    for (; element; element = element->parent()) {
-        if (serial_attribute(element.get()) == 0) {
-            continue;
+    // Walked in the document's tree: a row's ancestors and their other children
+    // are laid out in the chrome, not in the row's own document.
+    const auto report = [&](layout::handle element) {
+        if (!m_elements.contains(layout::serial_of(element))) {
+            return;
         }
-        report(*element);
-        const litehtml::element::ptr parent = element->parent();
-        if (parent && parent->get_children_count() <= 64) {
-            for (std::size_t i = 0; i < parent->get_children_count(); ++i) {
-                const litehtml::element::ptr sibling = parent->get_child(int(i));
-                if (sibling != element && serial_attribute(sibling.get())) {
-                    report(*sibling);
+        const QRect box = border_box_of(layout::serial_of(element));
+        layout::set_location(element, {box.left(), box.top(), box.right() + 1, box.bottom() + 1});
+    };
+    if (!m_elements.contains(serial)) {
+        return;
+    }
+    for (layout::handle element = m_document.element_by_serial(serial); element;
+         element = layout::parent(element)) {
+        report(element);
+        const layout::handle parent = layout::parent(element);
+        if (parent && layout::child_count(parent) <= 64) {
+            layout::for_each_child(parent, [&](layout::handle sibling) {
+                if (sibling != element) {
+                    report(sibling);
                 }
-            }
+                return false;
+            });
         }
     }
 }
@@ -924,11 +1154,13 @@ void native_view::mouse(QMouseEvent* event, std::uint32_t cmd) {
 }
 
 void native_view::update_cursor(QPoint at) {
-    if (!m_html) {
+    const region* part = region_at(at.x(), at.y());
+    if (!part) {
         return;
     }
     litehtml::position::vector boxes;
-    m_html->on_mouse_over(at.x(), at.y(), at.x(), at.y(), boxes);
+    const QPoint in = at - part->offset;
+    part->html->on_mouse_over(in.x(), in.y(), in.x(), in.y(), boxes);
     const std::string& cursor = m_container->cursor();
     setCursor(cursor == "pointer"      ? Qt::PointingHandCursor
               : cursor == "text"       ? Qt::IBeamCursor
@@ -959,9 +1191,7 @@ void native_view::leaveEvent(QEvent* event) {
 }
 
 bool native_view::click(std::uint32_t serial) {
-    const auto found = m_elements.find(serial);
-    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
-    const QRect box = element ? laid_out_box(*element) : QRect();
+    const QRect box = laid_out_box_of(serial);
     if (!box_on_screen(serial) || box.isEmpty()) {
         return false;
     }
@@ -994,11 +1224,7 @@ void native_view::place_scroll_bars() {
     m_placing_bars = true;
     const auto box_of = [&](const char* selector) {
         const layout::handle element = layout::find_first(m_document.root(), selector);
-        const auto found =
-            element ? m_elements.find(layout::serial_of(element)) : m_elements.end();
-        const litehtml::element::ptr shown =
-            found == m_elements.end() ? nullptr : found->second.lock();
-        return shown ? border_box(*shown) : QRect();
+        return element ? border_box_of(layout::serial_of(element)) : QRect();
     };
     const int thickness = m_quote_bar->sizeHint().width();
     // The quote list: at the window's right edge, over the pane's margin, one step
@@ -1155,7 +1381,8 @@ void native_view::keyReleaseEvent(QKeyEvent* event) {
 
 std::optional<QRect> native_view::box_on_screen(std::uint32_t serial) const {
     const auto found = m_elements.find(serial);
-    const litehtml::element::ptr element = found == m_elements.end() ? nullptr : found->second.lock();
+    const litehtml::element::ptr element =
+        found == m_elements.end() ? nullptr : found->second.element.lock();
     if (!element) {
         return std::nullopt;
     }
@@ -1164,7 +1391,7 @@ std::optional<QRect> native_view::box_on_screen(std::uint32_t serial) const {
             return std::nullopt;
         }
     }
-    const QRect box = laid_out_box(*element);
+    const QRect box = laid_out_box_of(serial);
     if (box.isEmpty()) {
         return std::nullopt;
     }
@@ -1188,7 +1415,7 @@ bool native_view::save_picture(const QString& path) {
 }
 
 void native_view::write_probe() {
-    if (!m_html || m_layout_pending) {
+    if (!m_chrome.html || m_layout_pending) {
         return;
     }
     // One line per element laid out inside the window: serial, tag, id, class,
@@ -1196,12 +1423,12 @@ void native_view::write_probe() {
     // the cells of quote texts and for tags their text.
     QString lines;
     const QRect shown = rect();
-    for (const auto& [serial, weak] : m_elements) {
-        const litehtml::element::ptr element = weak.lock();
+    for (const auto& [serial, shown_at] : m_elements) {
+        const litehtml::element::ptr element = shown_at.element.lock();
         if (!element) {
             continue;
         }
-        const QRect box = border_box(*element);
+        const QRect box = border_box_of(serial);
         bool hidden = false;
         const char* row_states = "";
         for (litehtml::element::ptr up = element; up; up = up->parent()) {

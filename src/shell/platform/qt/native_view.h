@@ -10,6 +10,12 @@
 // first row on, as the web page asks for the rows it shows. The tag list, whose
 // rows are all elements, scrolls by pixels.
 //
+// The window is laid out by parts, each a litehtml document of its own: the chrome
+// (everything but the quote rows shown and the open menus), each quote row shown,
+// and each open menu. A part whose markup did not change keeps its layout, so a
+// change to one row (or a new row on top) lays out that row alone; the rows are
+// stacked down the quote pane, and the menus painted on top.
+//
 // With HOARDLY_PROBE set to a folder, every layout also writes what was laid out
 // there (native-layout.txt: one line per element shown), the picture (native.png)
 // and the markup laid out (native.html), for tests and for comparing with the web
@@ -35,6 +41,7 @@
 namespace litehtml {
 class document;
 class context;
+class css;
 class element;
 }  // namespace litehtml
 
@@ -59,6 +66,9 @@ public:
     void schedule_pending() { m_pump.schedule_pending(); }
     // How many times the document was laid out; for tests and the log.
     std::uint64_t layouts() const { return m_layouts; }
+    // How many documents were made for quote rows, and for the chrome; for tests.
+    std::uint64_t rows_made() const { return m_rows_made; }
+    std::uint64_t chromes_made() const { return m_chromes_made; }
 
     // For the test inspection channel (inspection.h): where an element was laid
     // out on screen (nullopt: not laid out; it may lie outside the view), whether
@@ -149,13 +159,55 @@ private:
     void write_probe();
     void paint_outlines(QPainter& painter);
 
+    // A part of the window laid out as a document of its own.
+    struct region {
+        std::shared_ptr<litehtml::document> html;
+        QPoint offset;   // where its document's origin stands in the view
+        int height = 0;  // a quote row's: the room it takes down the pane
+        std::uint32_t serial = 0;  // the element it lays out; 0: the chrome
+    };
+    // An element laid out, and where its region stands.
+    struct shown_element {
+        std::weak_ptr<litehtml::element> element;
+        QPoint offset;
+    };
+    // Adds `from` and all it holds to m_elements.
+    void add_elements(const std::shared_ptr<litehtml::element>& from, QPoint offset);
+    // The element with this serial in a document, or nullptr.
+    static std::shared_ptr<litehtml::element> find_in(litehtml::document& html,
+                                                      std::uint32_t serial);
+    // An element's boxes in the view (see border_box and laid_out_box in the .cpp);
+    // empty when it is not laid out.
+    QRect border_box_of(std::uint32_t serial) const;
+    QRect laid_out_box_of(std::uint32_t serial) const;
+    // The region under (x, y): its document and where it stands.
+    const region* region_at(int x, int y) const;
+
     layout::document& m_document;
     guard_function m_guard;
     std::string m_style_sheets;
     std::unique_ptr<native_container> m_container;
     std::unique_ptr<litehtml::context> m_context;
-    std::shared_ptr<litehtml::document> m_html;
-    std::unordered_map<std::uint32_t, std::weak_ptr<litehtml::element>> m_elements;  // by serial
+    std::unique_ptr<litehtml::css> m_sheets;  // m_style_sheets as read
+    region m_chrome;
+    std::string m_chrome_markup;  // what it was laid out from
+    // The quote rows shown, top down, and the open menus, in the order opened.
+    std::vector<region> m_rows;
+    std::vector<region> m_menus;
+    // Row documents by the row's markup, as laid out inside m_row_frame; menus'
+    // by their whole markup. Parts not shown by the last layout are dropped.
+    std::string m_row_frame;
+    std::unordered_map<std::string, region> m_row_cache;
+    std::unordered_map<std::string, region> m_menu_cache;
+    // The quote list holds no rows in the chrome: its box is its rows'.
+    std::uint32_t m_list_serial = 0;
+    QRect m_list_box;
+    // The quote pane's box, and the part of it that shows rows (within its padding).
+    QRect m_pane_box;
+    QRect m_pane_clip;
+    std::uint64_t m_rows_made = 0;
+    std::uint64_t m_chromes_made = 0;
+    std::unordered_map<std::uint32_t, shown_element> m_elements;  // by serial
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
     std::uint32_t m_first_row = 0;  // its element, as last laid out; 0: none
