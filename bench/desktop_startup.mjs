@@ -130,10 +130,8 @@ function environment(root, port) {
         QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port}`,
     };
     if (process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
-    if (native) {
-        env.HOARDLY_RENDERER = 'native';
-        env.HOARDLY_INSPECT = path.join(root, 'run', 'inspect.sock');
-    }
+    env.HOARDLY_RENDERER = native ? 'native' : 'web';
+    if (native) env.HOARDLY_INSPECT = path.join(root, 'run', 'inspect.sock');
     return env;
 }
 

@@ -41,7 +41,7 @@ struct command_line {
     command request = command::show;
     std::optional<std::string> text;  // --add's TEXT as given; none: standard input
     std::string message;
-    renderer shows_with = renderer::web;
+    renderer shows_with = renderer::native;
     bool renderer_given = false;  // --renderer was on the command line
 };
 

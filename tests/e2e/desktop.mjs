@@ -246,10 +246,8 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
     };
     if (process.getuid && process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
     const inspect = path.join(root, 'run', 'inspect.sock');
-    if (renderer === 'native') {
-        env.HOARDLY_RENDERER = 'native';
-        env.HOARDLY_INSPECT = inspect;
-    }
+    env.HOARDLY_RENDERER = renderer;
+    if (renderer === 'native') env.HOARDLY_INSPECT = inspect;
     const s = {
         root, env, port, documentKind, renderer,
         log: path.join(root, 'data', 'Hoardly', 'logs', 'application.log'),

@@ -121,15 +121,16 @@ TEST(command_line, each_option_and_each_wrong_combination) {
     EXPECT_EQ(run(parse({})).code, std::nullopt);
 }
 
-TEST(command_line, the_renderer_comes_from_the_option_then_the_variable_and_web_is_the_default) {
+TEST(command_line, the_renderer_comes_from_the_option_then_the_variable_and_native_is_the_default) {
     using hrd::renderer;
     auto chosen = [](std::vector<std::string> args, const char* variable) {
         command_line line = parse(std::move(args));
         hrd::apply_renderer_variable(line, variable);
         return line;
     };
-    EXPECT_EQ(chosen({}, nullptr).shows_with, renderer::web);
-    EXPECT_EQ(chosen({}, "").shows_with, renderer::web);
+    EXPECT_EQ(chosen({}, nullptr).shows_with, renderer::native);
+    EXPECT_EQ(chosen({}, "").shows_with, renderer::native);
+    EXPECT_EQ(chosen({}, "web").shows_with, renderer::web);
     EXPECT_EQ(chosen({}, "native").shows_with, renderer::native);
     EXPECT_EQ(chosen({"--renderer=native"}, nullptr).shows_with, renderer::native);
     EXPECT_EQ(chosen({"--renderer", "native", "--hidden"}, nullptr).what, kind::hidden);

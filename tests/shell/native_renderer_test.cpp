@@ -185,8 +185,9 @@ protected:
 
 }  // namespace
 
+// The program's own painter is the default renderer.
 TEST_F(native_renderer, shows_the_default_quotes_and_takes_clicks_keys_and_the_wheel) {
-    auto program = start({"--renderer=native"});
+    auto program = start({});
     const auto quotes_shown = [](const std::vector<laid_out>& all) {
         return with_class(all, "text").size() >= 3 && with_class(all, "vtag").size() >= 5;
     };
@@ -407,9 +408,9 @@ TEST_F(native_renderer, a_long_tag_list_scrolls_with_the_wheel) {
     EXPECT_EQ(program->wait(patience), 1);
 }
 
-// The web page stays the default; its picture goes beside the native one.
-TEST_F(native_renderer, the_web_renderer_stays_the_default_and_its_picture_is_saved) {
-    auto program = start({});
+// The web page comes on request; its picture goes beside the native one.
+TEST_F(native_renderer, the_web_renderer_comes_on_request_and_its_picture_is_saved) {
+    auto program = start({"--renderer=web"});
     const std::string picture = m_dir.file("probe/web.png");
     ASSERT_TRUE(wait_until([&] {
         QImage image(QString::fromStdString(picture));
@@ -444,7 +445,7 @@ TEST_F(native_renderer, a_missing_or_broken_web_module_is_reported_and_native_st
                                                m_dir.file("output.txt"));
     };
 
-    EXPECT_EQ(run({})->wait(patience), 4);
+    EXPECT_EQ(run({"--renderer=web"})->wait(patience), 4);
     std::string output = read_file(m_dir.file("output.txt"));
     EXPECT_NE(output.find("the web renderer cannot be loaded"), std::string::npos) << output;
     EXPECT_NE(output.find(folder + "/libhoardly-web.so"), std::string::npos) << output;

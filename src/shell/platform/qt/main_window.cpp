@@ -180,7 +180,6 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
         m_native = new native_view(m_document, m_guard, std::move(sheets));
         m_host->m_native = m_native;
         m_widget = std::make_unique<window_widget>(m_native);
-        fml::app_line("The window is painted by the program itself (native renderer)");
         if (const QString socket = qEnvironmentVariable("HOARDLY_INSPECT"); !socket.isEmpty()) {
             inspected_view view;
             // In the X server's pixels, where a test's pointer goes: Qt's own screen

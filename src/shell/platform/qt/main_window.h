@@ -34,7 +34,7 @@ public:
     // the program's own painter (native_view.h), which loads no web engine. The
     // web page needs its module loaded first (web_module_loader.h).
     qt_main_window(guard_function guard, layout::host* behaviors,
-                   renderer shows_with = renderer::web);
+                   renderer shows_with = renderer::native);
     ~qt_main_window() override;
 
     layout::document& document() override { return m_document; }

@@ -23,6 +23,7 @@
 #include <limits>
 #include <vector>
 
+#include "fml/log.h"
 #include "layout/dom.h"
 #include "layout/long_list.h"
 #include "layout/render_markup.h"
@@ -535,6 +536,10 @@ void native_view::relayout() {
                                      : nullptr;
     m_first_row = first ? layout::serial_of(first) : 0;
     m_quotes_laid_out = quotes ? layout::row_count(quotes) : 0;
+    if (m_layouts == 0) {
+        // Told once the start's own lines are written, not among them.
+        fml::app_line("The window is painted by the program itself (native renderer)");
+    }
     ++m_layouts;
     place_scroll_bars();
     // The pointer's shape follows the document under it (a drag ends, a row
