@@ -905,24 +905,22 @@ litehtml::element::ptr native_view::find_in(litehtml::document& html, std::uint3
     return nullptr;
 }
 
-QRect native_view::border_box_of(std::uint32_t serial) const {
+QRect native_view::box_in_view(std::uint32_t serial, QRect (*measure)(const litehtml::element&)) const {
     if (serial != 0 && serial == m_list_serial) {
         return m_list_box;
     }
     const auto found = m_elements.find(serial);
     const litehtml::element::ptr element =
         found == m_elements.end() ? nullptr : found->second.element.lock();
-    return element ? border_box(*element).translated(found->second.offset) : QRect();
+    return element ? measure(*element).translated(found->second.offset) : QRect();
+}
+
+QRect native_view::border_box_of(std::uint32_t serial) const {
+    return box_in_view(serial, border_box);
 }
 
 QRect native_view::laid_out_box_of(std::uint32_t serial) const {
-    if (serial != 0 && serial == m_list_serial) {
-        return m_list_box;
-    }
-    const auto found = m_elements.find(serial);
-    const litehtml::element::ptr element =
-        found == m_elements.end() ? nullptr : found->second.element.lock();
-    return element ? laid_out_box(*element).translated(found->second.offset) : QRect();
+    return box_in_view(serial, laid_out_box);
 }
 
 const native_view::region* native_view::region_at(int x, int y) const {

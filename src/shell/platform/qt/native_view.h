@@ -70,7 +70,7 @@ public:
     std::uint64_t rows_made() const { return m_rows_made; }
     std::uint64_t chromes_made() const { return m_chromes_made; }
 
-    // For the test inspection channel (inspection.h): where an element was laid
+    // For the test reading channel (window_reader.h): where an element was laid
     // out on screen (nullopt: not laid out; it may lie outside the view), whether
     // it has a ring, a function run once the document's changes so far are laid
     // out, the quote list's first row shown with the count of rows shown whole,
@@ -180,6 +180,7 @@ private:
     // empty when it is not laid out.
     QRect border_box_of(std::uint32_t serial) const;
     QRect laid_out_box_of(std::uint32_t serial) const;
+    QRect box_in_view(std::uint32_t serial, QRect (*measure)(const litehtml::element&)) const;
     // The region under (x, y): its document and where it stands.
     const region* region_at(int x, int y) const;
 
