@@ -10,7 +10,7 @@
 // collection is made by tests/e2e's make_collection and kept in the cache folder).
 // With --renderer native the window is painted by the program itself: it has no
 // web engine processes, and the times come from its own record of the frames it
-// painted (its test inspection channel), the first frame with rows for a start and
+// painted (its test reading channel), the first frame with rows for a start and
 // the first frame with the list one longer for a capture.
 // A measurement, not a test: run by hand, never by CTest.
 //
@@ -131,7 +131,7 @@ function environment(root, port) {
     };
     if (process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
     env.HOARDLY_RENDERER = native ? 'native' : 'web';
-    if (native) env.HOARDLY_INSPECT = path.join(root, 'run', 'inspect.sock');
+    if (native) env.HOARDLY_TEST_SOCKET = path.join(root, 'run', 'reader.sock');
     return env;
 }
 
@@ -174,9 +174,9 @@ async function runOnce(root, length) {
     return {firstMs, usableMs, memory, programMemory, parts, count, latencies, hold: hold ? Number(hold[2]) : NaN};
 }
 
-// The same for the native renderer, read through its inspection channel.
+// The same for the native renderer, read through its reading channel.
 async function runNative(root, length, child, started) {
-    const view = await waitFor('the inspection channel', () => nativeView(path.join(root, 'run', 'inspect.sock'))
+    const view = await waitFor('the reading channel', () => nativeView(path.join(root, 'run', 'reader.sock'))
         .catch(() => null), 60000);
     const count = await waitFor('the list', async () => {
         const now = (await view.list('#thequotelist'));

@@ -245,9 +245,9 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
         QTWEBENGINE_CHROMIUM_FLAGS: `--disable-gpu --remote-debugging-port=${port} --remote-debugging-address=127.0.0.1`,
     };
     if (process.getuid && process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
-    const inspect = path.join(root, 'run', 'inspect.sock');
+    const socket = path.join(root, 'run', 'reader.sock');
     env.HOARDLY_RENDERER = renderer;
-    if (renderer === 'native') env.HOARDLY_INSPECT = inspect;
+    if (renderer === 'native') env.HOARDLY_TEST_SOCKET = socket;
     const s = {
         root, env, port, documentKind, renderer,
         log: path.join(root, 'data', 'Hoardly', 'logs', 'application.log'),
@@ -261,7 +261,7 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
     await waitFor('Init complete', () => s.appLog().includes('Init complete\n') || s.process.exitCode_ !== null, 20000);
     expect(s.process.exitCode_ === null, `the program ended: ${read(s.output)}`);
     if (renderer === 'native') {
-        s.view = await nativeView(inspect);
+        s.view = await nativeView(socket);
         s.disconnect = () => s.view.close();
         await waitFor('the first rows', async () => (await s.view.all('#thequotelist tr')).length > 0, 10000);
         s.startupMs = Date.now() - launched;
@@ -287,7 +287,7 @@ export async function openSession({work, name, program, baseEnv, puppeteer, fixt
 // ---- What the window shows --------------------------------------------------
 //
 // The same reads of either renderer's window: the web page through the debugging
-// port, the native one through the program's test inspection channel, which reads
+// port, the native one through the program's test reading channel, which reads
 // the program's own element tree. An element reads as {id, tag, cls, state, row,
 // text, attributes, box}: `state` its state names ("focus current checked ..."),
 // `row` those of the table row around it (itself included), `box` where it shows
@@ -338,7 +338,7 @@ function webView(s) {
 }
 
 export async function nativeView(socketPath) {
-    const socket = await waitFor('the inspection channel', () => new Promise((resolve) => {
+    const socket = await waitFor('the reading channel', () => new Promise((resolve) => {
         const c = net.createConnection(socketPath);
         c.once('connect', () => resolve(c));
         c.once('error', () => resolve(null));
@@ -355,15 +355,15 @@ export async function nativeView(socketPath) {
             if (next) next.resolve(JSON.parse(line));
         }
     });
-    const failAll = () => { for (const w of waiting.splice(0)) w.reject(new Error('the inspection channel closed')); };
+    const failAll = () => { for (const w of waiting.splice(0)) w.reject(new Error('the reading channel closed')); };
     socket.on('close', failAll);
     socket.on('error', failAll);
     const ask = (request) => new Promise((resolve, reject) => {
-        if (socket.destroyed) return reject(new Error('the inspection channel is closed'));
+        if (socket.destroyed) return reject(new Error('the reading channel is closed'));
         waiting.push({resolve, reject});
         socket.write(`${request}\n`);
     }).then((answer) => {
-        if (answer && answer.error) throw new Error(`inspection: ${answer.error}`);
+        if (answer && answer.error) throw new Error(`reading channel: ${answer.error}`);
         return answer;
     });
     const shape = (e) => e && {id: e.id, tag: e.tag, cls: e.class, state: e.state, row: e.row, text: e.text,

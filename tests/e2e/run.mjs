@@ -24,7 +24,7 @@ const focusWindowProgram = option('--focus-window', '');
 const dragSourceProgram = option('--drag-source', '');
 const artifacts = path.resolve(option('--artifacts', path.join(os.tmpdir(), 'hoardly-e2e-artifacts')));
 // Which renderer shows the window: the web page (read through the debugging port)
-// or the program's own painter (read through its test inspection channel).
+// or the program's own painter (read through its test reading channel).
 const renderer = option('--renderer', 'web');
 const web = renderer === 'web';
 

@@ -1,4 +1,4 @@
-// The test inspection channel: what it reads of the tree, that any text comes out
+// The test reading channel: what it reads of the tree, that any text comes out
 // as valid JSON, that requests are answered in order once the view has settled,
 // and that a bad request gets an error rather than a guess.
 
@@ -15,13 +15,13 @@
 
 #include "layout/dom.h"
 #include "layout/patch.h"
-#include "shell/platform/qt/inspection.h"
+#include "shell/platform/qt/window_reader.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-using hrd::qt::inspected_view;
-using hrd::qt::inspection_channel;
+using hrd::qt::read_view;
+using hrd::qt::window_reader;
 
 QJsonDocument parsed(const std::string& answer) {
     QJsonParseError error{};
@@ -40,14 +40,14 @@ struct fixture {
     layout::document document;
     std::vector<std::function<void()>> unsettled;  // answers waiting for a layout
     bool settled = true;
-    std::unique_ptr<inspection_channel> channel;
+    std::unique_ptr<window_reader> channel;
 
     explicit fixture(const QString& socket) {
         document.load_html(
             "<html><body><ul id='list'><li class='item' title='a &quot;b&quot;'>one</li>"
             "<li class='item' id='second'>two</li></ul><p id='hidden'>x</p></body></html>");
         document.set_observer(&observer);
-        inspected_view view;
+        read_view view;
         view.box = [this](std::uint32_t serial) -> std::optional<QRect> {
             const layout::handle second = layout::find_first(document.root(), "#second");
             return serial == layout::serial_of(second) ? std::optional(QRect(10, 20, 30, 40))
@@ -68,16 +68,16 @@ struct fixture {
         };
         view.quotes_shown = [] { return std::pair<std::size_t, std::size_t>(0, 1); };
         view.save_picture = [](const QString&) { return false; };
-        channel = std::make_unique<inspection_channel>(document, std::move(view), socket,
+        channel = std::make_unique<window_reader>(document, std::move(view), socket,
                                                        [](const std::function<void()>& f) { f(); });
     }
 };
 
-TEST(inspection, reads_the_tree_as_json_whatever_its_text_holds) {
+TEST(window_reader, reads_the_tree_as_json_whatever_its_text_holds) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
     hrd::test::temp_dir dir;
-    fixture f(QString::fromStdString(dir.path() + "/inspect.sock"));
+    fixture f(QString::fromStdString(dir.path() + "/reader.sock"));
 
     // Text that would break a careless encoder: quotes, backslashes, control
     // characters, a line break, and characters outside the BMP.
@@ -111,11 +111,11 @@ TEST(inspection, reads_the_tree_as_json_whatever_its_text_holds) {
     }
 }
 
-TEST(inspection, answers_on_its_socket_in_order_once_the_view_has_settled) {
+TEST(window_reader, answers_on_its_socket_in_order_once_the_view_has_settled) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
     hrd::test::temp_dir dir;
-    const std::string path = dir.path() + "/inspect.sock";
+    const std::string path = dir.path() + "/reader.sock";
     fixture f(QString::fromStdString(path));
     f.settled = false;
 

@@ -15,7 +15,7 @@
 #include "fml/log.h"
 #include "shell/errors.h"
 #include "shell/platform/qt/drop_text.h"
-#include "shell/platform/qt/inspection.h"
+#include "shell/platform/qt/window_reader.h"
 #include "shell/platform/qt/native_view.h"
 #include "shell/platform/qt/page_bridge.h"
 #include "shell/platform/qt/program_icon.h"
@@ -180,8 +180,8 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
         m_native = new native_view(m_document, m_guard, std::move(sheets));
         m_host->m_native = m_native;
         m_widget = std::make_unique<window_widget>(m_native);
-        if (const QString socket = qEnvironmentVariable("HOARDLY_INSPECT"); !socket.isEmpty()) {
-            inspected_view view;
+        if (const QString socket = qEnvironmentVariable("HOARDLY_TEST_SOCKET"); !socket.isEmpty()) {
+            read_view view;
             // In the X server's pixels, where a test's pointer goes: Qt's own screen
             // coordinates are divided by the scale (QT_SCALE_FACTOR, a HiDPI screen).
             view.box = [this](std::uint32_t serial) -> std::optional<QRect> {
@@ -227,9 +227,9 @@ qt_main_window::qt_main_window(guard_function guard, layout::host* behaviors,
                 }
                 return out + "]";
             };
-            m_inspection =
-                std::make_unique<inspection_channel>(m_document, std::move(view), socket, m_guard);
-            fml::app_line("Test inspection channel open");
+            m_reader =
+                std::make_unique<window_reader>(m_document, std::move(view), socket, m_guard);
+            fml::app_line("Test reading channel open");
         }
         return;
     }
@@ -293,7 +293,7 @@ qt_main_window::~qt_main_window() {
     m_host->m_native = nullptr;
     m_host->m_behaviors = nullptr;
     if (m_native) {
-        m_inspection.reset();
+        m_reader.reset();
         m_widget.reset();  // the view stops observing the document
         m_document.set_host(nullptr);
         return;

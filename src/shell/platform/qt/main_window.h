@@ -17,7 +17,7 @@ namespace hrd::qt {
 
 class page_bridge;
 class native_view;
-class inspection_channel;
+class window_reader;
 class web_view;
 class document_host;
 class window_widget;
@@ -61,7 +61,7 @@ private:
     std::unique_ptr<page_bridge> m_bridge;
     std::unique_ptr<web_view> m_web;  // its widget is a child of m_widget
     native_view* m_native = nullptr;  // owned by m_widget
-    std::unique_ptr<inspection_channel> m_inspection;  // for tests, when asked for
+    std::unique_ptr<window_reader> m_reader;  // for tests, when asked for
 };
 
 }  // namespace hrd::qt

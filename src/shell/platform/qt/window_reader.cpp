@@ -1,4 +1,4 @@
-#include "shell/platform/qt/inspection.h"
+#include "shell/platform/qt/window_reader.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
@@ -50,14 +50,14 @@ std::string error_answer(std::string_view why) {
 
 }  // namespace
 
-struct inspection_channel::client {
+struct window_reader::client {
     std::unique_ptr<QSocketNotifier> notifier;
     std::string input;
     std::deque<std::string> requests;
     bool answering = false;  // an answer waits for the layout
 };
 
-inspection_channel::inspection_channel(layout::document& document, inspected_view view,
+window_reader::window_reader(layout::document& document, read_view view,
                                        const QString& socket_path,
                                        std::function<void(const std::function<void()>&)> guard)
     : m_document(document), m_view(std::move(view)), m_guard(std::move(guard)), m_path(socket_path) {
@@ -65,7 +65,7 @@ inspection_channel::inspection_channel(layout::document& document, inspected_vie
     address.sun_family = AF_UNIX;
     const QByteArray path = socket_path.toLocal8Bit();
     if (path.isEmpty() || std::size_t(path.size()) >= sizeof address.sun_path) {
-        throw std::runtime_error("The inspection socket path is empty or too long: " +
+        throw std::runtime_error("The reading socket path is empty or too long: " +
                                  path.toStdString());
     }
     std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
@@ -78,7 +78,7 @@ inspection_channel::inspection_channel(layout::document& document, inspected_vie
         if (m_listener >= 0) {
             ::close(m_listener);
         }
-        throw std::runtime_error("The inspection socket cannot listen at " + path.toStdString() +
+        throw std::runtime_error("The reading socket cannot listen at " + path.toStdString() +
                                  ": " + why);
     }
     m_accepting = std::make_unique<QSocketNotifier>(m_listener, QSocketNotifier::Read);
@@ -86,7 +86,7 @@ inspection_channel::inspection_channel(layout::document& document, inspected_vie
                      [this] { accept_client(); });
 }
 
-inspection_channel::~inspection_channel() {
+window_reader::~window_reader() {
     m_accepting.reset();
     for (auto& [fd, held] : m_clients) {
         held->notifier.reset();
@@ -96,7 +96,7 @@ inspection_channel::~inspection_channel() {
     ::unlink(m_path.toLocal8Bit().constData());
 }
 
-void inspection_channel::accept_client() {
+void window_reader::accept_client() {
     const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         return;
@@ -108,7 +108,7 @@ void inspection_channel::accept_client() {
     m_clients[fd] = std::move(held);
 }
 
-void inspection_channel::read_client(int fd) {
+void window_reader::read_client(int fd) {
     const auto found = m_clients.find(fd);
     if (found == m_clients.end()) {
         return;
@@ -136,7 +136,7 @@ void inspection_channel::read_client(int fd) {
     answer_next(fd);
 }
 
-void inspection_channel::drop_client(int fd) {
+void window_reader::drop_client(int fd) {
     const auto found = m_clients.find(fd);
     if (found == m_clients.end()) {
         return;
@@ -146,7 +146,7 @@ void inspection_channel::drop_client(int fd) {
     m_clients.erase(found);
 }
 
-void inspection_channel::answer_next(int fd) {
+void window_reader::answer_next(int fd) {
     const auto found = m_clients.find(fd);
     if (found == m_clients.end() || found->second->answering || found->second->requests.empty()) {
         return;
@@ -182,7 +182,7 @@ void inspection_channel::answer_next(int fd) {
     });
 }
 
-std::string inspection_channel::answer(const std::string& request) const {
+std::string window_reader::answer(const std::string& request) const {
     const std::size_t space = request.find(' ');
     const std::string command = request.substr(0, space);
     const std::string argument = space == std::string::npos ? "" : request.substr(space + 1);

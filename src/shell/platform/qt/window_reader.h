@@ -1,7 +1,7 @@
 #pragma once
 // A channel for end-to-end tests to read the window as the program itself holds
 // it: the element tree, its states and texts, and where each element was laid out
-// on screen. Off unless HOARDLY_INSPECT names a socket path; nothing in it changes
+// on screen. Off unless HOARDLY_TEST_SOCKET names a socket path; nothing in it changes
 // the document.
 //
 // A client writes one request a line and reads one answer a line, in order:
@@ -39,7 +39,7 @@ class QSocketNotifier;
 namespace hrd::qt {
 
 // What the channel needs of the renderer.
-struct inspected_view {
+struct read_view {
     // Where the element with this serial was laid out, in screen coordinates;
     // nullopt when it is not laid out.
     std::function<std::optional<QRect>(std::uint32_t serial)> box;
@@ -59,13 +59,13 @@ struct inspected_view {
     std::function<bool(const QString& path)> save_picture;
 };
 
-class inspection_channel final : public QObject {
+class window_reader final : public QObject {
 public:
     // Listens at `socket_path` (replacing a stale socket file there). Throws
     // std::runtime_error when it cannot.
-    inspection_channel(layout::document& document, inspected_view view, const QString& socket_path,
+    window_reader(layout::document& document, read_view view, const QString& socket_path,
                        std::function<void(const std::function<void()>&)> guard);
-    ~inspection_channel() override;
+    ~window_reader() override;
 
     // The answer to one request line, for the channel and for unit tests.
     std::string answer(const std::string& request) const;
@@ -78,7 +78,7 @@ private:
     void answer_next(int fd);
 
     layout::document& m_document;
-    inspected_view m_view;
+    read_view m_view;
     std::function<void(const std::function<void()>&)> m_guard;
     QString m_path;
     int m_listener = -1;
