@@ -1275,8 +1275,8 @@ sqlite::connection open_database(const std::string& file, const std::string& nam
 // (emptied, for version 3, whose table is the current one), the new one made and
 // filled and the version set in one transaction, so a start that stops part way leaves
 // the file as it was and the next one begins again. A file of the current version is
-// left alone.
-void add_text_index(sqlite3* db, const std::string& file, const std::string& name,
+// left alone. Whether it built the index.
+bool add_text_index(sqlite3* db, const std::string& file, const std::string& name,
                     const index_progress& progress) {
     std::int64_t version = 0;
     {
@@ -1288,7 +1288,7 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
             throw open_db_error(name + ": " + file +
                                 " is an SQLite database but not a Hoardly collection");
         }
-        return;
+        return false;
     }
     if (version > collection_schema_version) {
         // Its log held a newer version than the file itself showed.
@@ -1338,10 +1338,15 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
             fill.bind(2, from + batch - 1);
             fill.run();
             if (progress) {
-                progress(static_cast<double>(std::min(from + batch - 1, last)) /
+                // The last tenth is the merge below.
+                progress(0.9 * static_cast<double>(std::min(from + batch - 1, last)) /
                          static_cast<double>(last));
             }
         }
+        // The runs written on the way are merged into one here. Left as they are,
+        // the captures after this start would each take milliseconds to merge a share
+        // of them, for hundreds of captures.
+        sqlite::connection::execute_on(db, "INSERT INTO quote_text(quote_text) VALUES('optimize')");
         sqlite::connection::execute_on(
             db, "INSERT INTO quote_text(quote_text, rank) VALUES('hashsize', 1048576)");
         sqlite::connection::execute_on(
@@ -1357,6 +1362,7 @@ void add_text_index(sqlite3* db, const std::string& file, const std::string& nam
     // The new layout into the file itself, and the log back to nothing.
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     logic_log() << "built the text index" << std::endl;
+    return true;
 }
 
 bool file_present(const std::string& path) {
@@ -1393,8 +1399,16 @@ CollectionStore::CollectionStore(std::u16string data_folder, index_progress prog
     // must not be left with companion files it did not have.
     const bool had_companions = file_present(file + "-wal") || file_present(file + "-shm");
     try {
-        m_db = std::make_unique<database>(open_database(file, name));
-        add_text_index(m_db->db(), file, name, progress);
+        sqlite::connection opened = open_database(file, name);
+        if (add_text_index(opened.get(), file, name, progress)) {
+            // The full-text engine keeps the table it grew to gather the whole
+            // collection's pieces for as long as the connection lives, and walks all of
+            // it at every commit that writes the index: each capture would cost
+            // milliseconds more until the next start. A new connection starts small.
+            opened = sqlite::connection();
+            opened = open_database(file, name);
+        }
+        m_db = std::make_unique<database>(std::move(opened));
         if (isDatabaseEmpty()) {
             createDefaultCollection();
         }
