@@ -93,20 +93,51 @@ CREATE VIRTUAL TABLE quote_text USING fts5(
 // beginning of pieces); a longer one is found in the quotes holding all its pieces,
 // whose texts then tell whether the pieces make the word. Triggers write it in the statement that writes the
 // quote, so it is always in the same transaction, by whatever path the quote comes or
-// goes. Each capture adds a small piece of index that is later merged with others;
-// merging sixteen at a time rather than four halves that work, which is most of what
-// the index adds to a capture.
+// goes. Each capture adds a small piece of index that is later merged with others
+// (text_index_settings_sql).
 const std::string& text_index_sql() {
     static const std::string sql = std::string(R"sql(
 CREATE VIRTUAL TABLE quote_text USING fts5(
-    m_utftext, content='', columnsize=0, detail=none, tokenize='folded_pieces');
-INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16);)sql") +
+    m_utftext, content='', columnsize=0, detail=none, tokenize='folded_pieces');)sql") +
                                    text_index_triggers_sql;
     return sql;
 }
 
+// How the small pieces of index the captures write are merged. Merging is most of
+// what the index would add to a capture, so a capture never merges: the store merges
+// when the program is idle (CollectionStore::tidy_text_index), sixteen pieces at a
+// time rather than four, which halves the work. Only when 64 pieces pile up on one
+// level, because captures came without a pause, does the next capture merge them.
+constexpr const char* text_index_settings_sql = R"sql(
+INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 0);
+INSERT INTO quote_text(quote_text, rank) VALUES('usermerge', 16);
+INSERT INTO quote_text(quote_text, rank) VALUES('crisismerge', 64);)sql";
+
+// Gives the index the merge settings above when it has others (a file of the
+// previous release merged during captures).
+void set_text_index_settings(sqlite3* db) {
+    {
+        sqlite::statement read(db,
+                               "SELECT count(*) FROM quote_text_config WHERE "
+                               "(k = 'automerge' AND v = 0) OR (k = 'usermerge' AND v = 16) OR "
+                               "(k = 'crisismerge' AND v = 64)");
+        if (read.step() && read.column_int(0) == 3) {
+            return;
+        }
+    }
+    sqlite::connection::execute_on(db, "BEGIN IMMEDIATE");
+    try {
+        sqlite::connection::execute_on(db, text_index_settings_sql);
+        sqlite::connection::execute_on(db, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 const std::string& schema_sql() {
-    static const std::string sql = std::string(schema_v1_sql) + text_index_sql();
+    static const std::string sql =
+        std::string(schema_v1_sql) + text_index_sql() + text_index_settings_sql;
     return sql;
 }
 
@@ -1288,6 +1319,7 @@ bool add_text_index(sqlite3* db, const std::string& file, const std::string& nam
             throw open_db_error(name + ": " + file +
                                 " is an SQLite database but not a Hoardly collection");
         }
+        set_text_index_settings(db);
         return false;
     }
     if (version > collection_schema_version) {
@@ -1317,6 +1349,7 @@ bool add_text_index(sqlite3* db, const std::string& file, const std::string& nam
         } else {
             sqlite::connection::execute_on(db, text_index_sql().c_str());
         }
+        sqlite::connection::execute_on(db, text_index_settings_sql);
         // Pieces are gathered in memory in larger runs while the whole collection goes
         // in, so fewer runs are written and merged; back to the small default after.
         sqlite::connection::execute_on(
@@ -1728,6 +1761,7 @@ record_id CollectionStore::addQuote(std::u16string_view text) {
     const std::string utftext = fml::wchar2utf8(text);
     m_db->in_transaction([&] { m_db->add_quote(id, utftext, current_stamp()); });
     m_max_qid = id;
+    m_untidy = true;
     logic_log() << "added quote with id: " << id << std::endl;
     return id;
 }
@@ -1776,6 +1810,7 @@ void CollectionStore::removeQuote(record_id id) {
         m_db->delete_quote.bind(1, id);
         m_db->delete_quote.run();
     });
+    m_untidy = true;
     logic_log() << "removed quote with id: " << id << std::endl;
 }
 
@@ -1796,6 +1831,7 @@ void CollectionStore::removeQuotes(std::span<const record_id> ids) {
             }
         }
     });
+    m_untidy = true;
     for (record_id id : removed) {
         logic_log() << "removed quote with id: " << id << std::endl;
     }
@@ -2011,7 +2047,28 @@ std::future<std::vector<record_id>> CollectionStore::read_all_quote_ids_apart() 
 }
 
 std::int64_t CollectionStore::change_stamp() const {
-    return sqlite3_total_changes64(m_db->db());
+    return sqlite3_total_changes64(m_db->db()) - m_tidy_changes;
+}
+
+bool CollectionStore::tidy_text_index() {
+    if (!m_untidy) {
+        return false;
+    }
+    sqlite3* db = m_db->db();
+    const std::int64_t before = sqlite3_total_changes64(db);
+    // About 64 pages of merged index (a few milliseconds) per step.
+    m_db->in_transaction([&] {
+        sqlite::connection::execute_on(
+            db, "INSERT INTO quote_text(quote_text, rank) VALUES('merge', 64)");
+    });
+    const std::int64_t changes = sqlite3_total_changes64(db) - before;
+    m_tidy_changes += changes;
+    // SQLite counts two changes or more when the step merged something.
+    if (changes >= 2) {
+        return true;
+    }
+    m_untidy = false;
+    return false;
 }
 
 std::vector<record_id> CollectionStore::searchQuoteIds() {

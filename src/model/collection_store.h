@@ -173,8 +173,17 @@ public:
     // collection as it was when the read began: compare change_stamp() before and
     // after to know whether it still is.
     std::future<std::vector<record_id>> read_all_quote_ids_apart() const;
-    // Grows with every change this store commits.
+    // Grows with every change this store commits, but not with tidy_text_index().
     std::int64_t change_stamp() const;
+
+    // --- Upkeep for quiet moments.
+    // Whether captures or removals left the text index work to do.
+    bool untidy() const { return m_untidy; }
+    // One step of that work, as its own short transaction: merges the small pieces of
+    // index that captures write (a capture never merges; see the index settings).
+    // Whether more is left.
+    // Searches give the same results before and after.
+    bool tidy_text_index();
 
     // --- Start-up steps, run by the constructor; public for the model and for tests.
     bool isDatabaseEmpty();
@@ -207,6 +216,10 @@ private:
     std::vector<record_id> m_search_tags;
     std::u16string m_search_text;
     bool m_search_has_words = false;
+    // Opening may find pieces left unmerged by the last run.
+    bool m_untidy = true;
+    // The changes tidy_text_index() made, which change_stamp() leaves out.
+    std::int64_t m_tidy_changes = 0;
 };
 
 }  // namespace hrd

@@ -3,6 +3,7 @@
 // collection. It owns the store (and through it the open database) and the clipboard
 // the copy commands write to.
 
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -100,6 +101,9 @@ private:
     all_quotes m_all;
     // Each list shown counts one up: a search result of an older count is stale.
     std::uint64_t m_search_generation = 0;
+    // Counts the changes that left the text index work to do: its upkeep waits for
+    // a quiet moment after the last of them (tidy_when_quiet).
+    std::uint64_t m_tidy_wait = 0;
     // Held by the model alone; work posted back from the search thread asks it
     // whether the model is still there.
     std::shared_ptr<hrdModel*> m_alive = std::make_shared<hrdModel*>(this);
@@ -121,6 +125,13 @@ private:
     void full_refresh();
     void search_refresh();
     void remove_tag_everywhere(record_id id);
+    // After a change, the store's index upkeep (CollectionStore::tidy_text_index) is
+    // due once the user has left the program alone for a while; it then runs one
+    // short step per turn of the event loop. Without the desktop's UI thread it waits
+    // for the next start.
+    void tidy_when_quiet();
+    void tidy_step(std::uint64_t wait);
+    static constexpr std::chrono::milliseconds quiet_before_tidying{1500};
 };
 
 }  // namespace hrd

@@ -376,6 +376,46 @@ void hrdModel::handle(const model_event& event) {
     if (all_in_step) {
         m_all.stamp = store.change_stamp();
     }
+    tidy_when_quiet();
+}
+
+void hrdModel::tidy_when_quiet() {
+    ui_thread* ui = services().ui;
+    if (ui == nullptr || !m_store->untidy()) {
+        return;
+    }
+    // Each change starts the wait again: a burst of captures is tidied after its last.
+    const std::uint64_t wait = ++m_tidy_wait;
+    ui->post_after(quiet_before_tidying, [alive = std::weak_ptr<hrdModel*>(m_alive), wait] {
+        if (const auto model = alive.lock()) {
+            (*model)->tidy_step(wait);
+        }
+    });
+}
+
+void hrdModel::tidy_step(std::uint64_t wait) {
+    if (wait != m_tidy_wait) {
+        return;  // a later change waits for its own quiet moment
+    }
+    bool more = false;
+    try {
+        more = m_store->tidy_text_index();
+    } catch (const std::exception& e) {
+        // Nothing is lost: the index stays right, only less tidy, and the next change
+        // tries again.
+        if (fml::haslog("app")) {
+            fml::getlog("app") << "Error: " << e.what() << std::endl;
+        }
+        return;
+    }
+    if (more) {
+        // One step at a time, with whatever the user does in between.
+        services().ui->post([alive = std::weak_ptr<hrdModel*>(m_alive), wait] {
+            if (const auto model = alive.lock()) {
+                (*model)->tidy_step(wait);
+            }
+        });
+    }
 }
 
 bool hrdModel::handle_safely(const model_event& event) {

@@ -94,9 +94,20 @@ int cut(std::string_view text, Emit&& emit) {
     std::string folded;
     starts.reserve(text.size() + 1);
     folded.reserve(text.size());
+    points.reserve(text.size());
+    folded_at.reserve(text.size() + 1);
     for (std::size_t at = 0; at < text.size();) {
         starts.push_back(static_cast<std::uint32_t>(at));
         folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
+        // Most text is ASCII, which folds to lower case: no call and no table.
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte != 0 && byte < 0x80) {
+            const char lower = static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte);
+            points.push_back(static_cast<unsigned char>(lower));
+            folded.push_back(lower);
+            ++at;
+            continue;
+        }
         const char32_t c = fold_case(next_utf8(text, at));
         points.push_back(c);
         append_piece_utf8(folded, c);
@@ -111,7 +122,9 @@ int cut(std::string_view text, Emit&& emit) {
                     static_cast<int>(starts[i]), static_cast<int>(starts[i + length]));
     };
     const auto blank = [&](std::size_t i) {
-        return separates_words(static_cast<char32_t>(points[i]));
+        const std::uint64_t c = points[i];
+        return c < 0x80 ? c == ' ' || (c >= 0x09 && c <= 0x0D)
+                        : separates_words(static_cast<char32_t>(c));
     };
     for (std::size_t i = 0; i < count; ++i) {
         // A search word never holds a blank: neither does a piece worth keeping.

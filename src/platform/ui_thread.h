@@ -4,6 +4,7 @@
 // posted. The desktop shell posts through Qt's event loop; tests run the tasks
 // when they choose (fake/fake_ui_thread.h).
 
+#include <chrono>
 #include <functional>
 
 namespace hrd {
@@ -14,6 +15,8 @@ public:
     // Safe to call from any thread. A task that raises is the poster's fault: the
     // desktop reports it as any failing callback of the event loop.
     virtual void post(std::function<void()> task) = 0;
+    // Runs `task` on the UI thread once `delay` has passed. Called on the UI thread.
+    virtual void post_after(std::chrono::milliseconds delay, std::function<void()> task) = 0;
 };
 
 }  // namespace hrd

@@ -99,6 +99,15 @@ public:
     std::vector<std::string> lines;
 };
 
+// The fake UI thread stands in for the desktop's while a test runs.
+struct ui_in_services {
+    explicit ui_in_services(ui_thread& ui) : saved(services().ui) { services().ui = &ui; }
+    ~ui_in_services() { services().ui = saved; }
+    ui_in_services(const ui_in_services&) = delete;
+    ui_in_services& operator=(const ui_in_services&) = delete;
+    ui_thread* saved;
+};
+
 }  // namespace
 
 // The id list of a search is the search's own result, whichever way it was computed,
@@ -425,11 +434,7 @@ TEST_F(batches, text_searches_land_on_the_ui_thread_and_only_the_newest_counts) 
     fml::reglog("model", u"logs/model.log");
     // Before the model: its search thread may still post to it as the model goes.
     hrd::fake::fake_ui_thread ui;
-    struct ui_in_services {
-        explicit ui_in_services(ui_thread& ui) : saved(services().ui) { services().ui = &ui; }
-        ~ui_in_services() { services().ui = saved; }
-        ui_thread* saved;
-    } services_in_test(ui);
+    ui_in_services services_in_test(ui);
     hrdModel model(std::make_unique<CollectionStore>(m_dir.wpath()));
     CollectionStore& store = model.store();
     const record_id apple = store.addQuote(u"an Apple a day");
@@ -480,4 +485,34 @@ TEST_F(batches, text_searches_land_on_the_ui_thread_and_only_the_newest_counts) 
     view.lines.clear();
     model.handle(model_events::set_search_text{u""});
     EXPECT_EQ(last_list(), list_of(store.searchQuoteIds()));
+}
+
+// Captures and removals leave the text index's merging to a quiet moment: it waits
+// for the last change of a burst, then goes a step per turn of the loop until done.
+TEST_F(batches, the_text_index_is_tidied_once_the_changes_stop) {
+    fml::reglog("model", u"logs/model.log");
+    hrd::fake::fake_ui_thread ui;
+    ui_in_services services_in_test(ui);
+    hrdModel model(std::make_unique<CollectionStore>(m_dir.wpath()));
+    CollectionStore& store = model.store();
+    for (int i = 0; i < 40; ++i) {
+        model.handle(model_events::add_quote{u"burst number " + fml::utf82wchar(std::to_string(i))});
+    }
+    model.handle(model_events::delete_quote{store.max_quote_id()});
+    ASSERT_TRUE(store.untidy());
+    // Every change but the last one finds a later change when its wait is over.
+    ASSERT_TRUE(ui.run_later());
+    EXPECT_FALSE(ui.run_later()) << "only the waits of the burst were posted";
+    int steps = 0;
+    while (ui.run_posted()) {
+        ++steps;
+    }
+    EXPECT_GE(steps, 1);
+    EXPECT_FALSE(store.untidy());
+    std::size_t holding_3 = 0;  // the removed 39 is not found
+    for (int i = 0; i < 39; ++i) {
+        holding_3 += std::to_string(i).find('3') != std::string::npos ? 1 : 0;
+    }
+    store.setSearchText(u"burst 3");
+    EXPECT_EQ(store.searchQuoteIds().size(), holding_3);
 }

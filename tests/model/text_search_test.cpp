@@ -465,3 +465,52 @@ PRAGMA user_version=2; COMMIT;)sql",
             << error.what();
     }
 }
+
+// A capture writes its own small piece of index and merges nothing; tidying merges
+// them, in steps, without changing any result or the change stamp. A file whose index
+// still merged during captures gets these settings when opened.
+TEST_F(text_search, captures_merge_nothing_and_tidying_changes_no_result) {
+    CollectionStore& store = open();
+    const auto pieces = [&] { return committed("SELECT count(DISTINCT segid) FROM quote_text_idx"); };
+    const std::u16string words[] = {u"alpha", u"Beta", u"gamma", u"\u00C9t\u00E9", u"\U0001F600 x"};
+    for (int i = 0; i < 48; ++i) {
+        store.addQuote(words[i % 5] + u" " + words[(i * 3) % 5] + u" " +
+                       fml::utf82wchar(std::to_string(i)));
+    }
+    EXPECT_GE(pieces(), 48);
+    const search_query queries[] = {{{}, search_mode_and, u"ALPHA"},
+                                    {{}, search_mode_and, u"\u00E9t\u00C9 4"},
+                                    {{}, search_mode_and, u"a"},
+                                    {{}, search_mode_and, u"mm"}};
+    std::vector<std::size_t> found;
+    for (const auto& query : queries) {
+        found.push_back(expect_found(query, "before tidying"));
+    }
+    const std::int64_t stamp = store.change_stamp();
+    ASSERT_TRUE(store.untidy());
+    int steps = 0;
+    while (store.tidy_text_index()) {
+        ASSERT_LT(++steps, 100) << "tidying never ends";
+    }
+    EXPECT_GE(steps, 1);
+    EXPECT_LT(pieces(), 16);
+    EXPECT_FALSE(store.untidy());
+    EXPECT_FALSE(store.tidy_text_index());
+    EXPECT_EQ(store.change_stamp(), stamp) << "tidying is no change to what is stored";
+    for (std::size_t i = 0; i < std::size(queries); ++i) {
+        EXPECT_EQ(expect_found(queries[i], "after tidying"), found[i]);
+    }
+
+    m_store.reset();
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(m_dir.file("hoardly.fdb").c_str(), &db);
+        EXPECT_EQ(sqlite3_exec(db, "INSERT INTO quote_text(quote_text, rank) VALUES('automerge', 16)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    open();
+    EXPECT_EQ(committed("SELECT v FROM quote_text_config WHERE k = 'automerge'"), 0);
+}

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 #include "fml/exception.h"
@@ -102,6 +103,11 @@ void qt_ui_thread::post(std::function<void()> task) {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [guard = m_guard, task = std::move(task)] { guard(task); }, Qt::QueuedConnection);
+}
+
+void qt_ui_thread::post_after(std::chrono::milliseconds delay, std::function<void()> task) {
+    QTimer::singleShot(delay, QCoreApplication::instance(),
+                       [guard = m_guard, task = std::move(task)] { guard(task); });
 }
 
 }  // namespace hrd::qt

@@ -56,6 +56,7 @@ public:
     using guard_function = std::function<void(const std::function<void()>&)>;
     explicit qt_ui_thread(guard_function guard) : m_guard(std::move(guard)) {}
     void post(std::function<void()> task) override;
+    void post_after(std::chrono::milliseconds delay, std::function<void()> task) override;
 
 private:
     guard_function m_guard;
