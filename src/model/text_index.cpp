@@ -27,7 +27,7 @@ class seen_pieces {
 public:
     explicit seen_pieces(std::size_t pieces) {
         std::size_t size = 64;
-        while (size < pieces * 2 && size < (std::size_t{1} << 20)) {
+        while (size * 3 < pieces * 4 && size < (std::size_t{1} << 20)) {
             size *= 2;
         }
         m_slots.assign(size, empty_slot);
@@ -115,7 +115,8 @@ int cut(std::string_view text, Emit&& emit) {
     starts.push_back(static_cast<std::uint32_t>(text.size()));
     folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
     const std::size_t count = points.size();
-    seen_pieces seen(count * 3);
+    // At most three keys a character, far fewer different ones in any real text.
+    seen_pieces seen(count * 2);
     const auto hand_over = [&](std::size_t i, std::size_t length) {
         return emit(folded.data() + folded_at[i],
                     static_cast<std::size_t>(folded_at[i + length] - folded_at[i]),
