@@ -895,9 +895,27 @@ struct CollectionStore::database : record_source<tag>, record_source<quote> {
                          "(SELECT value FROM json_each(?1)) ORDER BY quote_id, position"),
           mark_counts(db(),
                       "SELECT tag_id, count(*) FROM mark WHERE quote_id IN "
-                      "(SELECT value FROM json_each(?1)) GROUP BY tag_id") {}
+                      "(SELECT value FROM json_each(?1)) GROUP BY tag_id") {
+        sqlite3_wal_hook(db(), &database::committed, this);
+    }
+    ~database() { sqlite3_wal_hook(db(), nullptr, nullptr); }
+    database(const database&) = delete;
+    database& operator=(const database&) = delete;
 
     sqlite3* db() const { return connection.get(); }
+
+    // The pages in the write-ahead log since it last began again, as of the last commit.
+    int log_pages = 0;
+    // Told after each commit. The log is moved into the file itself at the program's
+    // quiet moments (tidy_text_index); a commit only does it once the log holds 1000
+    // pages, as SQLite does by itself: a capture then seldom pays for it.
+    static int committed(void* self, sqlite3* db, const char* name, int pages) {
+        static_cast<database*>(self)->log_pages = pages;
+        if (pages >= 1000) {
+            sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        return SQLITE_OK;
+    }
     int changes() const { return sqlite3_changes(db()); }
 
     // Runs `work` as one transaction and commits it; on any exception the transaction
@@ -2068,6 +2086,12 @@ bool CollectionStore::tidy_text_index() {
         return true;
     }
     m_untidy = false;
+    // A passive move of the log into the file never waits for readers. Not after every
+    // capture: the commit after the log begins again pays for one more sync.
+    if (m_db->log_pages >= 256) {
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        m_db->log_pages = 0;
+    }
     return false;
 }
 

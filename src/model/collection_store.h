@@ -180,8 +180,8 @@ public:
     // Whether captures or removals left the text index work to do.
     bool untidy() const { return m_untidy; }
     // One step of that work, as its own short transaction: merges the small pieces of
-    // index that captures write (a capture never merges; see the index settings).
-    // Whether more is left.
+    // index that captures write (a capture never merges; see the index settings), then
+    // moves a long write-ahead log into the file. Whether more is left.
     // Searches give the same results before and after.
     bool tidy_text_index();
 

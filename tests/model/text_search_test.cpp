@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <random>
 #include <thread>
@@ -467,17 +468,21 @@ PRAGMA user_version=2; COMMIT;)sql",
 }
 
 // A capture writes its own small piece of index and merges nothing; tidying merges
-// them, in steps, without changing any result or the change stamp. A file whose index
+// them, in steps, without changing any result or the change stamp, and moves the
+// log into the file. A file whose index
 // still merged during captures gets these settings when opened.
 TEST_F(text_search, captures_merge_nothing_and_tidying_changes_no_result) {
     CollectionStore& store = open();
     const auto pieces = [&] { return committed("SELECT count(DISTINCT segid) FROM quote_text_idx"); };
+    const auto file_size = [&] { return std::filesystem::file_size(m_dir.file("hoardly.fdb")); };
+    const auto size_at_open = file_size();
     const std::u16string words[] = {u"alpha", u"Beta", u"gamma", u"\u00C9t\u00E9", u"\U0001F600 x"};
     for (int i = 0; i < 48; ++i) {
         store.addQuote(words[i % 5] + u" " + words[(i * 3) % 5] + u" " +
                        fml::utf82wchar(std::to_string(i)));
     }
     EXPECT_GE(pieces(), 48);
+    EXPECT_EQ(file_size(), size_at_open) << "the captures are still in the log alone";
     const search_query queries[] = {{{}, search_mode_and, u"ALPHA"},
                                     {{}, search_mode_and, u"\u00E9t\u00C9 4"},
                                     {{}, search_mode_and, u"a"},
@@ -494,6 +499,7 @@ TEST_F(text_search, captures_merge_nothing_and_tidying_changes_no_result) {
     }
     EXPECT_GE(steps, 1);
     EXPECT_LT(pieces(), 16);
+    EXPECT_GT(file_size(), size_at_open) << "the log was moved into the file";
     EXPECT_FALSE(store.untidy());
     EXPECT_FALSE(store.tidy_text_index());
     EXPECT_EQ(store.change_stamp(), stamp) << "tidying is no change to what is stored";
