@@ -2086,6 +2086,7 @@ bool CollectionStore::tidy_text_index() {
         return true;
     }
     m_untidy = false;
+    logic_log() << "tidied the text index" << std::endl;
     // A passive move of the log into the file never waits for readers. Not after every
     // capture: the commit after the log begins again pays for one more sync.
     if (m_db->log_pages >= 256) {

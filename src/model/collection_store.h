@@ -181,7 +181,8 @@ public:
     bool untidy() const { return m_untidy; }
     // One step of that work, as its own short transaction: merges the small pieces of
     // index that captures write (a capture never merges; see the index settings), then
-    // moves a long write-ahead log into the file. Whether more is left.
+    // moves a long write-ahead log into the file. Whether more is left. Logs "tidied
+    // the text index" to "logic" when done.
     // Searches give the same results before and after.
     bool tidy_text_index();
 

@@ -152,6 +152,10 @@ await check('a double Ctrl+C in another program captures the clipboard text', as
     other.kill('SIGTERM');
     await waitFor('the new quote on top of the list', async () =>
         ((await topQuote()) || {text: ''}).text.includes(text.split('\n')[0]), 5000);
+    // The capture merged nothing into the text index; a quiet moment later, the program does.
+    const logic = path.join(main.root, 'data', 'Hoardly', 'logs', 'logicevents.log');
+    await waitFor('the text index tidied once the program is left alone', () =>
+        read(logic).includes('tidied the text index\n'), 20000);
 });
 
 // The centre of the first element matching `selector` (with `text`, if given), in
