@@ -7,7 +7,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <utility>
 
 #include "platform/ui_thread.h"
 
@@ -23,20 +22,20 @@ public:
         m_posted.notify_all();
     }
     // Kept apart from the others: they run when the test says the time has passed.
-    void post_after(std::chrono::milliseconds delay, std::function<void()> task) override {
+    void post_after(std::chrono::milliseconds, std::function<void()> task) override {
         std::lock_guard lock(m_mutex);
-        m_later.emplace_back(delay, std::move(task));
+        m_later.push_back(std::move(task));
     }
     // Lets the time of every task posted for later pass: those run now (and what they
     // post for later waits again); false when there was none.
     bool run_later() {
-        std::deque<std::pair<std::chrono::milliseconds, std::function<void()>>> tasks;
+        std::deque<std::function<void()>> tasks;
         {
             std::lock_guard lock(m_mutex);
             tasks.swap(m_later);
         }
         for (auto& task : tasks) {
-            task.second();
+            task();
         }
         return !tasks.empty();
     }
@@ -65,7 +64,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_posted;
     std::deque<std::function<void()>> m_tasks;
-    std::deque<std::pair<std::chrono::milliseconds, std::function<void()>>> m_later;
+    std::deque<std::function<void()>> m_later;
 };
 
 }  // namespace hrd::fake
