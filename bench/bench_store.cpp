@@ -433,6 +433,21 @@ BENCHMARK(BM_paired_addQuote)
     ->Arg(1'000'000)
     ->Unit(benchmark::kMicrosecond);
 
+// Our part of what the text index adds to a capture: cutting a clip-sized text into
+// its pieces (here gathered into strings, which the index itself does not need).
+void BM_text_pieces(benchmark::State& state) {
+    text_maker texts(6);
+    std::vector<std::string> batch;
+    for (int i = 0; i < 64; ++i) {
+        batch.push_back(texts.next());
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(hrd::text_pieces(batch[next++ % batch.size()]));
+    }
+}
+BENCHMARK(BM_text_pieces)->Unit(benchmark::kMicrosecond);
+
 // Captures back to back, never a quiet moment: the merges fall to the captures.
 void BM_paired_addQuote_back_to_back(benchmark::State& state) {
     auto& store = *collection(static_cast<int>(state.range(0))).store;
