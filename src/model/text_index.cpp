@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <cstring>
 
@@ -96,6 +97,7 @@ int cut(std::string_view text, Emit&& emit) {
     folded.reserve(text.size());
     points.reserve(text.size());
     folded_at.reserve(text.size() + 1);
+    std::size_t wide = 0;  // characters outside ASCII
     for (std::size_t at = 0; at < text.size();) {
         starts.push_back(static_cast<std::uint32_t>(at));
         folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
@@ -111,12 +113,17 @@ int cut(std::string_view text, Emit&& emit) {
         const char32_t c = fold_case(next_utf8(text, at));
         points.push_back(c);
         append_piece_utf8(folded, c);
+        ++wide;
     }
     starts.push_back(static_cast<std::uint32_t>(text.size()));
     folded_at.push_back(static_cast<std::uint32_t>(folded.size()));
     const std::size_t count = points.size();
-    // At most three keys a character, far fewer different ones in any real text.
-    seen_pieces seen(count * 2);
+    // Pieces of one ASCII character, and ASCII pairs that begin a piece of three, are
+    // remembered in bitmaps; the hash table holds the pieces of three, and for the
+    // other characters up to two keys more each.
+    std::bitset<128> ascii_seen;
+    std::bitset<128 * 128> ascii_begins_three;
+    seen_pieces seen(count + 2 * wide);
     const auto hand_over = [&](std::size_t i, std::size_t length) {
         return emit(folded.data() + folded_at[i],
                     static_cast<std::size_t>(folded_at[i + length] - folded_at[i]),
@@ -133,7 +140,14 @@ int cut(std::string_view text, Emit&& emit) {
             continue;
         }
         std::uint64_t key = (points[i] << 42) | (no_point << 21) | no_point;
-        if (seen.add(key)) {
+        bool first_time = false;
+        if (points[i] < 0x80) {
+            first_time = !ascii_seen.test(points[i]);
+            ascii_seen.set(points[i]);
+        } else {
+            first_time = seen.add(key);
+        }
+        if (first_time) {
             if (const int answer = hand_over(i, 1); answer != SQLITE_OK) {
                 return answer;
             }
@@ -146,7 +160,11 @@ int cut(std::string_view text, Emit&& emit) {
             word_ends.push_back(static_cast<std::uint32_t>(i));
             continue;
         }
-        seen.add(key | begins_three);
+        if ((points[i] | points[i + 1]) < 0x80) {
+            ascii_begins_three.set(points[i] * 128 + points[i + 1]);
+        } else {
+            seen.add(key | begins_three);
+        }
         key = (key & ~no_point) | points[i + 2];
         if (seen.add(key)) {
             if (const int answer = hand_over(i, 3); answer != SQLITE_OK) {
@@ -156,7 +174,10 @@ int cut(std::string_view text, Emit&& emit) {
     }
     for (const std::uint32_t i : word_ends) {
         const std::uint64_t key = (points[i] << 42) | (points[i + 1] << 21) | no_point;
-        if (seen.holds(key | begins_three) || !seen.add(key)) {
+        const bool begins = (points[i] | points[i + 1]) < 0x80
+                                ? ascii_begins_three.test(points[i] * 128 + points[i + 1])
+                                : seen.holds(key | begins_three);
+        if (begins || !seen.add(key)) {
             continue;
         }
         if (const int answer = hand_over(i, 2); answer != SQLITE_OK) {
