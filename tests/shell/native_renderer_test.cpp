@@ -408,6 +408,76 @@ TEST_F(native_renderer, a_long_tag_list_scrolls_with_the_wheel) {
     EXPECT_EQ(program->wait(patience), 1);
 }
 
+// A quote taller than its pane is read through by the wheel a few lines a notch,
+// down to its last line, before the next quote comes to the top; up again into it,
+// its last lines come first.
+TEST_F(native_renderer, a_quote_taller_than_its_pane_is_read_through_with_the_wheel) {
+    std::filesystem::create_directories(m_dir.file("share/Hoardly"));
+    std::string tall = "tall quote, line 1";
+    for (int i = 2; i <= 90; ++i) {
+        tall += "&#10;line " + std::to_string(i);
+    }
+    hrd::test::write_file(m_dir.file("share/Hoardly/defaulttags.xml"), "<tags/>\n");
+    hrd::test::write_file(m_dir.file("share/Hoardly/defaultquotes.xml"),
+                          "<quotes>\n  <quote id=\"1\" text=\"the short one\"/>\n  <quote id=\"2\" text=\"" +
+                              tall + "\"/>\n</quotes>\n");
+    auto program = start({"--renderer=native"}, {{"XDG_DATA_DIRS", m_dir.file("share")}});
+    const auto first_text = [](const std::vector<laid_out>& all) {
+        const auto texts = with_class(all, "text");
+        return texts.empty() ? laid_out{} : texts.front();
+    };
+    const auto pane_of = [](const std::vector<laid_out>& all) {
+        for (const laid_out& e : all) {
+            if (e.id == "quotepane") {
+                return e;
+            }
+        }
+        return laid_out{};
+    };
+    const auto is_tall = [](const laid_out& e) { return e.text.rfind("tall quote", 0) == 0; };
+    ASSERT_TRUE(wait_layout([&](const auto& all) { return is_tall(first_text(all)); }))
+        << read_file(m_dir.file("output.txt"));
+    const laid_out top = first_text(layout());
+    const laid_out pane = pane_of(layout());
+    ASSERT_GT(top.h, pane.h) << "the quote is not taller than its pane";
+    const std::string id = window();
+    ASSERT_FALSE(id.empty());
+    const std::string x = std::to_string(top.x + 20);
+    const std::string y = std::to_string(pane.y + pane.h / 2);
+    // One notch at a time, until the next quote is on top.
+    const auto notch = [&](const char* button) {
+        const laid_out before = first_text(layout());
+        xdotool({"mousemove", "--window", id, x, y, "click", button});
+        return wait_layout([&](const auto& all) {
+            const laid_out now = first_text(all);
+            return now.y != before.y || now.text != before.text;
+        });
+    };
+    bool last_line_shown = false;
+    int notches = 0;
+    for (; notches < 100 && is_tall(first_text(layout())); ++notches) {
+        const laid_out now = first_text(layout());
+        EXPECT_LE(now.y, top.y);
+        last_line_shown = last_line_shown || now.y + now.h <= pane.y + pane.h;
+        ASSERT_TRUE(notch("5")) << "notch " << notches;
+    }
+    EXPECT_TRUE(last_line_shown) << "the tall quote's end never came into the pane";
+    EXPECT_GT(notches, 3) << "the tall quote went by in whole rows";
+    EXPECT_EQ(first_text(layout()).text, "the short one");
+    // Back up into it: its end first, then a notch at a time to its first line.
+    ASSERT_TRUE(notch("4"));
+    const laid_out entered = first_text(layout());
+    EXPECT_TRUE(is_tall(entered));
+    EXPECT_LT(entered.y, top.y);
+    EXPECT_LE(entered.y + entered.h, pane.y + pane.h);
+    for (int up = 0; up < 100 && first_text(layout()).y < top.y; ++up) {
+        ASSERT_TRUE(notch("4")) << "up notch " << up;
+    }
+    EXPECT_EQ(first_text(layout()).y, top.y);
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(patience), 1);
+}
+
 // The web page comes on request; its picture goes beside the native one.
 TEST_F(native_renderer, the_web_renderer_comes_on_request_and_its_picture_is_saved) {
     auto program = start({"--renderer=web"});

@@ -19,7 +19,9 @@
 #include <QWheelEvent>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <tuple>
+#include <utility>
 #include <limits>
 #include <vector>
 
@@ -519,10 +521,17 @@ void native_view::relayout() {
         }
     }
     lay_out();
+    if (std::exchange(m_enter_from_bottom, false) && !m_rows.empty() &&
+        m_rows.front().height > m_pane_clip.height()) {
+        m_first_offset = m_rows.front().height - m_pane_clip.height();
+        m_offset_row = m_rows.front().serial;
+        lay_out();
+    }
     // Near the end of the quote list, as many rows come back into view as fit above
     // the last one, as a scrolled page never shows room past its end.
     for (int round = 0; round < 40 && m_first_quote > 0 && m_last_quote_gap > 0; ++round) {
         --m_first_quote;
+        m_first_offset = 0;
         lay_out();
         if (m_last_quote_gap < 0) {
             ++m_first_quote;
@@ -725,6 +734,20 @@ bool native_view::layout_once() {
     m_list_serial = 0;
     m_list_box = QRect();
     if (quotes && layout::is_long_list(quotes) && m_rows_laid_end > m_first_quote) {
+        // Each row's own layout shows all of it: a row scrolled up past the pane's
+        // top shows (and takes the pointer) below the pane's height in that layout,
+        // and the window clips the rows to the pane itself.
+        const layout::handle pane = layout::find_first(root, "#quotepane");
+        const std::uint32_t pane_serial = pane ? layout::serial_of(pane) : 0;
+        std::optional<std::string> pane_style;
+        if (pane) {
+            if (const auto placed = options.extra_style.find(pane_serial);
+                placed != options.extra_style.end()) {
+                pane_style = placed->second;
+            }
+            options.extra_style[pane_serial] =
+                (pane_style ? *pane_style + ";" : std::string()) + "overflow:visible";
+        }
         const layout::markup_frame frame =
             layout::render_ancestors_markup(m_document, layout::row_at(quotes, m_first_quote),
                                             options);
@@ -734,7 +757,13 @@ bool native_view::layout_once() {
             m_row_frame = std::move(frame_key);
         }
         std::unordered_map<std::string, region> kept;
-        int down = 0;
+        // The offset belongs to the row it was scrolled in: another first row (one
+        // that arrived on top, say) shows from its top.
+        if (layout::serial_of(layout::row_at(quotes, m_first_quote)) != m_offset_row) {
+            m_first_offset = 0;
+        }
+        m_laid_first_quote = m_first_quote;
+        int down = -m_first_offset;
         for (std::size_t i = m_first_quote; i < m_rows_laid_end; ++i) {
             const layout::handle row = layout::row_at(quotes, i);
             std::string markup = layout::render_element_markup(m_document, row, options);
@@ -760,6 +789,16 @@ bool native_view::layout_once() {
             kept.emplace(std::move(markup), std::move(part));
         }
         m_row_cache = std::move(kept);
+        if (pane_style) {
+            options.extra_style[pane_serial] = *pane_style;
+        } else {
+            options.extra_style.erase(pane_serial);
+        }
+        m_rows_top = 0;
+        if (const litehtml::element::ptr table =
+                m_rows.empty() ? nullptr : find_in(*m_rows.front().html, layout::serial_of(quotes))) {
+            m_rows_top = border_box(*table).top();
+        }
         // The list's box is its rows' lists' together (the chrome's, holding no
         // rows, has no size): as tall as its rows, as wide as the widest.
         if (m_elements.contains(layout::serial_of(quotes))) {
@@ -939,8 +978,8 @@ const native_view::region* native_view::region_at(int x, int y) const {
     // The rows show within the quote pane.
     if (m_pane_box.contains(QPoint(x, y))) {
         for (const region& row : m_rows) {
-            if (y - row.offset.y() >= m_list_box.top() &&
-                y - row.offset.y() < m_list_box.top() + row.height) {
+            if (y - row.offset.y() >= m_rows_top &&
+                y - row.offset.y() < m_rows_top + row.height) {
                 return &row;
             }
         }
@@ -973,7 +1012,7 @@ void native_view::paintEvent(QPaintEvent* event) {
     // Each row in its band of the pane, which clips them as it clipped the list.
     for (const region& row : m_rows) {
         draw(row, m_pane_clip.intersected(QRect(m_pane_clip.left(),
-                                                m_list_box.top() + row.offset.y(),
+                                                m_rows_top + row.offset.y(),
                                                 m_pane_clip.width(), row.height)));
     }
     for (const region& menu : m_menus) {
@@ -1038,6 +1077,13 @@ void native_view::paint_outlines(QPainter& painter) {
         }
         const int thickness = ring->thickness;
         const int out = ring->offset + thickness;
+        // A row's ring shows within the pane, as the row does.
+        const layout::handle node = m_document.element_by_serial(serial);
+        if (node && layout::closest(node, "#thequotelist")) {
+            painter.setClipRect(m_pane_box);
+        } else {
+            painter.setClipping(false);
+        }
         painter.setPen(Qt::NoPen);
         const QRect outer = box.adjusted(-out, -out, out, out);
         painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), thickness), ring->colour);
@@ -1272,8 +1318,34 @@ void native_view::scroll_quotes(int rows) {
 
 void native_view::scroll_quotes_to(std::size_t first) {
     m_first_quote = first;
+    m_first_offset = 0;
     m_first_row = 0;  // no longer the row to keep in place
     schedule_layout();
+}
+
+void native_view::wheel_quotes(int notch) {
+    constexpr int lines = 3 * 20;  // three lines of text a notch
+    // The first row as last laid out, while it still is the first.
+    const bool known = !m_rows.empty() && m_laid_first_quote == m_first_quote;
+    const int first_height = known ? m_rows.front().height : 0;
+    if (notch > 0) {
+        // What of the first row is still below the pane's bottom comes up first.
+        const int below = first_height - m_first_offset - m_pane_clip.height();
+        if (below > 0) {
+            m_first_offset += std::min(lines, below);
+            m_offset_row = m_rows.front().serial;
+            schedule_layout();
+        } else {
+            scroll_quotes(1);
+        }
+    } else if (m_first_offset > 0) {
+        m_first_offset = std::max(0, m_first_offset - lines);
+        schedule_layout();
+    } else if (m_first_quote > 0) {
+        // Up into a row taller than the pane, its last lines come first.
+        scroll_quotes(-1);
+        m_enter_from_bottom = true;
+    }
 }
 
 void native_view::wheelEvent(QWheelEvent* event) {
@@ -1282,7 +1354,9 @@ void native_view::wheelEvent(QWheelEvent* event) {
     m_guard([&] {
         const layout::handle target = m_document.element_by_serial(element_at(at.x(), at.y()));
         if (steps != 0 && target && layout::closest(target, "#quotepane")) {
-            scroll_quotes(-steps);
+            for (int i = 0; i < std::abs(steps); ++i) {
+                wheel_quotes(steps < 0 ? 1 : -1);
+            }
         } else if (steps != 0 && target && layout::closest(target, "#tagpane")) {
             // The tag list scrolls by pixels, three lines a notch, within its room.
             const int offset = std::clamp(m_tags_offset - steps * 3 * 27, 0, m_tags_room);

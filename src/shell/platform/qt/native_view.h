@@ -7,8 +7,9 @@
 // under the pointer found by hit testing, and the boxes the behaviors measure.
 //
 // The quote list is scrolled by rows: the view holds a window of rows from a
-// first row on, as the web page asks for the rows it shows. The tag list, whose
-// rows are all elements, scrolls by pixels.
+// first row on, as the web page asks for the rows it shows; within a row taller
+// than the pane the wheel moves by lines. The tag list, whose rows are all
+// elements, scrolls by pixels.
 //
 // The window is laid out by parts, each a litehtml document of its own: the chrome
 // (everything but the quote rows shown and the open menus), each quote row shown,
@@ -149,6 +150,8 @@ private:
     // siblings), as the web page does with each press.
     void report_boxes(std::uint32_t serial);
     void scroll_quotes(int rows);
+    // One notch of the wheel over the quotes: down (1) or up (-1).
+    void wheel_quotes(int notch);
     void scroll_quotes_to(std::size_t first);
     // Puts the scroll bars beside their panes with the ranges last laid out.
     void place_scroll_bars();
@@ -212,6 +215,13 @@ private:
     std::map<std::uint32_t, std::pair<int, int>> m_popups;  // open pop-ups: where, by serial
     std::size_t m_first_quote = 0;  // the quote list's first row shown
     std::uint32_t m_first_row = 0;  // its element, as last laid out; 0: none
+    // How far the first row shown is scrolled up past the pane's top, in pixels: a
+    // row taller than the pane is read through by the wheel a few lines at a time.
+    int m_first_offset = 0;
+    std::size_t m_laid_first_quote = 0;  // the first row, as last laid out
+    std::uint32_t m_offset_row = 0;      // the row the offset was scrolled in
+    bool m_enter_from_bottom = false;    // the wheel went up into the row above
+    int m_rows_top = 0;           // where the rows begin in each row's own layout
     static constexpr std::size_t min_rows_to_lay = 8;
     std::size_t m_rows_to_lay = min_rows_to_lay;  // quote rows laid out from the first on
     std::size_t m_rows_laid_end = 0;   // one past the last row laid out
