@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -131,6 +132,8 @@ private:
     // for the next start.
     void tidy_when_quiet();
     void tidy_step(std::uint64_t wait);
+    // tidy_step(wait) as a task for the UI thread, which does nothing once the model is gone.
+    std::function<void()> tidy_task(std::uint64_t wait);
     static constexpr std::chrono::milliseconds quiet_before_tidying{1500};
 };
 

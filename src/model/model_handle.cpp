@@ -385,12 +385,15 @@ void hrdModel::tidy_when_quiet() {
         return;
     }
     // Each change starts the wait again: a burst of captures is tidied after its last.
-    const std::uint64_t wait = ++m_tidy_wait;
-    ui->post_after(quiet_before_tidying, [alive = std::weak_ptr<hrdModel*>(m_alive), wait] {
+    ui->post_after(quiet_before_tidying, tidy_task(++m_tidy_wait));
+}
+
+std::function<void()> hrdModel::tidy_task(std::uint64_t wait) {
+    return [alive = std::weak_ptr<hrdModel*>(m_alive), wait] {
         if (const auto model = alive.lock()) {
             (*model)->tidy_step(wait);
         }
-    });
+    };
 }
 
 void hrdModel::tidy_step(std::uint64_t wait) {
@@ -410,11 +413,7 @@ void hrdModel::tidy_step(std::uint64_t wait) {
     }
     if (more) {
         // One step at a time, with whatever the user does in between.
-        services().ui->post([alive = std::weak_ptr<hrdModel*>(m_alive), wait] {
-            if (const auto model = alive.lock()) {
-                (*model)->tidy_step(wait);
-            }
-        });
+        services().ui->post(tidy_task(wait));
     }
 }
 
